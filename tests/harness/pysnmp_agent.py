@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""A second, independent SNMP agent for the tests, built on pysnmp 4.
+
+It answers SNMP v1 GETs for a community and SNMPv3 GETs for one USM user
+(HMAC-MD5-96, CBC-DES) with a fixed table of values. Missing objects are
+answered the way pysnmp answers them (noSuchName in v1, noSuchObject in v3).
+Prints "pysnmp agent ready" once its sockets are bound."""
+import argparse
+import os
+import sys
+
+from pysnmp.carrier.asyncore.dgram import udp, udp6
+from pysnmp.entity import config, engine
+from pysnmp.entity.rfc3413 import cmdrsp, context
+from pysnmp.proto import rfc1905
+from pysnmp.proto.api import v2c
+from pysnmp.smi import instrum
+
+PRIVATE = "1.3.6.1.4.1.26266.886.300.369.8531.1."
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--addr")
+parser.add_argument("--addr6")
+parser.add_argument("--engine-id", required=True)
+parser.add_argument("--community")
+parser.add_argument("--user")
+parser.add_argument("--auth")
+parser.add_argument("--priv")
+parser.add_argument("--device-id")
+parser.add_argument("--sys-name", default="Laser-Agent")
+parser.add_argument("--sys-object-id", default="1.3.6.1.4.1.26266.886.1.1")
+parser.add_argument("--fw")
+parser.add_argument("--mcu")
+args = parser.parse_args()
+
+table = {
+    "1.3.6.1.2.1.1.5.0": v2c.OctetString(args.sys_name),
+    "1.3.6.1.2.1.1.2.0": v2c.ObjectIdentifier(args.sys_object_id),
+}
+if args.device_id is not None:
+    table[PRIVATE + "1.0"] = v2c.OctetString(args.device_id)
+if args.fw is not None:
+    table[PRIVATE + "2.1.0"] = v2c.OctetString(args.fw)
+if args.mcu is not None:
+    table[PRIVATE + "2.3.0"] = v2c.OctetString(args.mcu)
+
+
+class FixedTable(instrum.AbstractMibInstrumController):
+    def readVars(self, varBinds, acInfo=(None, None)):
+        return [(oid, table.get(str(oid), rfc1905.noSuchObject)) for oid, _ in varBinds]
+
+
+snmp = engine.SnmpEngine(snmpEngineID=v2c.OctetString(hexValue=args.engine_id))
+if args.addr:
+    config.addTransport(snmp, udp.domainName, udp.UdpTransport().openServerMode((args.addr, 161)))
+if args.addr6:
+    config.addTransport(snmp, udp6.domainName, udp6.Udp6Transport().openServerMode((args.addr6, 161)))
+if args.community:
+    config.addV1System(snmp, "printer-area", args.community)
+    config.addVacmUser(snmp, 1, "printer-area", "noAuthNoPriv", (1, 3, 6))
+if args.user:
+    config.addV3User(snmp, args.user, config.usmHMACMD5AuthProtocol, args.auth,
+                     config.usmDESPrivProtocol, args.priv)
+    config.addVacmUser(snmp, 3, args.user, "authPriv", (1, 3, 6))
+ctx = context.SnmpContext(snmp)
+ctx.unregisterContextName(v2c.OctetString(""))
+ctx.registerContextName(v2c.OctetString(""), FixedTable())
+cmdrsp.GetCommandResponder(snmp, ctx)
+print(f"pysnmp agent ready pid {os.getpid()}", flush=True)
+snmp.transportDispatcher.jobStarted(1)
+try:
+    snmp.transportDispatcher.runDispatcher()
+finally:
+    snmp.transportDispatcher.closeDispatcher()

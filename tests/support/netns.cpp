@@ -1,0 +1,87 @@
+#include "support/netns.h"
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "support/process.h"
+
+namespace usbink::test {
+namespace {
+
+void mustRun(const std::vector<std::string>& argv) {
+  const auto r = run(argv);
+  if (r.exitCode != 0) {
+    std::string line;
+    for (const auto& a : argv) line += a + " ";
+    throw std::runtime_error("failed: " + line + ": " + r.err);
+  }
+}
+
+// Kept for the life of the process: the files the bind mounts show.
+std::string g_etcDir;
+
+}  // namespace
+
+bool isRoot() { return geteuid() == 0; }
+
+void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses) {
+  if (unshare(CLONE_NEWNET) != 0) {
+    throw std::runtime_error(std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno));
+  }
+  mustRun({"ip", "link", "set", "lo", "up"});
+  for (const auto& a : ipv6Addresses) {
+    mustRun({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
+  }
+}
+
+void usePrivateHosts(const std::string& hostsContent) {
+  if (unshare(CLONE_NEWNS) != 0) {
+    throw std::runtime_error(std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno));
+  }
+  if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    throw std::runtime_error(std::string("make / private: ") + std::strerror(errno));
+  }
+  char templ[] = "/tmp/usbink-etc-XXXXXX";
+  if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
+  g_etcDir = templ;
+  const struct {
+    const char* name;
+    std::string content;
+  } files[] = {
+      {"hosts", hostsContent},
+      {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
+      {"nsswitch.conf", "hosts: files dns\n"},
+  };
+  for (const auto& f : files) {
+    const std::string source = g_etcDir + "/" + f.name;
+    const std::string target = std::string("/etc/") + f.name;
+    writeFile(source, f.content);
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      throw std::runtime_error("bind mount over " + target + ": " + std::strerror(errno));
+    }
+  }
+}
+
+}  // namespace usbink::test
+
+namespace usbink::test {
+
+int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6Addresses) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (!isRoot()) {
+    std::fprintf(stderr, "these tests need root (network namespaces, UDP port 161)\n");
+    return 1;
+  }
+  enterPrivateNetwork(ipv6Addresses);
+  return RUN_ALL_TESTS();
+}
+
+}  // namespace usbink::test

@@ -1,0 +1,222 @@
+#include "support/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace usbink::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> buildEnv(const std::map<std::string, std::string>& extra,
+                                  const std::vector<std::string>& unset) {
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry(*e);
+    auto eq = entry.find('=');
+    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [k, v] : extra) env[k] = v;
+  for (const auto& k : unset) env.erase(k);
+  std::vector<std::string> out;
+  for (const auto& [k, v] : env) out.push_back(k + "=" + v);
+  return out;
+}
+
+std::vector<char*> cStrings(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+void reap(pid_t pid, int* status) {
+  while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
+  int outPipe[2], errPipe[2], inPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC) || pipe2(inPipe, O_CLOEXEC)) {
+    throw std::runtime_error("pipe failed");
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  auto args = argv;
+  auto env = buildEnv(options.env, options.unsetEnv);
+  auto cArgs = cStrings(args);
+  auto cEnv = cStrings(env);
+  const auto start = Clock::now();
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, cArgs[0], &actions, nullptr, cArgs.data(), cEnv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  close(inPipe[0]);
+  if (rc != 0) {
+    close(outPipe[0]);
+    close(errPipe[0]);
+    close(inPipe[1]);
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+  }
+  signal(SIGPIPE, SIG_IGN);
+  if (!options.input.empty()) {
+    (void)!write(inPipe[1], options.input.data(), options.input.size());
+  }
+  close(inPipe[1]);
+
+  ProcessResult result;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  const auto deadline = start + options.timeout;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      result.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+      char buf[4096];
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  int status = 0;
+  reap(pid, &status);
+  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
+             const std::map<std::string, std::string>& env) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string log = logPath.empty() ? "/dev/null" : logPath;
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  auto args = argv;
+  auto envStrings = buildEnv(env, {});
+  auto cArgs = cStrings(args);
+  auto cEnv = cStrings(envStrings);
+  const int rc = posix_spawnp(&m_pid, cArgs[0], &actions, nullptr, cArgs.data(), cEnv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    m_pid = -1;
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+  }
+}
+
+Child::Child(Child&& other) noexcept : m_pid(other.m_pid) { other.m_pid = -1; }
+
+Child& Child::operator=(Child&& other) noexcept {
+  if (this != &other) {
+    stop();
+    m_pid = other.m_pid;
+    other.m_pid = -1;
+  }
+  return *this;
+}
+
+Child::~Child() { stop(); }
+
+bool Child::running() const {
+  if (m_pid <= 0) return false;
+  int status = 0;
+  return waitpid(m_pid, &status, WNOHANG) == 0;
+}
+
+void Child::signal(int sig) const {
+  if (m_pid > 0) kill(m_pid, sig);
+}
+
+void Child::stop() {
+  if (m_pid <= 0) return;
+  kill(m_pid, SIGCONT);
+  kill(m_pid, SIGTERM);
+  int status = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (waitpid(m_pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(m_pid, SIGKILL);
+      reap(m_pid, &status);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  m_pid = -1;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& content, int mode) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+TempDir::TempDir(const std::string& prefix) {
+  std::string templ = "/tmp/" + prefix + "-XXXXXX";
+  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_path = templ;
+  chmod(m_path.c_str(), 0755);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_path, ec);
+}
+
+bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!ready()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace usbink::test

@@ -1,0 +1,44 @@
+// A hand-made UDP "agent" on ADDRESS:161 for answers a real agent will not
+// send: malformed, hostile, several, late or none.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace usbink::test {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes fromHex(const std::string& hex);
+std::string toHex(const Bytes& bytes);
+
+class RawResponder {
+ public:
+  // Answers each request with the datagrams `handler` returns (possibly
+  // none), from `address`:`port`.
+  using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
+  RawResponder(const std::string& address, Handler handler, unsigned short port = 161);
+  ~RawResponder();
+  RawResponder(const RawResponder&) = delete;
+  RawResponder& operator=(const RawResponder&) = delete;
+
+  // Every request received so far, in order.
+  std::vector<Bytes> requests() const;
+  std::size_t requestCount() const;
+
+ private:
+  void serve();
+
+  int m_fd = -1;
+  Handler m_handler;
+  std::atomic<bool> m_stop{false};
+  mutable std::mutex m_mutex;
+  std::vector<Bytes> m_requests;
+  std::thread m_thread;
+};
+
+}  // namespace usbink::test

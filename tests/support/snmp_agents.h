@@ -1,0 +1,61 @@
+// Real SNMP agents for tests: net-snmp's snmpd and a pysnmp agent, each on
+// its own addresses at UDP port 161, both serving the printer's objects.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "support/process.h"
+
+namespace usbink::test {
+
+struct AgentConfig {
+  std::string address4;              // IPv4 address to listen on ("" for none)
+  std::string address6;              // IPv6 address to listen on ("" for none)
+  bool v1 = true;                    // answer community "mirtal"
+  bool v3 = true;                    // serve the system's USM user
+  std::string engineId;              // hex; "" derives one with the 80 00 02 A2 prefix
+  int toner = 42;                    // level in the default device ID's status block
+  std::optional<std::string> deviceId;  // replaces the default device ID; nullopt keeps it
+  bool serveDeviceId = true;         // false: the object is missing
+  std::string sysName = "Laser-Agent";
+  std::string sysObjectId = "1.3.6.1.4.1.26266.886.1.1";
+  std::string fwVersion = "FW1.0";
+  std::string mcuVersion = "MCU2.0";
+  bool serveVersions = true;         // false: both firmware objects are missing
+};
+
+// The device-ID string a printer with `toner` percent reports.
+std::string deviceIdWithToner(int toner);
+// The Base64 status block of that printer (byte 0 the level, then 1..107).
+std::string statusBlockWithToner(int toner);
+
+class SnmpdAgent {
+ public:
+  explicit SnmpdAgent(const AgentConfig& config);
+  const std::string& engineId() const { return m_engineId; }
+  pid_t pid() const { return m_child.pid(); }
+  void stop() { m_child.stop(); }
+  Child& process() { return m_child; }
+
+ private:
+  TempDir m_dir{"usbink-snmpd"};
+  std::string m_engineId;
+  Child m_child;
+};
+
+class PysnmpAgent {
+ public:
+  explicit PysnmpAgent(const AgentConfig& config);
+  const std::string& engineId() const { return m_engineId; }
+  pid_t pid() const { return m_child.pid(); }
+  void stop() { m_child.stop(); }
+  Child& process() { return m_child; }
+
+ private:
+  TempDir m_dir{"usbink-pysnmp"};
+  std::string m_engineId;
+  Child m_child;
+};
+
+}  // namespace usbink::test
