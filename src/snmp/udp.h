@@ -1,0 +1,50 @@
+// A UDP socket that closes itself, and the few socket calls every SNMP
+// exchange makes, each retried on EINTR.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+namespace usbink {
+
+class UdpSocket {
+ public:
+  UdpSocket() = default;
+  // Opens a UDP socket of `family` (AF_INET or AF_INET6); check valid().
+  explicit UdpSocket(int family);
+  ~UdpSocket();
+  UdpSocket(UdpSocket&& other) noexcept;
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  bool valid() const { return m_fd >= 0; }
+  int fd() const { return m_fd; }
+
+  // Option setters; their results are returned but callers may ignore them.
+  bool setBroadcast(bool on);
+  bool setReceiveTimeout(long seconds, long microseconds);
+
+  bool bindTo(const sockaddr* address, socklen_t length);
+  // sendto/recvfrom with flags 0; -1 on error (errno kept).
+  ssize_t sendTo(const void* data, size_t length, const sockaddr* to, socklen_t toLength);
+  ssize_t receiveFrom(void* buffer, size_t capacity, sockaddr* from, socklen_t* fromLength);
+
+ private:
+  int m_fd = -1;
+};
+
+// The family of the first address getaddrinfo gives for `address` (no
+// service, no hints), or -1 with the getaddrinfo error in `*error`. The
+// resolver's list is released before returning.
+int firstAddressFamily(const char* address, int* error);
+
+// Destination on UDP port 161: an IPv4 one from inet_addr (all-ones for
+// anything but a dotted address, as the system's senders expect), and an
+// IPv6 one from inet_pton with the given scope; false when inet_pton does
+// not accept the text, so that nothing is sent to an undefined address.
+sockaddr_in snmpDestinationV4(const char* address);
+bool snmpDestinationV6(const char* address, unsigned int scope, sockaddr_in6* out);
+
+}  // namespace usbink
