@@ -1,6 +1,9 @@
-// A private CUPS scheduler for tests: its own ServerRoot and a Unix-socket
-// listener, so several run side by side and none touches the system's.
+// A private CUPS scheduler for tests (tests/harness/private-cupsd.sh): its
+// own ServerRoot and a Unix-socket listener, so several run side by side
+// and none touches the system's.
 #pragma once
+
+#include <sys/types.h>
 
 #include <map>
 #include <string>
@@ -19,18 +22,18 @@ class Cupsd {
   // Adds a queue with that device URI (any scheme is accepted).
   void addQueue(const std::string& name, const std::string& deviceUri);
   // The CUPS_SERVER value that names this scheduler.
-  const std::string& socketPath() const { return m_socket; }
+  std::string socketPath() const { return m_dir + "/cups.sock"; }
   // The environment a client of this scheduler needs.
-  std::map<std::string, std::string> clientEnv() const;
-  Child& process() { return m_child; }
-  const std::string& dir() const { return m_dir.path(); }
+  std::map<std::string, std::string> clientEnv() const { return {{"CUPS_SERVER", socketPath()}}; }
+  pid_t pid() const { return m_pid; }
+  const std::string& dir() const { return m_dir; }
 
  private:
-  void linkBackend(const std::string& scheme);
+  std::string script(const std::string& command) const;
 
-  TempDir m_dir{"usbink-cups"};
-  std::string m_socket;
-  Child m_child;
+  TempDir m_parent{"usbink-cups"};
+  std::string m_dir;
+  pid_t m_pid = -1;
 };
 
 }  // namespace usbink::test

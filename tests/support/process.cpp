@@ -63,6 +63,7 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
   posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
   auto args = argv;
   auto env = buildEnv(options.env, options.unsetEnv);
   auto cArgs = cStrings(args);

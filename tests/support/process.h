@@ -25,6 +25,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> env;  // set (or, with an empty value, keep) on top of ours
   std::vector<std::string> unsetEnv;
   std::string input;                       // written to standard input
+  std::string cwd;                         // working directory ("" keeps ours)
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
 

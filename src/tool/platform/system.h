@@ -1,0 +1,18 @@
+// The system log and message translation, as a Linux print tool uses them.
+#pragma once
+
+#include <string>
+
+namespace usbink::platform {
+
+// Text domain of the tool's translations.
+inline constexpr char kTextDomain[] = "usbink";
+
+// Selects the user's locale and binds the text domain to `localeDir`.
+void initLocalization(const char* localeDir);
+// The translation of `key`, or `key` itself when there is none.
+std::string localized(const char* key);
+// One line to syslog(3), facility LOG_LPR, priority LOG_ERR.
+void logError(const char* message);
+
+}  // namespace usbink::platform

@@ -1,0 +1,102 @@
+#!/bin/sh
+# A private CUPS scheduler: its own ServerRoot under DIR and one Unix-socket
+# listener (DIR/cups.sock), so it runs beside the system's and beside others.
+#
+#   private-cupsd.sh start DIR         create DIR, start cupsd, wait until it answers;
+#                                      prints cupsd's PID
+#   private-cupsd.sh add DIR NAME URI  add a queue (any URI scheme is accepted)
+#   private-cupsd.sh stop DIR          stop that cupsd by its PID and remove DIR
+#
+# Clients talk to it with CUPS_SERVER=DIR/cups.sock.
+set -eu
+umask 022
+command=${1:?usage: private-cupsd.sh start|add|stop DIR ...}
+dir=${2:?missing DIR}
+case $dir in /*) ;; *) dir=$(pwd)/$dir ;; esac
+socket=$dir/cups.sock
+# cupsd silently ignores a listener path longer than a sun_path holds.
+[ ${#socket} -lt 104 ] || { echo "private-cupsd: $socket is too long" >&2; exit 2; }
+
+# Our cupsd, and not a reused PID or a zombie: its command line names our config.
+ours() { grep -qF -- "$dir/etc/cupsd.conf" "/proc/$1/cmdline" 2>/dev/null; }
+
+stop() {
+  [ -f "$dir/cupsd.pid" ] || { rm -rf "$dir"; return 0; }
+  pid=$(cat "$dir/cupsd.pid")
+  if ours "$pid"; then
+    kill -CONT "$pid" 2>/dev/null || true
+    kill -TERM "$pid"
+    n=0
+    while ours "$pid" && [ $n -lt 100 ]; do sleep 0.05; n=$((n + 1)); done
+    ours "$pid" && kill -KILL "$pid"
+  fi
+  rm -rf "$dir"
+}
+
+# cupsd accepts a device URI only when ServerBin/backend/SCHEME is executable.
+backend_for() {
+  scheme=${1%%:*}
+  case $scheme in ''|*[!A-Za-z0-9+.-]*) return 0 ;; esac
+  [ -e "$dir/bin/backend/$scheme" ] || ln -s /bin/true "$dir/bin/backend/$scheme"
+}
+
+start() {
+  [ ! -e "$dir/cupsd.pid" ] || stop
+  mkdir -p "$dir/etc" "$dir/spool/tmp" "$dir/log" "$dir/cache" "$dir/state" \
+           "$dir/bin/backend" "$dir/bin/filter" "$dir/ssl"
+  cat > "$dir/etc/cups-files.conf" <<CONF
+ServerRoot $dir/etc
+RequestRoot $dir/spool
+TempDir $dir/spool/tmp
+CacheDir $dir/cache
+StateDir $dir/state
+ServerBin $dir/bin
+ServerKeychain $dir/ssl
+CreateSelfSignedCerts no
+DataDir /usr/share/cups
+AccessLog $dir/log/access_log
+ErrorLog $dir/log/error_log
+PageLog $dir/log/page_log
+Printcap $dir/printcap
+User lp
+Group lp
+SystemGroup root
+CONF
+  cat > "$dir/etc/cupsd.conf" <<CONF
+LogLevel warn
+Listen $socket
+Browsing No
+WebInterface No
+<Policy default>
+  JobPrivateAccess default
+  JobPrivateValues default
+  SubscriptionPrivateAccess default
+  SubscriptionPrivateValues default
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+  cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" \
+    </dev/null >"$dir/log/stdout" 2>&1 &
+  echo $! > "$dir/cupsd.pid"
+  n=0
+  until CUPS_SERVER=$socket lpstat -r 2>/dev/null | grep -q 'is running'; do
+    if ! ours "$(cat "$dir/cupsd.pid")" || [ $n -ge 500 ]; then
+      echo "private-cupsd: cupsd did not start" >&2
+      cat "$dir/log/stdout" "$dir/log/error_log" >&2 2>/dev/null || true
+      stop
+      return 1
+    fi
+    sleep 0.02; n=$((n + 1))
+  done
+  cat "$dir/cupsd.pid"
+}
+
+case $command in
+  start) start ;;
+  add)   backend_for "${4:?missing URI}"
+         CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" ;;
+  stop)  stop ;;
+  *)     echo "private-cupsd: unknown command $command" >&2; exit 2 ;;
+esac
