@@ -42,11 +42,9 @@ constexpr AddressFamilyReads kReads[] = {
     {kAddressTypeV6, NetworkReadStatusV6, NetworkReadStatusV6SNMPv3},
 };
 
-// Asks each address in turn, SNMP v1 first and SNMPv3 second; the first
-// success ends the search.
-int readOverNetwork(const std::string& deviceUri, PRINTER_STATUS* status) {
-  getAddressFromURL(deviceUri);
-  if (mDNSIP.empty()) return kExitNoAddress;
+}  // namespace
+
+int readStatusOfAddresses(PRINTER_STATUS* status) {
   for (std::size_t i = 0; i < mDNSIP.size(); ++i) {
     for (const auto& reads : kReads) {
       if (mDNSType[i] != reads.type) continue;
@@ -58,6 +56,14 @@ int readOverNetwork(const std::string& deviceUri, PRINTER_STATUS* status) {
     }
   }
   return kExitFailed;
+}
+
+namespace {
+
+int readOverNetwork(const std::string& deviceUri, PRINTER_STATUS* status) {
+  getAddressFromURL(deviceUri);
+  if (mDNSIP.empty()) return kExitNoAddress;
+  return readStatusOfAddresses(status);
 }
 
 int readOverUsb(const char* program, const char* queue, const std::string& deviceUri,

@@ -1,6 +1,8 @@
 // One run of the tool: from a queue identifier to the supply report.
 #pragma once
 
+struct PRINTER_STATUS;
+
 namespace usbink {
 
 // Exit statuses of the tool.
@@ -16,5 +18,10 @@ struct ToolSettings {
 // the network and writes the report to standard output. Returns the exit
 // status.
 int runQuery(const char* queue, const ToolSettings& settings);
+
+// Asks each address of mDNSIP in turn, SNMP v1 first and SNMPv3 second; the
+// first success fills `status` and ends the search. Returns kExitReported
+// or kExitFailed.
+int readStatusOfAddresses(PRINTER_STATUS* status);
 
 }  // namespace usbink

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <stdexcept>
 
@@ -52,6 +54,10 @@ void usePrivateHosts(const std::string& hostsContent) {
   char templ[] = "/tmp/usbink-etc-XXXXXX";
   if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
   g_etcDir = templ;
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_etcDir, ignored);
+  });
   const struct {
     const char* name;
     std::string content;
