@@ -22,3 +22,6 @@ set_target_properties(usbink::avutil PROPERTIES IMPORTED_LOCATION ${AVUTIL_STATI
                       INTERFACE_LINK_LIBRARIES "m")
 
 pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)
+
+# libusb-1.0: the USB status program asks printers for their device ID.
+pkg_check_modules(LIBUSB REQUIRED IMPORTED_TARGET libusb-1.0)
