@@ -21,6 +21,9 @@ set_target_properties(usbink::avutil PROPERTIES IMPORTED_LOCATION ${AVUTIL_STATI
                       INTERFACE_INCLUDE_DIRECTORIES ${AVUTIL_INCLUDE_DIR}
                       INTERFACE_LINK_LIBRARIES "m")
 
+# The shared libavutil, for the installed shared library only.
+pkg_check_modules(AVUTIL_SHARED REQUIRED IMPORTED_TARGET libavutil)
+
 pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)
 
 # libusb-1.0: the USB status program asks printers for their device ID.

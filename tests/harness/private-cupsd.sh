@@ -43,7 +43,9 @@ backend_for() {
 start() {
   [ ! -e "$dir/cupsd.pid" ] || stop
   mkdir -p "$dir/etc" "$dir/spool/tmp" "$dir/log" "$dir/cache" "$dir/state" \
-           "$dir/bin/backend" "$dir/bin/filter" "$dir/ssl"
+           "$dir/bin/backend" "$dir/bin/filter" "$dir/bin/daemon" "$dir/ssl"
+  # cupsd starts filters and backends through ServerBin/daemon/cups-exec.
+  ln -s "$(cups-config --serverbin)/daemon/cups-exec" "$dir/bin/daemon/cups-exec"
   cat > "$dir/etc/cups-files.conf" <<CONF
 ServerRoot $dir/etc
 RequestRoot $dir/spool
