@@ -31,42 +31,40 @@ std::string hex(int value) {
   return text;
 }
 
-TEST(NetworkConnect, ReachesAnIpv4ListenerAndCarriesBytesUntilClosed) {
-  Listener listener("127.0.0.1");
-  CNetIO io;
-  const Attempt a = connectLogged(io, "127.0.0.1", listener.port());
-  EXPECT_EQ(a.result, 0);
-  EXPECT_EQ(a.log, "NetworkConnect server=127.0.0.1\n");
-  Fd peer = listener.accept();
-
-  char hello[] = "hello";
-  EXPECT_EQ(io.NetworkWrite(0, hello, 5), 5u);
-  char got[5] = {};
-  ASSERT_EQ(::recv(peer.get(), got, sizeof got, MSG_WAITALL), 5);
-  EXPECT_EQ(std::string(got, 5), "hello");
-  ASSERT_TRUE(sendAll(peer.get(), "world"));
-  EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 5u);
-  EXPECT_EQ(std::string(got, 5), "world");
-
-  io.NetworkClose(0);
-  EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 0u);
-  EXPECT_EQ(io.NetworkWrite(0, hello, 5), 0u);
-  EXPECT_EQ(receiveAll(peer.get()), "");
-}
-
 // Before any discovery the remembered interface is scope 0, logged as "%en0".
-TEST(NetworkConnect, TakesTheIpv6PathForAnIpv6Address) {
+TEST(NetworkConnect, ReachesAListenerOverIpv4AndIpv6AndCarriesBytesUntilClosed) {
   ASSERT_EQ(scope_id, 0);
   ASSERT_STREQ(g_ifsName, "%en0");
-  Listener listener("::1");
-  CNetIO io;
-  const Attempt a = connectLogged(io, "::1", listener.port());
-  EXPECT_EQ(a.result, 0);
-  EXPECT_EQ(a.log, "NetworkConnect server=::1\nNetworkConnectV6=::1%en0\nnRet = 0\nnReturn = 0\n");
-  Fd peer = listener.accept();
-  ASSERT_TRUE(sendAll(peer.get(), "v6"));
-  char got[2] = {};
-  EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 2u);
+  const struct {
+    const char* server;
+    const char* log;
+  } cases[] = {
+      {"127.0.0.1", "NetworkConnect server=127.0.0.1\n"},
+      {"::1", "NetworkConnect server=::1\nNetworkConnectV6=::1%en0\nnRet = 0\nnReturn = 0\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server);
+    Listener listener(c.server);
+    CNetIO io;
+    const Attempt a = connectLogged(io, c.server, listener.port());
+    EXPECT_EQ(a.result, 0);
+    EXPECT_EQ(a.log, c.log);
+    Fd peer = listener.accept();
+
+    char hello[] = "hello";
+    EXPECT_EQ(io.NetworkWrite(0, hello, 5), 5u);
+    char got[5] = {};
+    ASSERT_EQ(::recv(peer.get(), got, sizeof got, MSG_WAITALL), 5);
+    EXPECT_EQ(std::string(got, 5), "hello");
+    ASSERT_TRUE(sendAll(peer.get(), "world"));
+    EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 5u);
+    EXPECT_EQ(std::string(got, 5), "world");
+
+    io.NetworkClose(0);
+    EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 0u);
+    EXPECT_EQ(io.NetworkWrite(0, hello, 5), 0u);
+    EXPECT_EQ(receiveAll(peer.get()), "");
+  }
 }
 
 TEST(NetworkConnect, PassesFailuresOnAsTheirCodes) {
