@@ -3,6 +3,9 @@
 
 #include <sys/socket.h>
 
+#include <condition_variable>
+#include <mutex>
+
 // The byte that Cancel writes into the wake-up pair.
 inline constexpr unsigned char kCancelMessage = 0x00;
 
@@ -14,6 +17,9 @@ enum SOCKETSELECTMODE {
 
 // Owns one stream socket and a connected pair of local sockets; every wait
 // selects on both, so Cancel (the one call meant for a second thread) ends it.
+// Destruction and Open from a second thread also wake the waiter, and wait
+// until it has left the object before closing the descriptors it waits on.
+// Close belongs to the thread that uses the socket.
 class CSocket {
  public:
   CSocket();
@@ -27,11 +33,13 @@ class CSocket {
   // Returns 0 or an errno value.
   int Open(int domain, int type, int protocol);
   // Connects to `address` (read, `length` bytes), waiting for completion.
-  // Returns 0, -1 for a null address, ECANCELED, or an errno value.
+  // Returns 0, -1 for a null address or a closed object, ECANCELED, or an
+  // errno value.
   int Connect(const sockaddr* address, int length);
   // Waits until the socket is ready for `mode` or the wait is cancelled;
   // `ready` (written, may be null) tells readiness in modes 1 and 2.
-  // Returns 0, ECANCELED, EINVAL for an unknown mode, or select's errno.
+  // Returns 0, -1 when not open, ECANCELED, EINVAL for an unknown mode, or
+  // select's errno.
   int Select(SOCKETSELECTMODE mode, bool* ready);
   // Transfer exactly `length` bytes; `done` (written, may be null) receives
   // the count moved. Return 0, -1 when not open, EPIPE when the peer ended
@@ -44,11 +52,26 @@ class CSocket {
   int Cancel();
 
  private:
-  void CloseAll();
+  class Operation;
+
+  // These three expect m_lock to be held.
+  bool IsOpen() const;
+  int Wake();
+  int CreateAll(int domain, int type, int protocol);
+  // Closes every descriptor; once a wake has been signalled it first waits
+  // until no operation uses them. `lock` holds m_lock.
+  void CloseAll(std::unique_lock<std::mutex>& lock);
 
   int m_socket;
   int m_wakeWrite;
   int m_wakeRead;
   int m_maxFd;
   bool m_cancelled;
+  // Guards the fields above against Cancel, Open and destruction from a
+  // second thread; never held during a wait.
+  std::mutex m_lock;
+  // Signalled when m_users drops to 0.
+  std::condition_variable m_idle;
+  // Operations (Connect, Select, Read, Write) in progress.
+  int m_users;
 };

@@ -1,0 +1,110 @@
+// The TCP connection operations of CNetIO: connect to a printer by address
+// and port (IPv6 on the interface remembered by discovery), read, write and
+// close, all on the object's cancellable CSocket.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "snmp/udp.h"
+#include "usbink/interfaces.h"
+#include "usbink/netio.h"
+
+namespace {
+
+// Room for the logged IPv6 address followed by g_ifsName, with its NUL.
+constexpr int kScopedTextSize = 256;
+// What the connect operations return when nothing was connected to.
+constexpr int kNotConnected = -1;
+
+std::uint16_t networkPort(int port) {
+  return htons(static_cast<std::uint16_t>(port));
+}
+
+sockaddr_in streamDestinationV4(const char* server, int port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = networkPort(port);
+  to.sin_addr.s_addr = ::inet_addr(server);
+  return to;
+}
+
+// False when inet_pton does not accept `server`, so that nothing connects to
+// an undefined (or the unspecified, that is local) address. A scope of 0 or
+// less means no interface has been chosen yet.
+bool streamDestinationV6(const char* server, int port, sockaddr_in6* out) {
+  *out = sockaddr_in6{};
+  out->sin6_family = AF_INET6;
+  out->sin6_port = networkPort(port);
+  out->sin6_scope_id = scope_id > 0 ? static_cast<std::uint32_t>(scope_id) : 0;
+  return ::inet_pton(AF_INET6, server, &out->sin6_addr) == 1;
+}
+
+// `server` followed by g_ifsName in `out`; false when that does not fit.
+// g_ifsName is read within its bounds even should it lack its NUL.
+bool formScopedText(const char* server, std::array<char, kScopedTextSize>& out) {
+  const int nameLength = static_cast<int>(::strnlen(g_ifsName, kIfsNameSize));
+  const int n = std::snprintf(out.data(), out.size(), "%s%.*s", server, nameLength, g_ifsName);
+  return n >= 0 && n < static_cast<int>(out.size());
+}
+
+}  // namespace
+
+// The log lines go to standard error, so that they never mix into a host
+// application's standard output. A null `server` connects to nothing.
+int CNetIO::NetworkConnect(char* server, int port) {
+  if (server == nullptr) return kNotConnected;
+  std::fprintf(stderr, "NetworkConnect server=%s\n", server);
+  int error = 0;
+  const int family = usbink::firstAddressFamily(server, &error);
+  if (family == -1) {
+    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
+    return kNotConnected;
+  }
+  if (family == AF_INET6) {
+    const int result = NetworkConnectV6(server, port);
+    std::fprintf(stderr, "nReturn = %x\n", static_cast<unsigned>(result));
+    return result;
+  }
+  if (m_stream.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) != 0) return kNotConnected;
+  const sockaddr_in to = streamDestinationV4(server, port);
+  return m_stream.Connect(reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+// A scoped text that does not fit its buffer is refused, not cut, and an
+// address that inet_pton rejects is refused before the current connection
+// is replaced; both without a log line of their own.
+int CNetIO::NetworkConnectV6(char* server, int port) {
+  if (server == nullptr) return kNotConnected;
+  std::array<char, kScopedTextSize> scoped{};
+  if (!formScopedText(server, scoped)) return kNotConnected;
+  std::fprintf(stderr, "NetworkConnectV6=%s\n", scoped.data());
+  sockaddr_in6 to;
+  if (!streamDestinationV6(server, port, &to)) return kNotConnected;
+  if (m_stream.Open(AF_INET6, SOCK_STREAM, IPPROTO_TCP) != 0) return kNotConnected;
+  const int result = m_stream.Connect(reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  std::fprintf(stderr, "nRet = %x\n", static_cast<unsigned>(result));
+  return result;
+}
+
+// The error code of the transfer is dropped: a caller compares the count
+// with `length`. On a closed socket `done` stays 0.
+unsigned long CNetIO::NetworkWrite(int, void* buffer, unsigned long length) {
+  unsigned long done = 0;
+  m_stream.Write(buffer, length, &done);
+  return done;
+}
+
+unsigned long CNetIO::NetworkRead(int, void* buffer, unsigned long length) {
+  unsigned long done = 0;
+  m_stream.Read(buffer, length, &done);
+  return done;
+}
+
+void CNetIO::NetworkClose(int) {
+  m_stream.Close();
+}
