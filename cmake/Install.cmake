@@ -19,3 +19,6 @@ install(FILES ${PROJECT_BINARY_DIR}/usbink.pc DESTINATION ${CMAKE_INSTALL_LIBDIR
 
 install(FILES ${PROJECT_SOURCE_DIR}/man/usbink.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/man/usbtonerlevel.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+
+# The CUPS filter that reports the level to the scheduler while a job passes.
+install(PROGRAMS ${PROJECT_BINARY_DIR}/src/tool/usbink-levels DESTINATION ${USBINK_STATUS_PROGRAM_DIR})

@@ -4,7 +4,8 @@
 #
 #   private-cupsd.sh start DIR         create DIR, start cupsd, wait until it answers;
 #                                      prints cupsd's PID
-#   private-cupsd.sh add DIR NAME URI  add a queue (any URI scheme is accepted)
+#   private-cupsd.sh add DIR NAME URI [PPD]
+#                                      add a queue (any URI scheme is accepted)
 #   private-cupsd.sh stop DIR          stop that cupsd by its PID and remove DIR
 #
 # Clients talk to it with CUPS_SERVER=DIR/cups.sock.
@@ -98,7 +99,11 @@ CONF
 case $command in
   start) start ;;
   add)   backend_for "${4:?missing URI}"
-         CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" ;;
+         if [ -n "${5:-}" ]; then
+           CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" -P "$5" -E 2>/dev/null
+         else
+           CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4"
+         fi ;;
   stop)  stop ;;
   *)     echo "private-cupsd: unknown command $command" >&2; exit 2 ;;
 esac

@@ -17,9 +17,17 @@ Cupsd::Cupsd() : m_dir(m_parent.file("cups")) {
 
 Cupsd::~Cupsd() { run({kScript, "stop", m_dir}); }
 
-void Cupsd::addQueue(const std::string& name, const std::string& deviceUri) {
-  const auto r = run({kScript, "add", m_dir, name, deviceUri});
+void Cupsd::addQueue(const std::string& name, const std::string& deviceUri, const std::string& ppd) {
+  const auto r = run({kScript, "add", m_dir, name, deviceUri, ppd});
   if (r.exitCode != 0) throw std::runtime_error("adding queue " + name + " failed: " + r.err);
+}
+
+}  // namespace usbink::test
+
+namespace usbink::test {
+
+void Cupsd::installProgram(const std::string& relativePath, const std::string& content) const {
+  writeFile(m_dir + "/bin/" + relativePath, content, 0755);
 }
 
 }  // namespace usbink::test

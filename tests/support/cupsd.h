@@ -19,8 +19,11 @@ class Cupsd {
   Cupsd(const Cupsd&) = delete;
   Cupsd& operator=(const Cupsd&) = delete;
 
-  // Adds a queue with that device URI (any scheme is accepted).
-  void addQueue(const std::string& name, const std::string& deviceUri);
+  // Adds a queue with that device URI (any scheme is accepted) and, when
+  // given, that PPD file.
+  void addQueue(const std::string& name, const std::string& deviceUri, const std::string& ppd = "");
+  // Puts an executable into the scheduler's ServerBin (e.g. "filter/x").
+  void installProgram(const std::string& relativePath, const std::string& content) const;
   // The CUPS_SERVER value that names this scheduler.
   std::string socketPath() const { return m_dir + "/cups.sock"; }
   // The environment a client of this scheduler needs.
