@@ -17,7 +17,9 @@
 
 #include "support/avahi_net.h"
 #include "support/netns.h"
+#include "support/snmp_agents.h"
 #include "tool/platform/mdns.h"
+#include "usbink/oids.h"
 
 namespace usbink::test {
 namespace {
@@ -172,6 +174,22 @@ TEST(PrinterServiceResolution, CaughtSignalsNeitherLoseAddressesNorStretchTheWai
     EXPECT_EQ(r.addresses, want);
   }
   sigaction(SIGUSR1, &previous, nullptr);
+}
+
+// The printers' routable addresses belong to the printer side and are
+// reached across the link: an agent started there answers at them.
+TEST(PrinterServiceResolution, ResolvedAddressesAnswerFromThePrinterSide) {
+  AgentConfig config;
+  config.address4 = kPrinterTwoFamilies.addresses[0];
+  config.address6 = kPrinterTwoFamilies.addresses[1];
+  config.sysName = "printer-side";
+  std::unique_ptr<SnmpdAgent> agent;
+  g_net->onPrinterSide([&] { agent = std::make_unique<SnmpdAgent>(config); });
+  for (const auto& target : {config.address4, "udp6:[" + config.address6 + "]"}) {
+    const auto r =
+        run({"snmpget", "-v1", "-c", "mirtal", "-Oqv", "-t", "1", "-r", "0", target, kOidSysName});
+    EXPECT_NE(r.out.find("printer-side"), std::string::npos) << target << ": " << r.err;
+  }
 }
 
 TEST(PrinterServiceResolution, WithoutDaemonListsNothingAndWritesNothing) {
