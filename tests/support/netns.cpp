@@ -18,15 +18,6 @@
 namespace usbink::test {
 namespace {
 
-void mustRun(const std::vector<std::string>& argv) {
-  const auto r = run(argv);
-  if (r.exitCode != 0) {
-    std::string line;
-    for (const auto& a : argv) line += a + " ";
-    throw std::runtime_error("failed: " + line + ": " + r.err);
-  }
-}
-
 // Kept for the life of the process: the files the bind mounts show.
 std::string g_etcDir;
 
@@ -38,9 +29,9 @@ void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses) {
   if (unshare(CLONE_NEWNET) != 0) {
     throw std::runtime_error(std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno));
   }
-  mustRun({"ip", "link", "set", "lo", "up"});
+  runChecked({"ip", "link", "set", "lo", "up"});
   for (const auto& a : ipv6Addresses) {
-    mustRun({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
+    runChecked({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
   }
 }
 

@@ -124,6 +124,16 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
   return result;
 }
 
+ProcessResult runChecked(const std::vector<std::string>& argv) {
+  auto result = run(argv);
+  if (result.exitCode != 0) {
+    std::string line;
+    for (const auto& a : argv) line += a + " ";
+    throw std::runtime_error("failed: " + line + ": " + result.err);
+  }
+  return result;
+}
+
 Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
              const std::map<std::string, std::string>& env) {
   posix_spawn_file_actions_t actions;

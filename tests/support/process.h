@@ -38,6 +38,9 @@ inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
 
 // Runs `argv` without a shell and collects its output.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+// The same for set-up commands that must succeed: throws std::runtime_error
+// with the command line and its standard error when it exits non-zero.
+ProcessResult runChecked(const std::vector<std::string>& argv);
 
 // A background process, stopped (TERM, then KILL) and reaped by its owner.
 class Child {

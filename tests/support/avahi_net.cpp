@@ -1,0 +1,246 @@
+#include "support/avahi_net.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+namespace usbink::test {
+namespace {
+
+constexpr const char* kClientSide = "cl";
+constexpr const char* kPrinterSide = "pr";
+constexpr const char* kClientInterface = "mdns-cl";
+constexpr const char* kPrinterInterface = "mdns-pr";
+constexpr const char* kClientLink4 = "192.0.2.2/24";
+constexpr const char* kClientLink6 = "2001:db8::2/64";
+constexpr const char* kPrinterNet4 = "198.51.100.0/24";
+constexpr const char* kPrinterNet6 = "2001:db8:100::/64";
+constexpr const char* kBusVariable = "DBUS_SYSTEM_BUS_ADDRESS";
+constexpr auto kStartLimit = std::chrono::seconds(10);
+
+const std::vector<const PrinterService*> kStaticPrinters = {
+    &kPrinterTwoFamilies, &kPrinterOneAddress, &kPrinterLinkLocal};
+
+bool isIpv6(const std::string& address) {
+  return address.find(':') != std::string::npos;
+}
+bool isLinkLocal(const std::string& address) {
+  return address.starts_with("fe80:");
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+void waitForLog(const std::string& log, const std::string& line, std::size_t count,
+                const std::string& what) {
+  if (!waitFor([&] { return occurrences(readFile(log), line) >= count; }, kStartLimit)) {
+    throw std::runtime_error(what + " did not come up:\n" + readFile(log));
+  }
+}
+
+// Network namespace identity, to refuse to reconfigure the machine's own.
+ino_t namespaceInode(const char* path) {
+  struct stat st {};
+  return stat(path, &st) == 0 ? st.st_ino : 0;
+}
+
+std::string dbusConfig(const std::string& socket) {
+  return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+         "<busconfig>\n  <type>system</type>\n  <listen>unix:path=" +
+         socket +
+         "</listen>\n  <auth>EXTERNAL</auth>\n"
+         "  <policy context=\"default\">\n"
+         "    <allow user=\"*\"/> <allow own=\"*\"/>\n"
+         "    <allow send_destination=\"*\"/> <allow receive_sender=\"*\"/>\n"
+         "  </policy>\n</busconfig>\n";
+}
+
+std::string avahiConfig(const std::string& side, const std::string& interface) {
+  return "[server]\nhost-name=usbink-" + side + "\nallow-interfaces=" + interface +
+         "\nuse-ipv4=yes\nuse-ipv6=yes\nenable-dbus=yes\n"
+         "ratelimit-interval-usec=1000000\nratelimit-burst=1000\n"
+         "[wide-area]\nenable-wide-area=no\n"
+         "[publish]\npublish-hinfo=no\npublish-workstation=no\n";
+}
+
+std::string serviceFile(const PrinterService& p) {
+  return "<?xml version=\"1.0\" standalone=\"no\"?>\n"
+         "<!DOCTYPE service-group SYSTEM \"avahi-service.dtd\">\n"
+         "<service-group><name>" +
+         p.instance + "</name><service><type>_printer._tcp</type><port>515</port><host-name>" +
+         p.host + ".local</host-name></service></service-group>\n";
+}
+
+// In the daemon's own mount namespace: a tmpfs over /run gives it a private
+// /run/avahi-daemon, and bind mounts put this side's bus socket, config,
+// hosts file and services folder at the default paths ($0 is the side's
+// folder). The machine's /run and /etc/avahi stay untouched.
+constexpr const char* kAvahiLauncher =
+    "mount -n -t tmpfs -o mode=0755 usbink-run /run && mkdir /run/avahi-daemon /run/dbus &&"
+    " touch /run/dbus/system_bus_socket && mount -n --bind \"$0/bus\" /run/dbus/system_bus_socket "
+    "&&"
+    " for f in avahi-daemon.conf hosts services; do"
+    " mount -n --bind \"$0/$f\" \"/etc/avahi/$f\" || exit; done &&"
+    " exec avahi-daemon --no-drop-root --no-chroot --no-rlimits --no-proc-title";
+
+// A file descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+}  // namespace
+
+AvahiNet::Namespace::Namespace() : m_name("usbink-mdns-" + std::to_string(getpid())) {
+  runChecked({"ip", "netns", "add", m_name});
+}
+
+AvahiNet::Namespace::~Namespace() {
+  run({"ip", "netns", "del", m_name});
+}
+
+AvahiNet::AvahiNet() {
+  if (namespaceInode("/proc/self/ns/net") == namespaceInode("/proc/1/ns/net")) {
+    throw std::runtime_error("AvahiNet reconfigures its caller's network: use a private one");
+  }
+  const std::string& ns = m_printerNs.name();
+  const std::vector<std::string> noDad = {"sysctl", "-qw", "net.ipv6.conf.all.accept_dad=0",
+                                          "net.ipv6.conf.default.accept_dad=0"};
+  // Without duplicate address detection every address, the link-local ones
+  // included, is usable at once.
+  runChecked(noDad);
+  std::vector<std::string> printerNoDad = {"ip", "netns", "exec", ns};
+  printerNoDad.insert(printerNoDad.end(), noDad.begin(), noDad.end());
+  runChecked(printerNoDad);
+  runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
+  runChecked({"ip", "link", "add", kClientInterface, "type", "veth", "peer", "name",
+              kPrinterInterface, "netns", ns});
+  runChecked({"ip", "-n", ns, "addr", "add", std::string(kPrinterLinkAddress4) + "/24", "dev",
+              kPrinterInterface});
+  runChecked({"ip", "-n", ns, "addr", "add", std::string(kPrinterLinkAddress6) + "/64", "dev",
+              kPrinterInterface, "nodad"});
+  runChecked({"ip", "addr", "add", kClientLink4, "dev", kClientInterface});
+  runChecked({"ip", "addr", "add", kClientLink6, "dev", kClientInterface, "nodad"});
+  runChecked({"ip", "-n", ns, "link", "set", kPrinterInterface, "up"});
+  runChecked({"ip", "link", "set", kClientInterface, "up"});
+  runChecked({"ip", "route", "add", kPrinterNet4, "via", kPrinterLinkAddress4});
+  runChecked({"ip", "-6", "route", "add", kPrinterNet6, "via", kPrinterLinkAddress6});
+
+  // The printers' hosts: published from the static hosts file, and their
+  // routable addresses on the printer side's loopback (out of the daemon's
+  // sight, so its own host keeps only its link addresses).
+  const std::string printerDir = m_dir.file(kPrinterSide);
+  std::filesystem::create_directories(printerDir + "/services");
+  std::filesystem::create_directories(m_dir.file(kClientSide) + "/services");
+  std::string hosts;
+  for (const PrinterService* p : kStaticPrinters) {
+    writeFile(printerDir + "/services/" + p->host + ".service", serviceFile(*p));
+    for (const auto& a : p->addresses) {
+      hosts += a + " " + p->host + ".local\n";
+      if (isLinkLocal(a)) continue;
+      runChecked({"ip", "-n", ns, "addr", "add", a + (isIpv6(a) ? "/128" : "/32"), "dev", "lo"});
+    }
+  }
+  writeFile(printerDir + "/hosts", hosts);
+  writeFile(m_dir.file(kClientSide) + "/hosts", "");
+
+  startSide(kPrinterSide, kPrinterInterface, m_printerBus, m_printerAvahi);
+  startSide(kClientSide, kClientInterface, m_clientBus, m_clientAvahi);
+  waitForLog(printerDir + "/avahi.log", "successfully established",
+             kStaticPrinters.size() + occurrences(hosts, "\n"), "printer-side avahi-daemon");
+  waitForLog(m_dir.file(kClientSide) + "/avahi.log", "Server startup complete", 1,
+             "client-side avahi-daemon");
+  setenv(kBusVariable, clientBus().c_str(), 1);
+}
+
+AvahiNet::~AvahiNet() {
+  unsetenv(kBusVariable);
+}
+
+std::string AvahiNet::clientBus() const {
+  return "unix:path=" + m_dir.file(kClientSide) + "/bus";
+}
+
+std::map<std::string, std::string> AvahiNet::clientEnv() const {
+  return {{kBusVariable, clientBus()}};
+}
+
+void AvahiNet::startSide(const std::string& side, const std::string& interface, Child& bus,
+                         Child& avahi) {
+  const std::string dir = m_dir.file(side);
+  writeFile(dir + "/dbus.conf", dbusConfig(dir + "/bus"));
+  writeFile(dir + "/avahi-daemon.conf", avahiConfig(side, interface));
+  bus = Child({"dbus-daemon", "--config-file=" + dir + "/dbus.conf", "--nofork", "--nopidfile",
+               "--nosyslog"},
+              dir + "/dbus.log");
+  if (!waitFor([&] { return std::filesystem::exists(dir + "/bus"); }, kStartLimit)) {
+    throw std::runtime_error("dbus-daemon did not come up:\n" + readFile(dir + "/dbus.log"));
+  }
+  avahi = startAvahi(side);
+}
+
+Child AvahiNet::startAvahi(const std::string& side) {
+  const std::string dir = m_dir.file(side);
+  writeFile(dir + "/avahi.log", "");
+  std::vector<std::string> argv = {"unshare", "--mount"};
+  if (side == kPrinterSide) argv = {"ip", "netns", "exec", m_printerNs.name()};
+  argv.insert(argv.end(), {"sh", "-c", kAvahiLauncher, dir});
+  return Child(argv, dir + "/avahi.log");
+}
+
+void AvahiNet::restartClientAvahi() {
+  m_clientAvahi.stop();
+  m_clientAvahi = startAvahi(kClientSide);
+  waitForLog(m_dir.file(kClientSide) + "/avahi.log", "Server startup complete", 1,
+             "client-side avahi-daemon");
+}
+
+void AvahiNet::publish(const std::vector<std::vector<std::string>>& publications) {
+  const std::map<std::string, std::string> env = {
+      {kBusVariable, "unix:path=" + m_dir.file(kPrinterSide) + "/bus"}};
+  std::vector<std::string> logs;
+  for (const auto& args : publications) {
+    logs.push_back(m_dir.file(kPrinterSide) + "/publish-" + std::to_string(m_publishers.size()) +
+                   ".log");
+    std::vector<std::string> argv = {"avahi-publish"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    m_publishers.emplace_back(argv, logs.back(), env);
+  }
+  for (const auto& log : logs) waitForLog(log, "Established under name", 1, "avahi-publish");
+}
+
+void AvahiNet::onPrinterSide(const std::function<void()>& start) {
+  const Fd home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+  const Fd printer(open(("/run/netns/" + m_printerNs.name()).c_str(), O_RDONLY | O_CLOEXEC));
+  if (home.get() < 0 || printer.get() < 0 || setns(printer.get(), CLONE_NEWNET) != 0) {
+    throw std::runtime_error(std::string("cannot enter the printer namespace: ") +
+                             std::strerror(errno));
+  }
+  struct Return {
+    int fd;
+    ~Return() { setns(fd, CLONE_NEWNET); }
+  } back{home.get()};
+  start();
+}
+
+}  // namespace usbink::test

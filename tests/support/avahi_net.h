@@ -1,0 +1,89 @@
+// A private multicast-DNS network for tests. The calling process's network
+// namespace (an integration binary's private one) is the client side; a
+// second, named namespace is the printer side; a veth pair joins them and
+// nothing routes out. Each side runs its own dbus-daemon (a private system
+// bus) and avahi-daemon, which sees a private /run and /etc/avahi through
+// bind mounts in its own mount namespace, so the machine's are never used.
+// The printer side publishes the static printers below; every routable
+// address of theirs lives on the printer side's loopback and is reachable
+// from the client side.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+namespace usbink::test {
+
+struct PrinterService {
+  std::string instance;                // service instance name, type "_printer._tcp"
+  std::string host;                    // its host is host + ".local"
+  std::vector<std::string> addresses;  // the host's addresses, as inet_ntop writes them
+};
+
+inline const PrinterService kPrinterTwoFamilies{
+    "Acme Laser", "laser", {"198.51.100.10", "2001:db8:100::10"}};
+inline const PrinterService kPrinterOneAddress{"Acme Solo", "solo", {"198.51.100.20"}};
+inline const PrinterService kPrinterLinkLocal{"Acme Link", "link", {"198.51.100.30", "fe80::30"}};
+
+// The printer side's own addresses on the link (its avahi-daemon's host).
+inline constexpr const char* kPrinterLinkAddress4 = "192.0.2.1";
+inline constexpr const char* kPrinterLinkAddress6 = "2001:db8::1";
+
+class AvahiNet {
+ public:
+  // Brings the network up and points DBUS_SYSTEM_BUS_ADDRESS of this process
+  // at the client bus; throws std::runtime_error when something does not
+  // start. Call it while the process has one thread.
+  AvahiNet();
+  // Stops every process it started, by PID, and deletes the namespace.
+  ~AvahiNet();
+  AvahiNet(const AvahiNet&) = delete;
+  AvahiNet& operator=(const AvahiNet&) = delete;
+
+  // The client bus address, and the environment a client program needs.
+  std::string clientBus() const;
+  std::map<std::string, std::string> clientEnv() const;
+
+  // Publishes on the printer side with one avahi-publish per entry (its
+  // arguments, such as {"-s", "Name", "_printer._tcp", "515"}), all at once,
+  // and returns when each is established; they stay until teardown.
+  void publish(const std::vector<std::vector<std::string>>& publications);
+
+  // The client side's avahi-daemon, to stop or kill it, and its
+  // replacement by a fresh one (the old one is stopped first if still there).
+  Child& clientAvahi() { return m_clientAvahi; }
+  void restartClientAvahi();
+
+  // Runs `start` with this thread in the printer namespace, so that the
+  // processes it starts (SNMP agents at a printer's address) live there.
+  void onPrinterSide(const std::function<void()>& start);
+
+ private:
+  // A named network namespace, deleted when the object goes.
+  class Namespace {
+   public:
+    Namespace();
+    ~Namespace();
+    Namespace(const Namespace&) = delete;
+    Namespace& operator=(const Namespace&) = delete;
+    const std::string& name() const { return m_name; }
+
+   private:
+    std::string m_name;
+  };
+
+  void startSide(const std::string& side, const std::string& interface, Child& bus, Child& avahi);
+  Child startAvahi(const std::string& side);
+
+  // Declared in bring-up order; torn down in reverse, processes first.
+  TempDir m_dir{"usbink-avahi"};
+  Namespace m_printerNs;
+  Child m_printerBus, m_printerAvahi, m_clientBus, m_clientAvahi;
+  std::vector<Child> m_publishers;
+};
+
+}  // namespace usbink::test
