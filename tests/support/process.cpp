@@ -167,10 +167,12 @@ Child& Child::operator=(Child&& other) noexcept {
 
 Child::~Child() { stop(); }
 
-bool Child::running() const {
+bool Child::running() {
   if (m_pid <= 0) return false;
   int status = 0;
-  return waitpid(m_pid, &status, WNOHANG) == 0;
+  if (waitpid(m_pid, &status, WNOHANG) == 0) return true;
+  m_pid = -1;
+  return false;
 }
 
 void Child::signal(int sig) const {

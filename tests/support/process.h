@@ -54,7 +54,9 @@ class Child {
   ~Child();
 
   pid_t pid() const { return m_pid; }
-  bool running() const;
+  // False once the process has ended; it is then reaped and forgotten, so
+  // that stop() can never signal a reused PID.
+  bool running();
   void stop();
   void signal(int sig) const;
 
