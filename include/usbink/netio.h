@@ -16,6 +16,9 @@ inline constexpr char kDefaultCommunity[] = "mirtal";
 inline constexpr unsigned short kSnmpPort = 161;
 // Size of an encoded target identifier of a CNetIO object.
 inline constexpr int kTargetOidSize = 32;
+// Room the `community` output of CNetIO::parseGetResponse must have: the
+// longest community it hands out (longer ones are rejected) and a zero octet.
+inline constexpr int kCommunityCapacity = 256;
 
 // Hands one received variable binding to a consumer: the OID content octets,
 // the value's BER tag and the value content octets, all pointing into the

@@ -1,0 +1,256 @@
+// SNMP v1 GetRequest building, GetResponse parsing, the value consumers that
+// file received values into the process-wide buffers, and the wrappers that
+// tie one parse to one consumer.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "snmp/ber_cursor.h"
+#include "snmp/v1_message.h"
+#include "usbink/ber.h"
+#include "usbink/netio.h"
+#include "usbink/status.h"
+
+char g_deviceid[kDeviceIdSize];
+char g_RecvBuf[kRecvBufSize];
+unsigned char sysObjId[kSysObjIdSize];
+int sysObjIdLen = 0;
+
+const unsigned char request_oid_pf[kRequestOidPfSize] = {
+    0xA0, 0x19, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x0E, 0x30,
+    0x0C, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00, 0x05, 0x00};
+
+namespace {
+
+using usbink::BerCursor;
+
+constexpr unsigned char kNullValue[] = {kBerNull, 0x00};
+constexpr unsigned char kZeroInteger[] = {kBerInteger, 0x01, 0x00};
+// Content octets of sysObjectID.0, the only variable outputOidValue takes.
+constexpr unsigned char kSysObjectIdOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00};
+// A sysObjectID of this many octets or fewer never counts as a target.
+constexpr int kSysObjIdMinMatch = 4;
+
+// Reads an INTEGER and hands out its first content octet (when `out` is
+// given). An INTEGER without content octets is refused: X.690 requires at
+// least one, and the octet would otherwise come from the next element.
+bool readIntegerOctet(BerCursor& cursor, unsigned char* out) {
+  unsigned char* content = nullptr;
+  int length = 0;
+  if (!cursor.readTlv(kBerInteger, &content, &length) || length < 1) return false;
+  if (out != nullptr) *out = content[0];
+  return true;
+}
+
+// Reads the length of a constructed element that must run exactly to the end
+// of the data: nothing missing and nothing after it.
+bool fillsRest(BerCursor& cursor) {
+  int length = 0;
+  return cursor.readLength(&length) && length == cursor.remaining();
+}
+
+bool enterMessage(BerCursor& cursor) {
+  return cursor.expectTag(kBerSequence) && fillsRest(cursor);
+}
+
+// A GetResponse, or a PDU tagged like a SetRequest, which is read the same way.
+bool enterPdu(BerCursor& cursor) {
+  unsigned char tag = 0;
+  return cursor.readTag(&tag) && (tag == kPduGetResponse || tag == kPduSetRequest) &&
+         fillsRest(cursor);
+}
+
+// Reads the community and copies it, with a zero octet, to `out` when given.
+// The output has no size argument: it must hold kCommunityCapacity octets,
+// and a longer community is refused rather than cut.
+bool readCommunity(BerCursor& cursor, char* out) {
+  unsigned char* content = nullptr;
+  int length = 0;
+  if (!cursor.readTlv(kBerOctetString, &content, &length)) return false;
+  if (out == nullptr) return true;
+  if (length >= kCommunityCapacity) return false;
+  std::copy_n(content, length, out);
+  out[length] = '\0';
+  return true;
+}
+
+// Reads one variable binding and hands it to `callback` (when given). The
+// item's own length is not used; the OID and the value must lie inside the
+// varbind list that `list` covers, so no inner length reaches past it.
+bool readVarbind(BerCursor& list, SnmpValueCallback callback) {
+  unsigned char* oid = nullptr;
+  int oidLength = 0;
+  unsigned char valueType = 0;
+  int valueLength = 0;
+  if (!list.enter(kBerSequence) || !list.readTlv(kBerObjectId, &oid, &oidLength) ||
+      !list.readTag(&valueType) || !list.readLength(&valueLength)) {
+    return false;
+  }
+  unsigned char* value = list.pos();
+  if (!list.skip(valueLength)) return false;
+  if (callback != nullptr) callback(oid, oidLength, valueType, value, valueLength);
+  return true;
+}
+
+// Reads the varbind list. A lone 0x80 length or an empty list is accepted
+// without a callback; a list that claims more octets than the data holds is
+// refused. Octets after the list, still inside the PDU, are not examined.
+bool readVarbindList(BerCursor& cursor, SnmpValueCallback callback) {
+  int length = 0;
+  bool indefinite = false;
+  if (!cursor.expectTag(kBerSequence) || !cursor.readLength(&length, &indefinite)) return false;
+  if (indefinite || length == 0) return true;
+  if (length > cursor.remaining()) return false;
+  BerCursor list(cursor.pos(), cursor.pos() + length);
+  while (!list.atEnd()) {
+    if (!readVarbind(list, callback)) return false;
+  }
+  return true;
+}
+
+// Copies a value with a zero octet after it into `buffer` when both fit; a
+// value that does not fit is refused and the buffer keeps its contents, so a
+// consumer never holds a cut value.
+bool storeTerminated(std::span<char> buffer, const unsigned char* value, int valueLength) {
+  if (valueLength < 0 || static_cast<std::size_t>(valueLength) >= buffer.size()) return false;
+  if (value == nullptr && valueLength > 0) return false;
+  std::copy_n(value, valueLength, buffer.data());
+  buffer[static_cast<std::size_t>(valueLength)] = '\0';
+  return true;
+}
+
+}  // namespace
+
+// Every length of the message is written in the one-octet form, and a
+// message that would need a long-form length anywhere is refused with -1:
+// the system's requests (one varbind, an OID of at most 20 octets, a short
+// community) stay far below that.
+int CNetIO::BuildGetRequestFor(int count, char* oid, char* community, unsigned char* out) {
+  if (count < 1 || oid == nullptr || out == nullptr) return -1;
+  std::array<unsigned char, kOidEncodedMax> encoded{};
+  const int oidLength = oidEncode(oid, encoded.data());
+  if (oidLength < 1) return -1;
+  const std::span<const unsigned char> oidContent(encoded.data(),
+                                                  static_cast<std::size_t>(oidLength));
+
+  std::array<unsigned char, usbink::kShortMessageMax> work{};
+  usbink::BackWriter writer(work);
+  for (int i = 0; i < count; ++i) {
+    const std::size_t before = writer.size();
+    const bool written = writer.prepend(kNullValue) && writer.prepend(oidContent) &&
+                         writer.prependHeader(kBerObjectId, oidContent.size()) &&
+                         writer.prependHeader(kBerSequence, writer.size() - before);
+    if (!written) return -1;
+  }
+  const bool complete = writer.prependHeader(kBerSequence, writer.size()) &&
+                        writer.prepend(kZeroInteger) && writer.prepend(kZeroInteger) &&
+                        writer.prepend(kZeroInteger) &&
+                        writer.prependHeader(kPduGetRequest, writer.size()) &&
+                        usbink::prependV1Header(writer, community);
+  if (!complete) return -1;
+  std::ranges::copy(writer.written(), out);
+  return static_cast<int>(writer.size());
+}
+
+// A `length` below 2 cannot hold the message tag and its length octet and is
+// rejected. Every length is read through a cursor bounded by `data` +
+// `length`, so nothing past the received octets is ever read; length fields
+// of more than four octets are refused (see BerCursor).
+int CNetIO::parseGetResponse(unsigned char* data, int length, int* version, char* community,
+                             unsigned char* requestId, unsigned char* errorStatus,
+                             unsigned char* errorIndex, SnmpValueCallback callback) {
+  if (data == nullptr || length < 2) return 0;
+  BerCursor cursor(data, data + length);
+  unsigned char versionOctet = 0;
+  if (!enterMessage(cursor) || !readIntegerOctet(cursor, &versionOctet)) return 0;
+  if (version != nullptr) *version = versionOctet;
+  const bool accepted = readCommunity(cursor, community) && enterPdu(cursor) &&
+                        readIntegerOctet(cursor, requestId) &&
+                        readIntegerOctet(cursor, errorStatus) &&
+                        readIntegerOctet(cursor, errorIndex) && readVarbindList(cursor, callback);
+  return accepted ? 1 : 0;
+}
+
+bool outputRecvBufValue(unsigned char*, int, unsigned char, unsigned char* value, int valueLength) {
+  return storeTerminated(g_RecvBuf, value, valueLength);
+}
+
+bool outputDeviceIdValue(unsigned char*, int, unsigned char valueType, unsigned char* value,
+                         int valueLength) {
+  if (valueType != kBerOctetString) return false;
+  return storeTerminated(g_deviceid, value, valueLength);
+}
+
+// An OID shorter than the eight octets of sysObjectID.0 is not compared (and
+// does not match); a longer one that begins with them does. A value longer
+// than `sysObjId` is refused and nothing is stored.
+bool outputOidValue(unsigned char* oid, int oidLength, unsigned char valueType,
+                    unsigned char* value, int valueLength) {
+  if (oid == nullptr || oidLength < static_cast<int>(sizeof kSysObjectIdOid)) return false;
+  if (std::memcmp(oid, kSysObjectIdOid, sizeof kSysObjectIdOid) != 0) return false;
+  if (valueType != kBerObjectId || valueLength < 0 || valueLength > kSysObjIdSize) return false;
+  if (value == nullptr && valueLength > 0) return false;
+  std::copy_n(value, valueLength, sysObjId);
+  sysObjIdLen = valueLength;
+  return true;
+}
+
+// `out` must hold kRecvBufSize characters: the value in `g_RecvBuf` is at
+// most kRecvBufSize - 1 characters and always terminated.
+int CNetIO::parseForRecvBuf(unsigned char* data, int length, char* out) {
+  std::ranges::fill(g_RecvBuf, '\0');
+  if (parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       outputRecvBufValue) == 0) {
+    return 0;
+  }
+  if (out != nullptr) std::strcpy(out, g_RecvBuf);
+  return 1;
+}
+
+// `g_deviceid` is cleared first, so only a device ID carried by this very
+// response is decoded: an answer without one (noSuchName, say) fails instead
+// of decoding the device ID of whatever printer answered before.
+bool CNetIO::parseForDeviceId(unsigned char* data, int length, PRINTER_STATUS* status) {
+  std::ranges::fill(g_deviceid, '\0');
+  if (parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       outputDeviceIdValue) == 0) {
+    return false;
+  }
+  return CTavrenCmd().DecodStatusFromDeviceID(g_deviceid, status) == 0;
+}
+
+// A sysObjectID longer than a target cannot equal one and is no hit; the
+// comparison never reaches past the kTargetOidSize octets of a target.
+int CNetIO::parseForOID(unsigned char* data, int length, unsigned char*, int) {
+  sysObjIdLen = 0;
+  if (parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr, outputOidValue) ==
+      0) {
+    return 0;
+  }
+  if (sysObjIdLen <= kSysObjIdMinMatch || sysObjIdLen > kTargetOidSize) return 0;
+  const auto n = static_cast<std::size_t>(sysObjIdLen);
+  return std::memcmp(sysObjId, targetOid1, n) == 0 || std::memcmp(sysObjId, targetOid2, n) == 0 ? 1
+                                                                                                : 0;
+}
+
+namespace {
+
+// Encodes `text` into a scratch area and copies it to `target` when it fits.
+// An identifier of more than kTargetOidSize octets leaves the target zero
+// and yields -1, the encoder's value for an identifier outside its limits.
+int encodeTarget(const char* text, unsigned char (&target)[kTargetOidSize]) {
+  std::array<unsigned char, kOidEncodedMax> scratch{};
+  const int n = CNetIO::oidEncode(text, scratch.data());
+  if (n > kTargetOidSize) return -1;
+  if (n > 0) std::copy_n(scratch.begin(), n, target);
+  return n;
+}
+
+}  // namespace
+
+int CNetIO::InitTargetOID(const char* oid1, const char* oid2) {
+  std::ranges::fill(targetOid1, 0);
+  std::ranges::fill(targetOid2, 0);
+  encodeTarget(oid1, targetOid1);
+  return encodeTarget(oid2, targetOid2);
+}

@@ -1,0 +1,122 @@
+// Helpers of the SNMP v1 codec tests: BER elements built by hand, received
+// octets in a heap block of exactly their size (so AddressSanitizer sees any
+// read past them), and a value callback that records what it is handed.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/raw_responder.h"
+#include "usbink/ber.h"
+#include "usbink/netio.h"
+
+namespace usbink::test {
+
+// One element with a definite length in the shortest form.
+inline Bytes tlv(unsigned char tag, const Bytes& content) {
+  Bytes out{tag};
+  const std::size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<unsigned char>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
+  } else {
+    out.insert(out.end(),
+               {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+inline Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+inline Bytes varbind(const Bytes& oid, unsigned char valueType, const Bytes& value) {
+  return tlv(kBerSequence, cat({tlv(kBerObjectId, oid), tlv(valueType, value)}));
+}
+
+// A v1 response with request-id 0 and error-index 0 around `varbinds`.
+inline Bytes v1Response(const Bytes& varbinds, unsigned char pduTag = kPduGetResponse,
+                        unsigned char errorStatus = 0, const std::string& community = "mirtal") {
+  const Bytes zero = tlv(kBerInteger, {0});
+  const Bytes pdu =
+      tlv(pduTag, cat({zero, tlv(kBerInteger, {errorStatus}), zero, tlv(kBerSequence, varbinds)}));
+  return tlv(kBerSequence, cat({zero, tlv(kBerOctetString, text(community)), pdu}));
+}
+
+// Received octets in a heap block of exactly their size.
+class Datagram {
+ public:
+  explicit Datagram(const Bytes& bytes)
+      : m_size(bytes.size()), m_data(new unsigned char[bytes.size()]) {
+    std::copy(bytes.begin(), bytes.end(), m_data.get());
+  }
+  unsigned char* data() { return m_data.get(); }
+  int size() const { return static_cast<int>(m_size); }
+
+ private:
+  std::size_t m_size;
+  std::unique_ptr<unsigned char[]> m_data;
+};
+
+struct Received {
+  Bytes oid;
+  unsigned char type;
+  Bytes value;
+  bool operator==(const Received&) const = default;
+};
+
+// Everything recordingCallback was handed since the last clear(), and
+// whether each pointer it got lay inside the bounds set with watch().
+struct Recorder {
+  std::vector<Received> values;
+  const unsigned char* begin = nullptr;
+  const unsigned char* end = nullptr;
+  bool allInside = true;
+
+  void watch(Datagram& d) {
+    values.clear();
+    begin = d.data();
+    end = d.data() + d.size();
+    allInside = true;
+  }
+  bool inside(const unsigned char* p, int n) const {
+    return n >= 0 && p >= begin && p <= end && n <= end - p;
+  }
+};
+
+inline Recorder g_recorder;
+
+inline bool recordingCallback(unsigned char* oid, int oidLength, unsigned char type,
+                              unsigned char* value, int valueLength) {
+  Recorder& r = g_recorder;
+  if (!r.inside(oid, oidLength) || !r.inside(value, valueLength)) {
+    r.allInside = false;
+    return false;
+  }
+  r.values.push_back({Bytes(oid, oid + oidLength), type, Bytes(value, value + valueLength)});
+  return true;
+}
+
+// Parses `d` with every output requested and the recording callback.
+inline int parseRecording(Datagram& d) {
+  g_recorder.watch(d);
+  int version = -1;
+  char community[kCommunityCapacity];
+  unsigned char requestId = 0, errorStatus = 0, errorIndex = 0;
+  return CNetIO::parseGetResponse(d.data(), d.size(), &version, community, &requestId, &errorStatus,
+                                  &errorIndex, recordingCallback);
+}
+
+}  // namespace usbink::test
