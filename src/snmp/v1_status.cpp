@@ -1,0 +1,109 @@
+// The SNMP v1 status read: one GET of the private device-ID object, sent as
+// three copies at once; the first answer within 50 ms is decoded into the
+// caller's status record.
+#include <netdb.h>
+
+#include <array>
+#include <cstdio>
+#include <span>
+
+#include "snmp/udp.h"
+#include "snmp/v1_exchange.h"
+#include "snmp/v1_message.h"
+#include "usbink/netio.h"
+
+namespace {
+
+// GetRequest, request-id 0, error-status 0, error-index 0, one varbind: the
+// private device-ID object 1.3.6.1.4.1.26266.886.300.369.8531.1.1.0 with a
+// NULL value.
+constexpr unsigned char kDeviceIdRequestPdu[] = {
+    0xA0, 0x24, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x19,
+    0x30, 0x17, 0x06, 0x13, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x81, 0xCD, 0x1A, 0x86,
+    0x76, 0x82, 0x2C, 0x82, 0x71, 0xC2, 0x53, 0x01, 0x01, 0x00, 0x05, 0x00};
+
+constexpr std::size_t kRequestWorkSize = 256;
+constexpr std::size_t kStatusAnswerSize = 4024;
+constexpr long kStatusTimeoutMicroseconds = 50000;
+
+// The request datagram: the fixed PDU with version and community in front.
+// The message length must fit one octet, which leaves room for a community of
+// at most 84 characters (message length = community + 43); a longer one is
+// refused and the result is empty.
+std::span<const unsigned char> buildStatusRequest(
+    const char* community, std::array<unsigned char, kRequestWorkSize>& work) {
+  usbink::BackWriter writer(work);
+  if (!writer.prepend(kDeviceIdRequestPdu) || !usbink::prependV1Header(writer, community)) {
+    return {};
+  }
+  return writer.written();
+}
+
+// Sends the request, waits for the first answer and decodes the device ID it
+// carries into `status`. With `trace` the IPv6 read's lines go to standard
+// output.
+bool exchangeStatus(usbink::UdpSocket& socket, std::span<const unsigned char> request,
+                    const sockaddr* to, socklen_t toLength, PRINTER_STATUS* status, bool trace) {
+  const ssize_t sent = usbink::sendCopies(socket, request, to, toLength, 0);
+  if (trace) {
+    std::printf("Sendto nRet = %d, request_oid_len=%d\n", static_cast<int>(sent),
+                static_cast<int>(request.size()));
+  }
+  if (sent <= 0) return false;
+  std::array<unsigned char, kStatusAnswerSize> answer;
+  const ssize_t received = socket.receiveFrom(answer.data(), answer.size(), nullptr, nullptr);
+  if (trace) std::printf("recvfrom nRecv = %d\n", static_cast<int>(received));
+  if (received <= 0) return false;
+  if (trace) std::puts("NetworkReadStatus response=");
+  return CNetIO::parseForDeviceId(answer.data(), static_cast<int>(received), status);
+}
+
+}  // namespace
+
+bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINTER_STATUS* status) {
+  int error = 0;
+  const int family = usbink::firstAddressFamily(address, &error);
+  if (family < 0) {
+    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
+    return false;
+  }
+  if (family == AF_INET6) return NetworkReadStatusV6(community, address, status);
+
+  std::array<unsigned char, kRequestWorkSize> work{};
+  const auto request = buildStatusRequest(community, work);
+  if (request.empty()) return false;
+  auto socket = usbink::openSnmpSocket(AF_INET, 0, kStatusTimeoutMicroseconds);
+  if (!socket.valid()) return false;
+  const sockaddr_in to = usbink::snmpDestinationV4(address);
+  return exchangeStatus(socket, request, reinterpret_cast<const sockaddr*>(&to), sizeof to, status,
+                        false);
+}
+
+// A text inet_pton does not accept leaves the destination undefined: the
+// read then fails before anything is sent.
+bool CNetIO::NetworkReadStatusV6(const char* community, const char* address,
+                                 PRINTER_STATUS* status) {
+  std::array<unsigned char, kRequestWorkSize> work{};
+  const auto request = buildStatusRequest(community, work);
+  if (request.empty()) return false;
+  auto socket = usbink::openSnmpSocket(AF_INET6, 0, kStatusTimeoutMicroseconds);
+  if (!socket.valid()) return false;
+  sockaddr_in6 to{};
+  if (address == nullptr || !usbink::snmpDestinationV6(address, usbink::ipv6Scope(), &to)) {
+    return false;
+  }
+  return exchangeStatus(socket, request, reinterpret_cast<const sockaddr*>(&to), sizeof to, status,
+                        true);
+}
+
+extern "C" bool NetworkReadStatus(const char* community, const char* address,
+                                  PRINTER_STATUS* status) {
+  CNetIO net;
+  return net.NetworkReadStatus(community, address, status);
+}
+
+extern "C" bool NetworkReadStatusV6(const char* community, const char* address,
+                                    PRINTER_STATUS* status) {
+  CNetIO net;
+  return net.NetworkReadStatusV6(community, address, status);
+}
