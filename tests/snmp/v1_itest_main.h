@@ -17,10 +17,7 @@ namespace usbink::test {
 // one, so the private network gets one too.
 class HostIpv4Address : public ::testing::Environment {
  public:
-  void SetUp() override {
-    const auto r = run({"ip", "addr", "add", "192.0.2.1/32", "dev", "lo"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-  }
+  void SetUp() override { runChecked({"ip", "addr", "add", "192.0.2.1/32", "dev", "lo"}); }
 };
 
 // Runs every test in a private network with `ipv6Addresses` on loopback,

@@ -122,7 +122,7 @@ TEST(StatusRead, SendsThreeCopiesOfTheRequestAndTakesTheFirstAnswer) {
   const Read r = readV4("127.0.5.9");
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.toner, 42);
-  ASSERT_TRUE(waitFor([&] { return responder.requestCount() == 3; }));
+  ASSERT_EQ(requestsAfter(responder, 3), 3u);
   for (const Bytes& request : responder.requests())
     EXPECT_EQ(toHex(request), toHex(kStatusRequest));
 }
@@ -132,7 +132,7 @@ TEST(StatusRead, SendsNothingForACommunityOverEightyFourCharacters) {
   PRINTER_STATUS status{};
   EXPECT_FALSE(NetworkReadStatus(std::string(85, 'c').c_str(), "127.0.5.9", &status));
   EXPECT_FALSE(NetworkReadStatus(std::string(84, 'c').c_str(), "127.0.5.9", &status));
-  ASSERT_TRUE(waitFor([&] { return responder.requestCount() == 3; }));
+  ASSERT_EQ(requestsAfter(responder, 3), 3u);
   EXPECT_EQ(responder.requests()[0].size(), 129u);
 }
 
@@ -157,8 +157,7 @@ TEST(StatusRead, HostNamesFailAndTheIpv6PathSendsNothing) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   // A numeric address afterwards: its three copies are all that arrive.
   EXPECT_FALSE(readV6("fd00:5::9").ok);
-  ASSERT_TRUE(waitFor([&] { return any6.requestCount() >= 3; }));
-  EXPECT_EQ(any6.requestCount(), 3u);
+  EXPECT_EQ(requestsAfter(any6, 3), 3u);
 }
 
 }  // namespace

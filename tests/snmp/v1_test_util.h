@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/process.h"
 #include "support/raw_responder.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
@@ -107,6 +108,13 @@ inline bool recordingCallback(unsigned char* oid, int oidLength, unsigned char t
   }
   r.values.push_back({Bytes(oid, oid + oidLength), type, Bytes(value, value + valueLength)});
   return true;
+}
+
+// The number of requests `responder` has received once at least `expected`
+// have arrived (or the wait has given up), so that a test sees one too many.
+inline std::size_t requestsAfter(const RawResponder& responder, std::size_t expected) {
+  waitFor([&] { return responder.requestCount() >= expected; });
+  return responder.requestCount();
 }
 
 // Parses `d` with every output requested and the recording callback.
