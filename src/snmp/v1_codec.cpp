@@ -108,6 +108,11 @@ bool readVarbindList(BerCursor& cursor, SnmpValueCallback callback) {
   return true;
 }
 
+bool parseWithConsumer(unsigned char* data, int length, SnmpValueCallback consumer) {
+  return CNetIO::parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  consumer) == 1;
+}
+
 // Copies a value with a zero octet after it into `buffer` when both fit; a
 // value that does not fit is refused and the buffer keeps its contents, so a
 // consumer never holds a cut value.
@@ -121,6 +126,10 @@ bool storeTerminated(std::span<char> buffer, const unsigned char* value, int val
 
 }  // namespace
 
+// Builds a GetRequest naming the identifier text `oid` (read) `count` times,
+// each with a NULL value, for `community` (read; null for the default) into
+// `out` (written); returns its size, or -1 with `out` untouched.
+//
 // Every length of the message is written in the one-octet form, and a
 // message that would need a long-form length anywhere is refused with -1:
 // the system's requests (one varbind, an OID of at most 20 octets, a short
@@ -152,6 +161,10 @@ int CNetIO::BuildGetRequestFor(int count, char* oid, char* community, unsigned c
   return static_cast<int>(writer.size());
 }
 
+// Parses the GetResponse in `data` (read, `length` octets): the outputs
+// (written when given) receive the first octet of each INTEGER and the
+// community; `callback` gets each variable. Returns 1 or 0 (rejected).
+//
 // A `length` below 2 cannot hold the message tag and its length octet and is
 // rejected. Every length is read through a cursor bounded by `data` +
 // `length`, so nothing past the received octets is ever read; length fields
@@ -171,16 +184,20 @@ int CNetIO::parseGetResponse(unsigned char* data, int length, int* version, char
   return accepted ? 1 : 0;
 }
 
+// Files any value in `g_RecvBuf`.
 bool outputRecvBufValue(unsigned char*, int, unsigned char, unsigned char* value, int valueLength) {
   return storeTerminated(g_RecvBuf, value, valueLength);
 }
 
+// Files an OCTET STRING value in `g_deviceid`.
 bool outputDeviceIdValue(unsigned char*, int, unsigned char valueType, unsigned char* value,
                          int valueLength) {
   if (valueType != kBerOctetString) return false;
   return storeTerminated(g_deviceid, value, valueLength);
 }
 
+// Files the value of sysObjectID.0 in `sysObjId` and `sysObjIdLen`.
+//
 // An OID shorter than the eight octets of sysObjectID.0 is not compared (and
 // does not match); a longer one that begins with them does. A value longer
 // than `sysObjId` is refused and nothing is stored.
@@ -195,42 +212,40 @@ bool outputOidValue(unsigned char* oid, int oidLength, unsigned char valueType,
   return true;
 }
 
-// `out` must hold kRecvBufSize characters: the value in `g_RecvBuf` is at
-// most kRecvBufSize - 1 characters and always terminated.
+// Parses `data` (read) and copies its last value as a string to `out`
+// (written). `out` must hold kRecvBufSize characters: the value in
+// `g_RecvBuf` is at most kRecvBufSize - 1 characters and always terminated.
 int CNetIO::parseForRecvBuf(unsigned char* data, int length, char* out) {
   std::ranges::fill(g_RecvBuf, '\0');
-  if (parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       outputRecvBufValue) == 0) {
-    return 0;
-  }
+  if (!parseWithConsumer(data, length, outputRecvBufValue)) return 0;
   if (out != nullptr) std::strcpy(out, g_RecvBuf);
   return 1;
 }
 
+// Parses `data` (read) and decodes the status block of its device ID into
+// `status` (written); true when both succeed.
+//
 // `g_deviceid` is cleared first, so only a device ID carried by this very
 // response is decoded: an answer without one (noSuchName, say) fails instead
 // of decoding the device ID of whatever printer answered before.
 bool CNetIO::parseForDeviceId(unsigned char* data, int length, PRINTER_STATUS* status) {
   std::ranges::fill(g_deviceid, '\0');
-  if (parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       outputDeviceIdValue) == 0) {
-    return false;
-  }
+  if (!parseWithConsumer(data, length, outputDeviceIdValue)) return false;
   return CTavrenCmd().DecodStatusFromDeviceID(g_deviceid, status) == 0;
 }
 
+// Parses `data` (read); 1 when its sysObjectID begins one of the targets.
+//
 // A sysObjectID longer than a target cannot equal one and is no hit; the
 // comparison never reaches past the kTargetOidSize octets of a target.
 int CNetIO::parseForOID(unsigned char* data, int length, unsigned char*, int) {
   sysObjIdLen = 0;
-  if (parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr, outputOidValue) ==
-      0) {
-    return 0;
-  }
+  if (!parseWithConsumer(data, length, outputOidValue)) return 0;
   if (sysObjIdLen <= kSysObjIdMinMatch || sysObjIdLen > kTargetOidSize) return 0;
   const auto n = static_cast<std::size_t>(sysObjIdLen);
-  return std::memcmp(sysObjId, targetOid1, n) == 0 || std::memcmp(sysObjId, targetOid2, n) == 0 ? 1
-                                                                                                : 0;
+  const bool hit =
+      std::memcmp(sysObjId, targetOid1, n) == 0 || std::memcmp(sysObjId, targetOid2, n) == 0;
+  return hit ? 1 : 0;
 }
 
 namespace {
@@ -248,6 +263,8 @@ int encodeTarget(const char* text, unsigned char (&target)[kTargetOidSize]) {
 
 }  // namespace
 
+// Sets the targets from the identifier texts `oid1` and `oid2` (read);
+// returns the encoding result of `oid2`.
 int CNetIO::InitTargetOID(const char* oid1, const char* oid2) {
   std::ranges::fill(targetOid1, 0);
   std::ranges::fill(targetOid2, 0);

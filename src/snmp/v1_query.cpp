@@ -84,6 +84,9 @@ int queryValue(CNetIO& net, const char* entryLine, const char* oid, const char* 
 
 }  // namespace
 
+// Each query reads one value from the printer at `address` (read; numeric)
+// into `out` (written, `size` characters with the terminator); `reserved`
+// is not used. Returns 0, or -1.
 int CNetIO::TavrenNetworkGetPrinterName(const char* address, unsigned char, char* out, int size) {
   return queryValue(*this, "TavrenNetworkGetPrinterName enter", kOidSysName, address, out, size);
 }
@@ -97,6 +100,9 @@ int CNetIO::TavrenNetworkGetFwMCUVersion(const char* address, unsigned char, cha
                     size);
 }
 
+// One GET of the identifier text `oid` (read) with `community` (read) from
+// the IPv4 `address` (read); the value goes to `out` (written).
+//
 // `size` bounds the copy to `out`: a longer value is cut to `size` - 1
 // characters. Without room for even the terminator (null `out`, `size`
 // below 1) the GET fails before anything is sent.

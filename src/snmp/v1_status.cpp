@@ -60,6 +60,10 @@ bool exchangeStatus(usbink::UdpSocket& socket, std::span<const unsigned char> re
 
 }  // namespace
 
+// Reads the status of the printer at `address` (read; numeric) with
+// `community` (read; null for the default) into `status` (written); true
+// when a status block was decoded. An address the resolver reports as IPv6
+// is read over IPv6.
 bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINTER_STATUS* status) {
   int error = 0;
   const int family = usbink::firstAddressFamily(address, &error);
@@ -79,8 +83,9 @@ bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINT
                         false);
 }
 
-// A text inet_pton does not accept leaves the destination undefined: the
-// read then fails before anything is sent.
+// The same over IPv6, with the three lines on standard output. A text
+// inet_pton does not accept leaves the destination undefined: the read then
+// fails before anything is sent.
 bool CNetIO::NetworkReadStatusV6(const char* community, const char* address,
                                  PRINTER_STATUS* status) {
   std::array<unsigned char, kRequestWorkSize> work{};
