@@ -150,7 +150,7 @@ struct Crafted {
   int expected;  // parser result
 };
 
-TEST_F(HostileResponses, CraftedLengthFormsAreRejectedOrReadAsSpecified) {
+TEST_F(HostileResponses, CraftedLengthFormsAreRejectedOrReadByTheRules) {
   const Bytes oid = tlv(kBerObjectId, kDeviceIdOid);
   const Bytes value = text("abc");
   auto withValueHeader = [&](const Bytes& header) {
