@@ -151,7 +151,7 @@ class CNetIO {
  private:
   CSocket m_stream;
   // Zeroed so that a test against targets before InitTargetOID reads
-  // defined bytes (and matches nothing).
+  // defined bytes (matching only an all-zero identifier).
   unsigned char targetOid1[kTargetOidSize] = {};
   unsigned char targetOid2[kTargetOidSize] = {};
 };

@@ -1,10 +1,8 @@
-// Placeholder status reads until the SNMP code joins the library: every
-// network read fails, so network queues end without a report.
+// Placeholder SNMPv3 status reads until the SNMPv3 code joins the library:
+// they fail, so only printers that answer SNMP v1 are reported.
 #include "usbink/netio.h"
 
 extern "C" {
-bool NetworkReadStatus(const char*, const char*, PRINTER_STATUS*) { return false; }
-bool NetworkReadStatusV6(const char*, const char*, PRINTER_STATUS*) { return false; }
 bool NetworkReadStatusSNMPv3(const char*, const char*, PRINTER_STATUS*) { return false; }
 bool NetworkReadStatusV6SNMPv3(const char*, const char*, PRINTER_STATUS*) { return false; }
 }

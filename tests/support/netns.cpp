@@ -30,6 +30,13 @@ void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses) {
     throw std::runtime_error(std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno));
   }
   runChecked({"ip", "link", "set", "lo", "up"});
+  // A dual-stack host: one address of each family besides loopback. The
+  // default flags of getaddrinfo include AI_ADDRCONFIG, which otherwise
+  // hides a family (a dotted IPv4 text then comes back as an IPv4-mapped
+  // IPv6 address, or "::1" not at all), as on no ordinary host.
+  runChecked({"ip", "addr", "add", std::string(kPrivateNetworkIPv4) + "/32", "dev", "lo"});
+  runChecked({"ip", "-6", "addr", "add", std::string(kPrivateNetworkIPv6) + "/128", "dev", "lo",
+              "nodad"});
   for (const auto& a : ipv6Addresses) {
     runChecked({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
   }

@@ -12,6 +12,10 @@ namespace usbink::test {
 // the given extra IPv6 addresses on it (127.0.0.0/8 and ::1 are always
 // there). Nothing the test sends can then leave the machine, and agents of
 // different test binaries cannot collide.
+// The host's own addresses in every private network.
+inline constexpr char kPrivateNetworkIPv4[] = "198.18.0.1";
+inline constexpr char kPrivateNetworkIPv6[] = "fd00:ffff::1";
+
 void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses = {});
 
 // Gives this process its own /etc/hosts and an /etc/resolv.conf naming only
