@@ -1,0 +1,26 @@
+// Pieces of the USM privacy and authentication steps that the SNMPv3
+// message builder and parser share with the key operations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace usbink {
+
+inline constexpr int kUsmSaltSize = 8;
+
+// Writes the next privacy salt to `salt` (8 bytes): `engineBoots` then
+// salt_low, each most significant byte first, and advances salt_low.
+void nextPrivacySalt(std::uint32_t engineBoots, unsigned char* salt);
+
+// IV of a DES-CBC scoped PDU: the pre-IV (privKey bytes 8..15) XOR the salt.
+void privacyIv(const unsigned char* privKey, const unsigned char* salt, unsigned char* iv);
+
+// Compares `length` bytes in a time that does not depend on where they
+// differ, so that a forger learns nothing from how fast a code is refused.
+bool equalInConstantTime(const unsigned char* a, const unsigned char* b, std::size_t length);
+
+// True when all `length` bytes at `bytes` are zero (a key slot left empty).
+bool allZero(const unsigned char* bytes, std::size_t length);
+
+}  // namespace usbink
