@@ -1,0 +1,88 @@
+// SNMPv3 messages written by the tests themselves, front to back and
+// independently of the library's builder: agent answers (Reports and
+// Responses, genuine or forged) and a small reader for taking built
+// requests apart.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/raw_responder.h"
+
+namespace usbink::test {
+
+Bytes tlv(unsigned char tag, const Bytes& content);
+Bytes berInteger(std::uint32_t value);
+Bytes octets(const std::string& text);
+Bytes concat(std::initializer_list<Bytes> parts);
+
+struct VarBind {
+  Bytes oid;                 // content octets
+  unsigned char tag = 0x04;  // value tag
+  Bytes value;               // value content
+};
+
+// An agent's answer. Empty keys mean: no authentication code (empty
+// msgAuthenticationParameters), no encryption (plaintext scoped PDU).
+struct AgentAnswer {
+  Bytes engineId;
+  std::uint32_t boots = 1;
+  std::uint32_t time = 100;
+  std::optional<unsigned char> flags;  // default: 0x01 with authKey, 0x02 with privKey
+  std::string user;
+  Bytes authKey;       // localised, 16 bytes
+  Bytes privKey;       // localised, 16 bytes
+  int macLength = 12;  // octets of the code actually sent
+  Bytes privParams = Bytes{0, 0, 0, 1, 0, 0, 0, 7};
+  std::optional<Bytes> contextEngineId;  // default: engineId
+  unsigned char pduTag = 0xA2;
+  std::uint32_t requestId = 1;
+  std::uint32_t errorStatus = 0;
+  std::vector<VarBind> varBinds;
+};
+
+Bytes agentAnswer(const AgentAnswer& answer);
+
+// The Report an agent sends to an engine-discovery request.
+Bytes discoveryReport(const Bytes& engineId, std::uint32_t boots = 1, std::uint32_t time = 100);
+
+// Localised key of a pass phrase for an engine ID.
+Bytes localise(const std::string& passPhrase, const Bytes& engineId);
+
+// Both keys of the system's USM user for an engine ID.
+std::pair<Bytes, Bytes> userKeys(const Bytes& engineId);
+
+// One element of a BER message as found by `children`.
+struct Element {
+  unsigned char tag;
+  std::size_t start;    // offset of the tag
+  std::size_t content;  // offset of the first content octet
+  std::size_t end;      // offset after the content
+};
+
+// The elements that follow each other in `bytes` from `from` to `to`.
+std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to);
+inline std::vector<Element> childrenOf(const Bytes& bytes, const Element& e) {
+  return children(bytes, e.content, e.end);
+}
+inline Bytes contentOf(const Bytes& bytes, const Element& e) {
+  return Bytes(bytes.begin() + static_cast<long>(e.content),
+               bytes.begin() + static_cast<long>(e.end));
+}
+
+// The parts of a built SNMPv3 message.
+struct V3Parts {
+  Element global, security, msgData;
+  Element flags;
+  std::vector<Element> usm;  // engine ID, boots, time, user, auth, priv
+};
+V3Parts v3Parts(const Bytes& message);
+
+// Runs the pysnmp-based checker on a message; its output is "OK ..." lines
+// of decoded fields, or "INVALID: reason".
+std::string pysnmpCheck(const Bytes& message);
+
+}  // namespace usbink::test
