@@ -1,8 +1,11 @@
 #include "v3_messages.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 
 #include "snmpv3/credentials.h"
+#include "support/netns.h"
 #include "support/process.h"
 #include "usbink/usm.h"
 
@@ -143,6 +146,51 @@ Bytes discoveryReport(const Bytes& engineId, std::uint32_t boots, std::uint32_t 
   a.pduTag = 0xA8;
   a.varBinds = {{fromHex("2b060106030f01010400"), 0x41, Bytes{1}}};  // usmStatsUnknownEngineIDs.0
   return agentAnswer(a);
+}
+
+RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
+  return [agents](const Bytes& request) {
+    std::vector<Bytes> out;
+    const V3Parts p = v3Parts(request);
+    const bool discovery = (request[p.flags.content] & 0x01) == 0;
+    const Bytes engine = contentOf(request, p.usm.at(0));
+    for (const auto& agent : agents) {
+      if (discovery) {
+        out.push_back(discoveryReport(agent.engineId));
+      } else if (agent.engineId == engine) {
+        for (auto& answer : agent.respond(request)) out.push_back(answer);
+      }
+    }
+    return out;
+  };
+}
+
+Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds) {
+  const auto [auth, priv] = userKeys(engineId);
+  AgentAnswer a;
+  a.engineId = engineId;
+  a.authKey = auth;
+  a.privKey = priv;
+  a.user = usmCredentials().userName;
+  a.varBinds = varBinds;
+  return agentAnswer(a);
+}
+
+namespace {
+
+class Ipv4HostAddress : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const auto r = run({"ip", "-4", "addr", "add", "198.51.100.7/32", "dev", "lo"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+};
+
+}  // namespace
+
+int runV3IntegrationTests(int argc, char** argv, const std::vector<std::string>& ipv6Addresses) {
+  ::testing::AddGlobalTestEnvironment(new Ipv4HostAddress);
+  return runInPrivateNetwork(argc, argv, ipv6Addresses);
 }
 
 std::string pysnmpCheck(const Bytes& message) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -80,6 +81,26 @@ struct V3Parts {
   std::vector<Element> usm;  // engine ID, boots, time, user, auth, priv
 };
 V3Parts v3Parts(const Bytes& message);
+
+// Printer agents played by a RawResponder: each answers a discovery request
+// with its Report, and a real request naming its engine ID with the
+// datagrams `respond` returns.
+struct ScriptedAgent {
+  Bytes engineId;
+  std::function<std::vector<Bytes>(const Bytes& request)> respond;
+};
+RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents);
+
+// A genuine authPriv answer of the agent `engineId` with these bindings,
+// under the keys of the system's USM user.
+Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
+
+// main() of the SNMPv3 integration tests: a private network with
+// `ipv6Addresses` on loopback and one IPv4 host address besides 127/8.
+// Without that address glibc's getaddrinfo (no hints: AI_ADDRCONFIG and
+// AI_V4MAPPED) reports a dotted IPv4 text as a v4-mapped IPv6 address, which
+// no host that reaches an IPv4 printer would see.
+int runV3IntegrationTests(int argc, char** argv, const std::vector<std::string>& ipv6Addresses);
 
 // Runs the pysnmp-based checker on a message; its output is "OK ..." lines
 // of decoded fields, or "INVALID: reason".

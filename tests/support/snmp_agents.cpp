@@ -61,8 +61,9 @@ SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
   conf += "exactEngineID 0x" + m_engineId + "\n";
   if (c.v1) conf += "rocommunity mirtal\nrocommunity6 mirtal\n";
   if (c.v3) {
-    conf += std::string("createUser ") + cred.userName + " MD5 " + quoted(cred.authPassword) +
-            " DES " + quoted(cred.privPassword) + "\n";
+    conf += std::string("createUser ") + cred.userName + " MD5 " +
+            quoted(c.authPassPhrase.empty() ? cred.authPassword : c.authPassPhrase) + " DES " +
+            quoted(c.privPassPhrase.empty() ? cred.privPassword : c.privPassPhrase) + "\n";
     conf += std::string("rouser ") + cred.userName + " priv\n";
   }
   conf += "sysName " + c.sysName + "\n";
@@ -93,8 +94,11 @@ PysnmpAgent::PysnmpAgent(const AgentConfig& c) {
   if (!c.address6.empty()) argv.insert(argv.end(), {"--addr6", c.address6});
   if (c.v1) argv.insert(argv.end(), {"--community", "mirtal"});
   if (c.v3) {
-    argv.insert(argv.end(), {"--user", cred.userName, "--auth", cred.authPassword, "--priv",
-                             cred.privPassword});
+    argv.insert(argv.end(),
+                {"--user", cred.userName, "--auth",
+                 c.authPassPhrase.empty() ? std::string(cred.authPassword) : c.authPassPhrase,
+                 "--priv",
+                 c.privPassPhrase.empty() ? std::string(cred.privPassword) : c.privPassPhrase});
   }
   if (c.serveDeviceId) argv.insert(argv.end(), {"--device-id", c.deviceId.value_or(deviceIdWithToner(c.toner))});
   if (c.serveVersions) argv.insert(argv.end(), {"--fw", c.fwVersion, "--mcu", c.mcuVersion});

@@ -14,6 +14,8 @@ struct AgentConfig {
   std::string address6;              // IPv6 address to listen on ("" for none)
   bool v1 = true;                    // answer community "mirtal"
   bool v3 = true;                    // serve the system's USM user
+  std::string authPassPhrase;        // "" keeps the user's pass phrases; else the agent's own
+  std::string privPassPhrase;
   std::string engineId;              // hex; "" derives one with the 80 00 02 A2 prefix
   int toner = 42;                    // level in the default device ID's status block
   std::optional<std::string> deviceId;  // replaces the default device ID; nullopt keeps it
