@@ -67,15 +67,8 @@ Outcome parse(Bytes message, _SNMP_PARAM_V3 params) {
 }
 
 // A genuine authPriv answer of the agent with engine ID kEngine.
-AgentAnswer genuine(const std::string& deviceId = "MFG:Acme;STS:AAAA;") {
-  const auto [auth, priv] = userKeys(kEngine);
-  AgentAnswer a;
-  a.engineId = kEngine;
-  a.authKey = auth;
-  a.privKey = priv;
-  a.user = "usbinkv3";
-  a.varBinds = {{kDeviceIdOid, 0x04, octets(deviceId)}};
-  return a;
+AgentAnswer genuine() {
+  return securedAgentAnswer(kEngine, {{kDeviceIdOid, 0x04, octets("MFG:Acme;STS:AAAA;")}});
 }
 
 TEST(V3Parser, RealAnswersOfSnmpdAndPysnmpAreAccepted) {

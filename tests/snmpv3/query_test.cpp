@@ -158,13 +158,8 @@ TEST(V3Query, AnswersThatCannotBeTrustedFillNothing) {
        2},
       {"error status with values", kEngineA,
        [] {
-         const auto [auth, priv] = userKeys(kEngineA);
-         AgentAnswer a;
-         a.engineId = kEngineA;
-         a.authKey = auth;
-         a.privKey = priv;
+         AgentAnswer a = securedAgentAnswer(kEngineA, {text(kSysNameOid, "error")});
          a.errorStatus = 5;
-         a.varBinds = {text(kSysNameOid, "error")};
          return agentAnswer(a);
        },
        2},

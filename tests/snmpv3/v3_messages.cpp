@@ -165,7 +165,7 @@ RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
   };
 }
 
-Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds) {
+AgentAnswer securedAgentAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds) {
   const auto [auth, priv] = userKeys(engineId);
   AgentAnswer a;
   a.engineId = engineId;
@@ -173,7 +173,11 @@ Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds)
   a.privKey = priv;
   a.user = usmCredentials().userName;
   a.varBinds = varBinds;
-  return agentAnswer(a);
+  return a;
+}
+
+Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds) {
+  return agentAnswer(securedAgentAnswer(engineId, varBinds));
 }
 
 namespace {

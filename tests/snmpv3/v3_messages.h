@@ -92,7 +92,9 @@ struct ScriptedAgent {
 RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents);
 
 // A genuine authPriv answer of the agent `engineId` with these bindings,
-// under the keys of the system's USM user.
+// under the keys of the system's USM user: as a description to vary, and
+// as the datagram.
+AgentAnswer securedAgentAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 
 // main() of the SNMPv3 integration tests: a private network with
