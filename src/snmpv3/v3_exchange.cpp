@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "snmp/udp.h"
+#include "snmp/v1_exchange.h"
 #include "snmpv3/credentials.h"
-#include "usbink/interfaces.h"
 
 namespace usbink {
 namespace {
@@ -106,15 +106,12 @@ V3Exchange v3ExchangeV4(const char* address, V3Trace trace) {
   return x;
 }
 
-// A scope_id below 0 names no interface; it is sent as 0, like one that
-// was never set.
 V3Exchange v3ExchangeV6(const char* address) {
   V3Exchange x{};
   x.address = address;
   x.family = AF_INET6;
   sockaddr_in6 to{};
-  x.destinationValid =
-      snmpDestinationV6(address, scope_id > 0 ? static_cast<unsigned>(scope_id) : 0, &to);
+  x.destinationValid = snmpDestinationV6(address, ipv6Scope(), &to);
   std::memcpy(&x.destination, &to, sizeof to);
   x.destinationLength = sizeof to;
   x.trace = V3Trace::kIpv6;
@@ -127,11 +124,8 @@ bool runV3Exchange(V3Exchange& x) {
                                                                    discovery.data(), kBufferSize);
   ++SNMPv3RequestID;
   ++SNMPv3MsgID;
-  UdpSocket socket(x.family);
-  if (!socket.valid()) return false;
-  socket.setBroadcast(false);
-  socket.setReceiveTimeout(kReceiveTimeoutSeconds, 0);
-  if (!x.destinationValid) return false;
+  UdpSocket socket = openSnmpSocket(x.family, kReceiveTimeoutSeconds, 0);
+  if (!socket.valid() || !x.destinationValid) return false;
   if (x.trace == V3Trace::kIpv4Query) std::printf("ipv4=%s\n", x.address);
 
   const ssize_t sent = socket.sendTo(discovery.data(), static_cast<size_t>(discoveryLength),
