@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "snmpv3/back_writer.h"
+#include "snmpv3/ber_back_writer.h"
 #include "snmpv3/usm_detail.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
@@ -21,7 +21,7 @@ std::uint16_t SNMPv3RequestID = 0;
 
 namespace {
 
-using usbink::BackWriter;
+using usbink::BerBackWriter;
 
 constexpr int kWorkAreaSize = 2048;
 constexpr int kMsgMaxSize = 2048;
@@ -48,7 +48,7 @@ std::size_t boundedLength(const char* text) {
 
 // Copies what `w` wrote to `out` and returns its size, or `failure` when
 // the writer failed or there is no output.
-int finish(const BackWriter& w, unsigned char* out, int failure) {
+int finish(const BerBackWriter& w, unsigned char* out, int failure) {
   if (!w.ok() || out == nullptr) return failure;
   std::memcpy(out, w.data(), static_cast<std::size_t>(w.size()));
   return w.size();
@@ -56,7 +56,7 @@ int finish(const BackWriter& w, unsigned char* out, int failure) {
 
 // One variable binding: 30, one-octet length; 06, one-octet length, the OID
 // octets; the value element (05 00 for a GET).
-bool writeBinding(BackWriter& w, const char* oid, bool set, const unsigned char* value,
+bool writeBinding(BerBackWriter& w, const char* oid, bool set, const unsigned char* value,
                   int valueLength, unsigned char valueType) {
   const int mark = w.size();
   if (set) {
@@ -81,7 +81,7 @@ bool writeBinding(BackWriter& w, const char* oid, bool set, const unsigned char*
 
 // An engine ID field: empty for a null or empty ID, refused above 32 bytes
 // (RFC 3411 limits snmpEngineID to 32 octets, and the parser keeps no more).
-bool writeEngineId(BackWriter& w, const unsigned char* engineID, int engineIDLen) {
+bool writeEngineId(BerBackWriter& w, const unsigned char* engineID, int engineIDLen) {
   if (engineID == nullptr || engineIDLen < 1) {
     w.shortOctetString(nullptr, 0);
     return true;
@@ -100,7 +100,7 @@ int CNetIO::BuildSnmpV3PDU(unsigned short requestId, int count, const char** oid
   if (count > 0 && oids == nullptr) return kFailed;
   if (set && (valueLengths == nullptr || valueTypes == nullptr)) return kFailed;
   WorkArea area;
-  BackWriter w(area);
+  BerBackWriter w(area);
   for (int i = count - 1; i >= 0; --i) {
     if (!writeBinding(w, oids[i], set, set ? values[i] : nullptr, set ? valueLengths[i] : 0,
                       set ? valueTypes[i] : 0)) {
@@ -132,7 +132,7 @@ int CNetIO::BuildSnmpV3msgData(const unsigned char* contextEngineID, int context
   if (pduLength < 0) return kFailed;
 
   WorkArea area;
-  BackWriter w(area);
+  BerBackWriter w(area);
   w.bytes(pdu.data(), static_cast<std::size_t>(pduLength));
   w.shortOctetString(reinterpret_cast<const unsigned char*>(contextName),
                      boundedLength(contextName));
@@ -147,7 +147,7 @@ int CNetIO::BuildSnmpV3msgSecurityParameters(const unsigned char* engineID, int 
                                              const unsigned char* privParams, int privParamsLen,
                                              unsigned char* out, unsigned long* authOffset) {
   WorkArea area;
-  BackWriter w(area);
+  BerBackWriter w(area);
   if (privParamsLen >= 1) {
     if (privParams == nullptr) return kFailed;
     w.shortOctetString(privParams, static_cast<std::size_t>(privParamsLen));
@@ -192,7 +192,7 @@ int CNetIO::BuildSnmpV3msgGlobalDataUSM(int msgID, int msgMaxSize, int reportabl
   if (auth != 0) flags |= kFlagAuth;
 
   std::array<unsigned char, kWorkAreaSize> area;
-  BackWriter w(area);
+  BerBackWriter w(area);
   w.integer(kSecurityModelUsm);
   w.shortOctetString(&flags, 1);
   w.integer(static_cast<std::uint32_t>(msgMaxSize));
@@ -208,7 +208,7 @@ int CNetIO::BuildSnmpV3Packet(unsigned char* globalData, int globalDataLen,
   if (globalData == nullptr || securityParameters == nullptr || msgData == nullptr) return kFailed;
   if (globalDataLen < 0 || securityParametersLen < 0 || msgDataLen < 0) return kFailed;
   WorkArea area;
-  BackWriter w(area);
+  BerBackWriter w(area);
   w.bytes(msgData, static_cast<std::size_t>(msgDataLen));
   w.bytes(securityParameters, static_cast<std::size_t>(securityParametersLen));
   w.bytes(globalData, static_cast<std::size_t>(globalDataLen));
@@ -281,7 +281,7 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
     if (padded > kWorkAreaSize) return 0;
     DesEncryption(privKey, iv.data(), scoped.data(), static_cast<unsigned long>(padded),
                   scoped.data(), kWorkAreaSize);
-    BackWriter w(encrypted);
+    BerBackWriter w(encrypted);
     w.bytes(scoped.data(), static_cast<std::size_t>(padded));
     w.berLength(static_cast<std::size_t>(padded));
     w.byte(kBerOctetString);

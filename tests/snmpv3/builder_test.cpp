@@ -19,7 +19,6 @@ using Area = std::array<unsigned char, kArea>;
 
 const Bytes kEngine = fromHex("800002a2040102030405");
 const char* kDeviceIdOid[] = {kOidDeviceId};
-const char* kThreeOids[] = {kOidSysName, kOidFwVersion, kOidMcuVersion};
 
 Bytes built(const Area& area, int length) {
   return length > 0 ? Bytes(area.begin(), area.begin() + length) : Bytes{};
@@ -31,15 +30,13 @@ struct Request {
   Bytes privKey = Bytes(16);
 };
 
-Request buildRequest(const char* auth, const char* priv, std::uint32_t boots = 1,
-                     std::uint32_t time = 200, const Bytes& engine = kEngine, int count = 1,
-                     const char** oids = kDeviceIdOid) {
+Request buildRequest(const char* auth, const char* priv, std::uint32_t boots = 1) {
   const auto c = usmCredentials();
   Area out{};
   Request r;
   const int n = CNetIO::BuildSnmpV3RequestPacket(
-      engine.data(), static_cast<int>(engine.size()), boots, time, count, oids, nullptr, nullptr,
-      nullptr, c.userName, auth, priv, r.authKey.data(), r.privKey.data(), out.data());
+      kEngine.data(), static_cast<int>(kEngine.size()), boots, 200, 1, kDeviceIdOid, nullptr,
+      nullptr, nullptr, c.userName, auth, priv, r.authKey.data(), r.privKey.data(), out.data());
   r.message = built(out, n);
   return r;
 }
@@ -241,17 +238,6 @@ TEST(V3Builder, EncryptedScopedPduIsPaddedAndSaltsCountUp) {
   EXPECT_EQ(scoped.at(0).end, 54u);
   EXPECT_EQ(toHex(Bytes(cipher.begin() + 54, cipher.end())), "0000");
   EXPECT_EQ(toHex(Bytes(cipher.begin() + 2, cipher.begin() + 14)), "040a" + toHex(kEngine));
-}
-
-TEST(V3Builder, RequestForThreeObjectsCountsOnceAndFitsTheArea) {
-  const auto c = usmCredentials();
-  const std::uint16_t requestId = SNMPv3RequestID, msgId = SNMPv3MsgID;
-  const Request r = buildRequest(c.authPassword, c.privPassword, 1, 100, kEngine, 3, kThreeOids);
-  ASSERT_FALSE(r.message.empty());
-  EXPECT_EQ(SNMPv3RequestID, static_cast<std::uint16_t>(requestId + 1));
-  EXPECT_EQ(SNMPv3MsgID, static_cast<std::uint16_t>(msgId + 1));
-  const Bytes global = contentOf(r.message, v3Parts(r.message).global);
-  EXPECT_EQ(toHex(global).substr(0, 6), "0201" + toHex(Bytes{static_cast<unsigned char>(msgId)}));
 }
 
 }  // namespace

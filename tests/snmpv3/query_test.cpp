@@ -146,23 +146,6 @@ TEST(V3Query, AnswersThatCannotBeTrustedFillNothing) {
          return agentAnswer(a);
        },
        2},
-      {"answer under other keys", kEngineA,
-       [] {
-         AgentAnswer a;
-         a.engineId = kEngineA;
-         a.authKey = localise("not the pass phrase!", kEngineA);
-         a.privKey = localise("not the pass phrase?", kEngineA);
-         a.varBinds = {text(kSysNameOid, "forged")};
-         return agentAnswer(a);
-       },
-       2},
-      {"error status with values", kEngineA,
-       [] {
-         AgentAnswer a = securedAgentAnswer(kEngineA, {text(kSysNameOid, "error")});
-         a.errorStatus = 5;
-         return agentAnswer(a);
-       },
-       2},
   };
   for (const auto& c : cases) {
     RawResponder agent(

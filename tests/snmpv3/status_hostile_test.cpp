@@ -35,13 +35,6 @@ RawResponder agentAnswering(const std::string& address, Bytes answer) {
       scriptedAgents({{kEngine, [answer](const Bytes&) { return std::vector<Bytes>{answer}; }}}));
 }
 
-TEST(V3StatusHostile, GenuineAnswerOfAScriptedAgentIsRead) {
-  auto agent = agentAnswering("127.0.55.2", securedAnswer(kEngine, {deviceId(61)}));
-  const Read r = readV3("127.0.55.2");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.toner, 61);
-}
-
 TEST(V3StatusHostile, AgentOfAnotherEnterpriseGetsNoRealRequest) {
   const Bytes other = fromHex("800002a304cccc");
   RawResponder agent("127.0.55.3", scriptedAgents({{other, [other](const Bytes&) {
@@ -105,25 +98,6 @@ TEST(V3StatusHostile, AnswerWithoutDeviceIdNeverDecodesTheTextOfAnEarlierOne) {
     auto agent = agentAnswering("127.0.55.5", agentAnswer(stale));
     EXPECT_FALSE(readV3("127.0.55.5").ok) << toHex(agentAnswer(stale));
   }
-}
-
-// Two agents behind one address are both asked; the record ends with the
-// last response that decoded.
-TEST(V3StatusHostile, TwoAgentsAtOneAddressAreBothAsked) {
-  const Bytes second = fromHex("800002a204dddd");
-  RawResponder agent(
-      "127.0.55.6",
-      scriptedAgents({{kEngine,
-                       [](const Bytes&) {
-                         return std::vector<Bytes>{securedAnswer(kEngine, {deviceId(10)})};
-                       }},
-                      {second, [second](const Bytes&) {
-                         return std::vector<Bytes>{securedAnswer(second, {deviceId(20)})};
-                       }}}));
-  const Read r = readV3("127.0.55.6");
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.toner, 20);
-  EXPECT_EQ(agent.requestCount(), 3u);
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 
 namespace usbink {
 
-class BackWriter {
+class BerBackWriter {
  public:
-  explicit BackWriter(std::span<unsigned char> area)
+  explicit BerBackWriter(std::span<unsigned char> area)
       : m_begin(area.data()), m_end(area.data() + area.size()), m_pos(m_end) {}
 
   bool ok() const { return m_ok; }
