@@ -37,7 +37,7 @@ TEST(V3BuilderAgainstPysnmp, SecuredRequestsVerifyAndDecrypt) {
     int count;
     const char* priv;
   };
-  const Bytes engine32 = concat({fromHex("800002a204"), Bytes(27, 0x41)});
+  const Bytes engine32 = cat({fromHex("800002a204"), Bytes(27, 0x41)});
   for (const auto& k : {Case{fromHex("800002a2040102030405"), 1, 200, 1, c.privPassword},
                         Case{engine32, 7, 70000, 3, c.privPassword},
                         Case{fromHex("800002a20401"), 2147483647ul, 100, 3, nullptr}}) {

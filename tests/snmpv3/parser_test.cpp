@@ -16,12 +16,12 @@ namespace usbink::test {
 namespace {
 
 // Engine ID of the agents whose answers were captured into the fuzz corpus.
-const Bytes kCapturedEngine = concat({fromHex("800002a204"), octets("usbink-fuzz")});
+const Bytes kCapturedEngine = cat({fromHex("800002a204"), text("usbink-fuzz")});
 const Bytes kEngine = fromHex("800002a2040a0b0c0d");
 const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 
 Bytes captured(const std::string& name) {
-  return octets(readFile(std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/" + name));
+  return text(readFile(std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/" + name));
 }
 
 struct Delivered {
@@ -68,7 +68,7 @@ Outcome parse(Bytes message, _SNMP_PARAM_V3 params) {
 
 // A genuine authPriv answer of the agent with engine ID kEngine.
 AgentAnswer genuine() {
-  return securedAgentAnswer(kEngine, {{kDeviceIdOid, 0x04, octets("MFG:Acme;STS:AAAA;")}});
+  return securedAgentAnswer(kEngine, {{kDeviceIdOid, 0x04, text("MFG:Acme;STS:AAAA;")}});
 }
 
 TEST(V3Parser, RealAnswersOfSnmpdAndPysnmpAreAccepted) {
@@ -185,20 +185,20 @@ TEST(V3Parser, StructuralChecksOfAnAnswerWithoutKeys) {
   };
   AgentAnswer plain;
   plain.engineId = kEngine;
-  plain.varBinds = {{kDeviceIdOid, 0x04, octets("x")}};
+  plain.varBinds = {{kDeviceIdOid, 0x04, text("x")}};
   const auto variant = [&](auto change) {
     AgentAnswer a = plain;
     change(a);
     return agentAnswer(a);
   };
   Bytes bindings3 = variant([](AgentAnswer& a) {
-    a.varBinds = {{Bytes{0x2b, 1}, 0x04, octets("a")},
+    a.varBinds = {{Bytes{0x2b, 1}, 0x04, text("a")},
                   {Bytes{0x2b, 2}, 0x02, Bytes{7}},
                   {Bytes{0x2b, 3}, 0x05, {}}};
   });
   // A second binding that does not start with 30.
   Bytes badSecond = variant([](AgentAnswer& a) {
-    a.varBinds = {{Bytes{0x2b, 1}, 0x04, octets("a")}, {Bytes{0x2b, 2}, 0x04, octets("b")}};
+    a.varBinds = {{Bytes{0x2b, 1}, 0x04, text("a")}, {Bytes{0x2b, 2}, 0x04, text("b")}};
   });
   badSecond[badSecond.size() - 9] = 0x31;
   // A list whose length octet is a lone 80.
@@ -261,7 +261,7 @@ TEST(V3Parser, EncryptedPduMustBeWholeBlocks) {
   const Bytes head = agentAnswer(a);
   const V3Parts p = v3Parts(head);
   Bytes body(head.begin() + 2, head.begin() + static_cast<long>(p.msgData.start));
-  const Bytes sixty = concat({body, tlv(0x04, Bytes(60, 0x11))});
+  const Bytes sixty = cat({body, tlv(0x04, Bytes(60, 0x11))});
   EXPECT_EQ(parse(tlv(0x30, sixty), withoutKeys()).result, 0);
 }
 
@@ -284,8 +284,8 @@ TEST(V3Parser, WrongOuterLengthIsRejectedBeforeAnythingIsStored) {
 TEST(V3Parser, EveryTruncationIsRejected) {
   AgentAnswer plain;
   plain.engineId = kEngine;
-  plain.varBinds = {{kDeviceIdOid, 0x04, octets(std::string(150, 'v'))},
-                    {Bytes{0x2b, 6}, 0x04, octets("fw")}};
+  plain.varBinds = {{kDeviceIdOid, 0x04, text(std::string(150, 'v'))},
+                    {Bytes{0x2b, 6}, 0x04, text("fw")}};
   const std::vector<std::pair<std::string, Bytes>> sources = {
       {"snmpd_device_id", captured("snmpd_device_id")},
       {"pysnmp_three", captured("pysnmp_three")},

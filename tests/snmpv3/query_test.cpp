@@ -39,8 +39,8 @@ Values query(const std::string& address) {
   return v;
 }
 
-VarBind text(const Bytes& oid, const std::string& value) {
-  return {oid, 0x04, octets(value)};
+VarBind textValue(const Bytes& oid, const std::string& value) {
+  return {oid, 0x04, text(value)};
 }
 VarBind missing(const Bytes& oid) {
   return {oid, 0x80, {}};
@@ -78,7 +78,7 @@ TEST(V3Query, ReadsTheThreeValuesFromSnmpdAndPysnmpOverIpv4AndIpv6) {
 TEST(V3Query, WritesItsDiagnosticLinesOnStandardOutput) {
   RawResponder agent("127.0.53.4", scriptedAgents({{kEngineA, [](const Bytes&) {
                                                       return std::vector<Bytes>{securedAnswer(
-                                                          kEngineA, {text(kFwOid, "FW9")})};
+                                                          kEngineA, {textValue(kFwOid, "FW9")})};
                                                     }}}));
   testing::internal::CaptureStdout();
   const Values v = query("127.0.53.4");
@@ -91,12 +91,12 @@ TEST(V3Query, WritesItsDiagnosticLinesOnStandardOutput) {
 }
 
 TEST(V3Query, WritesOnlyTheValuesThatArrived) {
-  RawResponder agent("127.0.53.5",
-                     scriptedAgents({{kEngineA, [](const Bytes&) {
-                                        return std::vector<Bytes>{securedAnswer(
-                                            kEngineA, {missing(kSysNameOid), text(kFwOid, "FW9"),
-                                                       missing(kMcuOid)})};
-                                      }}}));
+  RawResponder agent(
+      "127.0.53.5", scriptedAgents({{kEngineA, [](const Bytes&) {
+                                       return std::vector<Bytes>{securedAnswer(
+                                           kEngineA, {missing(kSysNameOid),
+                                                      textValue(kFwOid, "FW9"), missing(kMcuOid)})};
+                                     }}}));
   const Values v = query("127.0.53.5");
   EXPECT_EQ(v.result, 0);
   EXPECT_EQ(v.name, "untouched");
@@ -109,17 +109,17 @@ TEST(V3Query, WritesOnlyTheValuesThatArrived) {
 TEST(V3Query, TwoAgentsAtOneAddressAreBothAsked) {
   RawResponder agent(
       "127.0.53.6",
-      scriptedAgents(
-          {{kEngineA,
-            [](const Bytes&) {
-              return std::vector<Bytes>{securedAnswer(
-                  kEngineA,
-                  {text(kSysNameOid, "A-name"), text(kFwOid, "A-fw"), text(kMcuOid, "A-mcu")})};
-            }},
-           {kEngineB, [](const Bytes&) {
-              return std::vector<Bytes>{securedAnswer(
-                  kEngineB, {missing(kSysNameOid), text(kFwOid, "B-fw"), missing(kMcuOid)})};
-            }}}));
+      scriptedAgents({{kEngineA,
+                       [](const Bytes&) {
+                         return std::vector<Bytes>{securedAnswer(
+                             kEngineA, {textValue(kSysNameOid, "A-name"), textValue(kFwOid, "A-fw"),
+                                        textValue(kMcuOid, "A-mcu")})};
+                       }},
+                      {kEngineB, [](const Bytes&) {
+                         return std::vector<Bytes>{securedAnswer(
+                             kEngineB,
+                             {missing(kSysNameOid), textValue(kFwOid, "B-fw"), missing(kMcuOid)})};
+                       }}}));
   const Values v = query("127.0.53.6");
   EXPECT_EQ(v.result, 0);
   EXPECT_EQ(v.name, "A-name");
@@ -142,7 +142,7 @@ TEST(V3Query, AnswersThatCannotBeTrustedFillNothing) {
        [] {
          AgentAnswer a;
          a.engineId = kEngineA;
-         a.varBinds = {text(kSysNameOid, "forged")};
+         a.varBinds = {textValue(kSysNameOid, "forged")};
          return agentAnswer(a);
        },
        2},

@@ -24,7 +24,7 @@ Read readV3(const std::string& address) {
 }
 
 VarBind deviceId(int toner) {
-  return {kDeviceIdOid, 0x04, octets(deviceIdWithToner(toner))};
+  return {kDeviceIdOid, 0x04, text(deviceIdWithToner(toner))};
 }
 
 // A scripted agent at `address` with engine kEngine answering every real
@@ -73,7 +73,7 @@ TEST(V3StatusHostile, AnswersThatCannotBeTrustedAreIgnored) {
        answer([](AgentAnswer& a) { a.authKey = localise("someone else's phrase", kEngine); })},
       {"error status 2", answer([](AgentAnswer& a) { a.errorStatus = 2; })},
       {"truncated", Bytes(genuine.begin(), genuine.end() - 5)},
-      {"trailing octet", concat({genuine, Bytes{0}})},
+      {"trailing octet", cat({genuine, Bytes{0}})},
   };
   for (const auto& c : cases) {
     auto agent = agentAnswering("127.0.55.4", c.datagram);

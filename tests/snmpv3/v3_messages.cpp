@@ -11,21 +11,6 @@
 
 namespace usbink::test {
 
-Bytes tlv(unsigned char tag, const Bytes& content) {
-  Bytes out{tag};
-  const std::size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<unsigned char>(n));
-  } else if (n < 0x100) {
-    out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
-  } else {
-    out.insert(out.end(),
-               {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
-  }
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
 Bytes berInteger(std::uint32_t value) {
   Bytes content;
   for (int shift = 24; shift >= 0; shift -= 8) {
@@ -34,16 +19,6 @@ Bytes berInteger(std::uint32_t value) {
   }
   if (content[0] & 0x80) content.insert(content.begin(), 0x00);
   return tlv(0x02, content);
-}
-
-Bytes octets(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
 }
 
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to) {
@@ -93,13 +68,13 @@ std::pair<Bytes, Bytes> userKeys(const Bytes& engineId) {
 Bytes agentAnswer(const AgentAnswer& a) {
   Bytes list;
   for (const auto& vb : a.varBinds) {
-    const Bytes binding = tlv(0x30, concat({tlv(0x06, vb.oid), tlv(vb.tag, vb.value)}));
+    const Bytes binding = tlv(0x30, cat({tlv(0x06, vb.oid), tlv(vb.tag, vb.value)}));
     list.insert(list.end(), binding.begin(), binding.end());
   }
-  const Bytes pdu = tlv(a.pduTag, concat({berInteger(a.requestId), berInteger(a.errorStatus),
-                                          berInteger(0), tlv(0x30, list)}));
+  const Bytes pdu = tlv(a.pduTag, cat({berInteger(a.requestId), berInteger(a.errorStatus),
+                                       berInteger(0), tlv(0x30, list)}));
   const Bytes scoped =
-      tlv(0x30, concat({tlv(0x04, a.contextEngineId.value_or(a.engineId)), tlv(0x04, {}), pdu}));
+      tlv(0x30, cat({tlv(0x04, a.contextEngineId.value_or(a.engineId)), tlv(0x04, {}), pdu}));
   const bool auth = !a.authKey.empty();
   const bool priv = !a.privKey.empty();
   const unsigned char flags =
@@ -116,14 +91,13 @@ Bytes agentAnswer(const AgentAnswer& a) {
                   static_cast<int>(cipher.size()));
     msgData = tlv(0x04, cipher);
   }
-  const Bytes usm =
-      tlv(0x30, concat({tlv(0x04, a.engineId), berInteger(a.boots), berInteger(a.time),
-                        tlv(0x04, octets(a.user)), tlv(0x04, Bytes(auth ? a.macLength : 0, 0)),
-                        tlv(0x04, priv ? a.privParams : Bytes{})}));
-  const Bytes global =
-      tlv(0x30,
-          concat({berInteger(a.requestId), berInteger(65507), tlv(0x04, {flags}), berInteger(3)}));
-  Bytes message = tlv(0x30, concat({berInteger(3), global, tlv(0x04, usm), msgData}));
+  const Bytes usm = tlv(
+      0x30,
+      cat({tlv(0x04, a.engineId), berInteger(a.boots), berInteger(a.time), tlv(0x04, text(a.user)),
+           tlv(0x04, Bytes(auth ? a.macLength : 0, 0)), tlv(0x04, priv ? a.privParams : Bytes{})}));
+  const Bytes global = tlv(
+      0x30, cat({berInteger(a.requestId), berInteger(65507), tlv(0x04, {flags}), berInteger(3)}));
+  Bytes message = tlv(0x30, cat({berInteger(3), global, tlv(0x04, usm), msgData}));
   if (auth && a.macLength > 0) {
     Bytes k1(kUsmPadSize), k2(kUsmPadSize), mac(kUsmMacSize);
     Bytes key = a.authKey;

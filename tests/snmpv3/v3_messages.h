@@ -11,14 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "snmp/v1_test_util.h"
 #include "support/raw_responder.h"
 
 namespace usbink::test {
 
-Bytes tlv(unsigned char tag, const Bytes& content);
+// tlv(), cat() and text() come from the v1 codec tests' helpers.
 Bytes berInteger(std::uint32_t value);
-Bytes octets(const std::string& text);
-Bytes concat(std::initializer_list<Bytes> parts);
 
 struct VarBind {
   Bytes oid;                 // content octets
