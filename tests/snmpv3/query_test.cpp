@@ -163,5 +163,5 @@ TEST(V3Query, AnswersThatCannotBeTrustedFillNothing) {
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  return usbink::test::runV3IntegrationTests(argc, argv, {"fd00:53::2", "fd00:53::3"});
+  return usbink::test::runInPrivateNetwork(argc, argv, {"fd00:53::2", "fd00:53::3"});
 }

@@ -2,6 +2,7 @@
 // not give (forged, mis-keyed, truncated, of another enterprise, several).
 #include <gtest/gtest.h>
 
+#include "support/netns.h"
 #include "support/snmp_agents.h"
 #include "usbink/netio.h"
 #include "v3_messages.h"
@@ -104,5 +105,5 @@ TEST(V3StatusHostile, AnswerWithoutDeviceIdNeverDecodesTheTextOfAnEarlierOne) {
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  return usbink::test::runV3IntegrationTests(argc, argv, {});
+  return usbink::test::runInPrivateNetwork(argc, argv, {});
 }

@@ -2,6 +2,7 @@
 // SNMPv3, over IPv4 and IPv6, with the right and the wrong pass phrases.
 #include <gtest/gtest.h>
 
+#include "support/netns.h"
 #include "support/snmp_agents.h"
 #include "usbink/netio.h"
 #include "usbink/usm.h"
@@ -94,5 +95,5 @@ TEST(V3Status, MissingObjectAfterAGoodReadFails) {
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  return usbink::test::runV3IntegrationTests(argc, argv, {"fd00:54::2", "fd00:54::3"});
+  return usbink::test::runInPrivateNetwork(argc, argv, {"fd00:54::2", "fd00:54::3"});
 }

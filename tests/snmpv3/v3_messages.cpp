@@ -1,11 +1,8 @@
 #include "v3_messages.h"
 
-#include <gtest/gtest.h>
-
 #include <stdexcept>
 
 #include "snmpv3/credentials.h"
-#include "support/netns.h"
 #include "support/process.h"
 #include "usbink/usm.h"
 
@@ -152,23 +149,6 @@ AgentAnswer securedAgentAnswer(const Bytes& engineId, const std::vector<VarBind>
 
 Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds) {
   return agentAnswer(securedAgentAnswer(engineId, varBinds));
-}
-
-namespace {
-
-class Ipv4HostAddress : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const auto r = run({"ip", "-4", "addr", "add", "198.51.100.7/32", "dev", "lo"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-  }
-};
-
-}  // namespace
-
-int runV3IntegrationTests(int argc, char** argv, const std::vector<std::string>& ipv6Addresses) {
-  ::testing::AddGlobalTestEnvironment(new Ipv4HostAddress);
-  return runInPrivateNetwork(argc, argv, ipv6Addresses);
 }
 
 std::string pysnmpCheck(const Bytes& message) {

@@ -96,13 +96,6 @@ RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents);
 AgentAnswer securedAgentAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 
-// main() of the SNMPv3 integration tests: a private network with
-// `ipv6Addresses` on loopback and one IPv4 host address besides 127/8.
-// Without that address glibc's getaddrinfo (no hints: AI_ADDRCONFIG and
-// AI_V4MAPPED) reports a dotted IPv4 text as a v4-mapped IPv6 address, which
-// no host that reaches an IPv4 printer would see.
-int runV3IntegrationTests(int argc, char** argv, const std::vector<std::string>& ipv6Addresses);
-
 // Runs the pysnmp-based checker on a message; its output is "OK ..." lines
 // of decoded fields, or "INVALID: reason".
 std::string pysnmpCheck(const Bytes& message);
