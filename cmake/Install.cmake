@@ -1,7 +1,7 @@
 # What `cmake --install` puts where: the programs, the USB status program
 # where usbink looks for it, the library with its headers and pkg-config
 # file, and the manual pages. The message catalogues install from po/.
-install(TARGETS usbink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS usbink usbink-query RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # usbink runs the USB status program from the path fixed at build time, so
 # it goes exactly there (under DESTDIR when staging).
@@ -17,7 +17,8 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/usbink.pc.in ${PROJECT_BINARY_DIR}/us
 install(FILES ${PROJECT_BINARY_DIR}/usbink.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT Development)
 
-install(FILES ${PROJECT_SOURCE_DIR}/man/usbink.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/man/usbink.1 ${PROJECT_SOURCE_DIR}/man/usbink-query.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/man/usbtonerlevel.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 
 # The CUPS filter that reports the level to the scheduler while a job passes.
