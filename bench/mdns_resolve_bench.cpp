@@ -1,13 +1,17 @@
 // Printer service resolution time against real avahi-daemons on a private
 // link (needs root): a two-address instance, which ends the wait early, and
-// a one-address instance, which waits out the budget.
+// a one-address instance, which waits out the budget; and the whole tool
+// process on a dnssd queue of a private cupsd whose printer, on the other
+// side of the link, answers SNMP v1.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <memory>
 
 #include "support/avahi_net.h"
+#include "support/cupsd.h"
 #include "support/netns.h"
+#include "support/snmp_agents.h"
 #include "tool/platform/mdns.h"
 
 namespace usbink::test {
@@ -31,6 +35,29 @@ BENCHMARK_CAPTURE(resolveInstance, one_address, kPrinterOneAddress)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// Set up by main before the benchmarks run.
+AvahiNet* g_net = nullptr;
+
+void toolOnDnssdQueue(benchmark::State& state) {
+  AgentConfig laser;
+  laser.address4 = kPrinterTwoFamilies.addresses[0];
+  laser.address6 = kPrinterTwoFamilies.addresses[1];
+  std::unique_ptr<SnmpdAgent> snmpd;
+  g_net->onPrinterSide([&] { snmpd = std::make_unique<SnmpdAgent>(laser); });
+  Cupsd cups;
+  cups.addQueue("laser", "dnssd://Acme%20Laser._printer._tcp.local./");
+  for (auto _ : state) {
+    const auto r = run({USBINK_TOOL_SIM, "laser"}, withEnv(cups.clientEnv()));
+    if (r.exitCode != 0) state.SkipWithError("no report");
+  }
+}
+
+BENCHMARK(toolOnDnssdQueue)
+    ->Iterations(1)
+    ->Repetitions(10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace
 }  // namespace usbink::test
 
@@ -42,6 +69,7 @@ int main(int argc, char** argv) {
   }
   usbink::test::enterPrivateNetwork();
   const auto net = std::make_unique<usbink::test::AvahiNet>();
+  usbink::test::g_net = net.get();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -26,28 +26,6 @@ namespace {
 
 using Addresses = std::multiset<std::string>;
 
-// One network for the whole binary: bringing it up takes about two seconds.
-AvahiNet* g_net = nullptr;
-
-class AvahiNetEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    try {
-      m_net = std::make_unique<AvahiNet>();
-      g_net = m_net.get();
-    } catch (const std::exception& e) {
-      GTEST_FAIL() << e.what();
-    }
-  }
-  void TearDown() override {
-    g_net = nullptr;
-    m_net.reset();
-  }
-
- private:
-  std::unique_ptr<AvahiNet> m_net;
-};
-
 // The texts of the resolved addresses; a scope identifier would show as a
 // zone suffix, and a duplicate as a second entry.
 Addresses texts(const std::vector<sockaddr_storage>& addresses) {
@@ -126,7 +104,7 @@ TEST(PrinterServiceResolution, ListsRecordsPublishedAtRunTime) {
   // An address record published by avahi-publish is answered over both mDNS
   // transports; it must be listed once. The daemon's own host answers its A
   // record over IPv4 mDNS only, its AAAA record over both.
-  g_net->publish({
+  AvahiNetEnvironment::net().publish({
       {"-a", "-R", "once.local", "198.51.100.50"},
       {"-s", "-H", "once.local", "Acme Once", "_printer._tcp", "515"},
       {"-a", "-R", "multi.local", "198.51.100.40"},
@@ -184,7 +162,7 @@ TEST(PrinterServiceResolution, ResolvedAddressesAnswerFromThePrinterSide) {
   config.address6 = kPrinterTwoFamilies.addresses[1];
   config.sysName = "printer-side";
   std::unique_ptr<SnmpdAgent> agent;
-  g_net->onPrinterSide([&] { agent = std::make_unique<SnmpdAgent>(config); });
+  AvahiNetEnvironment::net().onPrinterSide([&] { agent = std::make_unique<SnmpdAgent>(config); });
   for (const auto& target : {config.address4, "udp6:[" + config.address6 + "]"}) {
     const auto r =
         run({"snmpget", "-v1", "-c", "mirtal", "-Oqv", "-t", "1", "-r", "0", target, kOidSysName});
@@ -193,23 +171,23 @@ TEST(PrinterServiceResolution, ResolvedAddressesAnswerFromThePrinterSide) {
 }
 
 TEST(PrinterServiceResolution, WithoutDaemonListsNothingAndWritesNothing) {
-  g_net->clientAvahi().stop();
+  AvahiNetEnvironment::net().clientAvahi().stop();
   const auto r = resolve(kPrinterTwoFamilies.instance);
   EXPECT_EQ(r.addresses, Addresses{});
   EXPECT_EQ(r.output, "");
-  g_net->restartClientAvahi();
+  AvahiNetEnvironment::net().restartClientAvahi();
 }
 
 TEST(PrinterServiceResolution, DaemonDyingDuringTheWaitEndsItEmpty) {
   std::thread killer([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    g_net->clientAvahi().signal(SIGKILL);
+    AvahiNetEnvironment::net().clientAvahi().signal(SIGKILL);
   });
   const auto r = resolve("Acme Nope");
   killer.join();
   EXPECT_EQ(r.addresses, Addresses{});
   EXPECT_EQ(r.output, "");
-  g_net->restartClientAvahi();
+  AvahiNetEnvironment::net().restartClientAvahi();
   EXPECT_EQ(resolve(kPrinterTwoFamilies.instance).addresses, expected(kPrinterTwoFamilies));
 }
 

@@ -243,4 +243,18 @@ void AvahiNet::onPrinterSide(const std::function<void()>& start) {
   start();
 }
 
+std::unique_ptr<AvahiNet> AvahiNetEnvironment::s_net;
+
+void AvahiNetEnvironment::SetUp() {
+  try {
+    s_net = std::make_unique<AvahiNet>();
+  } catch (const std::exception& e) {
+    GTEST_FAIL() << e.what();
+  }
+}
+
+void AvahiNetEnvironment::TearDown() {
+  s_net.reset();
+}
+
 }  // namespace usbink::test

@@ -9,8 +9,11 @@
 // from the client side.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +87,22 @@ class AvahiNet {
   Namespace m_printerNs;
   Child m_printerBus, m_printerAvahi, m_clientBus, m_clientAvahi;
   std::vector<Child> m_publishers;
+};
+
+// One AvahiNet for a whole test binary, whose bring-up takes about two
+// seconds: registered in main() with ::testing::AddGlobalTestEnvironment, it
+// comes up before the first test (after runInPrivateNetwork has entered the
+// private network) and goes down after the last. When it cannot come up,
+// the failure is reported and gtest runs no test.
+class AvahiNetEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+  // The network, between SetUp and TearDown.
+  static AvahiNet& net() { return *s_net; }
+
+ private:
+  static std::unique_ptr<AvahiNet> s_net;
 };
 
 }  // namespace usbink::test

@@ -57,17 +57,7 @@ struct Printers {
   Cupsd cups;
 };
 
-class NetworkQueue : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { s_printers = std::make_unique<Printers>(); }
-  static void TearDownTestSuite() { s_printers.reset(); }
-  static ProcessResult tool(const std::string& queue) {
-    return runTool(USBINK_TOOL_SIM, s_printers->cups, queue);
-  }
-  static std::unique_ptr<Printers> s_printers;
-};
-
-std::unique_ptr<Printers> NetworkQueue::s_printers;
+class NetworkQueue : public PrintersSuite<Printers> {};
 
 TEST_F(NetworkQueue, ReportsTheLevelOfPrintersAnsweringSnmpV1) {
   const std::pair<const char*, int> cases[] = {
