@@ -1,8 +1,5 @@
 #include "support/avahi_net.h"
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,12 +45,6 @@ void waitForLog(const std::string& log, const std::string& line, std::size_t cou
   }
 }
 
-// Network namespace identity, to refuse to reconfigure the machine's own.
-ino_t namespaceInode(const char* path) {
-  struct stat st {};
-  return stat(path, &st) == 0 ? st.st_ino : 0;
-}
-
 std::string dbusConfig(const std::string& socket) {
   return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
@@ -94,44 +85,15 @@ constexpr const char* kAvahiLauncher =
     " mount -n --bind \"$0/$f\" \"/etc/avahi/$f\" || exit; done &&"
     " exec avahi-daemon --no-drop-root --no-chroot --no-rlimits --no-proc-title";
 
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 }  // namespace
 
-AvahiNet::Namespace::Namespace() : m_name("usbink-mdns-" + std::to_string(getpid())) {
-  runChecked({"ip", "netns", "add", m_name});
-}
-
-AvahiNet::Namespace::~Namespace() {
-  run({"ip", "netns", "del", m_name});
-}
-
 AvahiNet::AvahiNet() {
-  if (namespaceInode("/proc/self/ns/net") == namespaceInode("/proc/1/ns/net")) {
+  if (!inPrivateNetwork()) {
     throw std::runtime_error("AvahiNet reconfigures its caller's network: use a private one");
   }
   const std::string& ns = m_printerNs.name();
-  const std::vector<std::string> noDad = {"sysctl", "-qw", "net.ipv6.conf.all.accept_dad=0",
-                                          "net.ipv6.conf.default.accept_dad=0"};
-  // Without duplicate address detection every address, the link-local ones
-  // included, is usable at once.
-  runChecked(noDad);
-  std::vector<std::string> printerNoDad = {"ip", "netns", "exec", ns};
-  printerNoDad.insert(printerNoDad.end(), noDad.begin(), noDad.end());
-  runChecked(printerNoDad);
+  disableDuplicateAddressDetection();
+  disableDuplicateAddressDetection(ns);
   runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
   runChecked({"ip", "link", "add", kClientInterface, "type", "veth", "peer", "name",
               kPrinterInterface, "netns", ns});
@@ -230,17 +192,7 @@ void AvahiNet::publish(const std::vector<std::vector<std::string>>& publications
 }
 
 void AvahiNet::onPrinterSide(const std::function<void()>& start) {
-  const Fd home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
-  const Fd printer(open(("/run/netns/" + m_printerNs.name()).c_str(), O_RDONLY | O_CLOEXEC));
-  if (home.get() < 0 || printer.get() < 0 || setns(printer.get(), CLONE_NEWNET) != 0) {
-    throw std::runtime_error(std::string("cannot enter the printer namespace: ") +
-                             std::strerror(errno));
-  }
-  struct Return {
-    int fd;
-    ~Return() { setns(fd, CLONE_NEWNET); }
-  } back{home.get()};
-  start();
+  m_printerNs.enter(start);
 }
 
 std::unique_ptr<AvahiNet> AvahiNetEnvironment::s_net;

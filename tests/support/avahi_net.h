@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/netns.h"
 #include "support/process.h"
 
 namespace usbink::test {
@@ -66,25 +67,12 @@ class AvahiNet {
   void onPrinterSide(const std::function<void()>& start);
 
  private:
-  // A named network namespace, deleted when the object goes.
-  class Namespace {
-   public:
-    Namespace();
-    ~Namespace();
-    Namespace(const Namespace&) = delete;
-    Namespace& operator=(const Namespace&) = delete;
-    const std::string& name() const { return m_name; }
-
-   private:
-    std::string m_name;
-  };
-
   void startSide(const std::string& side, const std::string& interface, Child& bus, Child& avahi);
   Child startAvahi(const std::string& side);
 
   // Declared in bring-up order; torn down in reverse, processes first.
   TempDir m_dir{"usbink-avahi"};
-  Namespace m_printerNs;
+  NamedNamespace m_printerNs{"usbink-mdns-"};
   Child m_printerBus, m_printerAvahi, m_clientBus, m_clientAvahi;
   std::vector<Child> m_publishers;
 };

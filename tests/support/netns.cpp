@@ -1,16 +1,17 @@
 #include "support/netns.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "support/process.h"
@@ -21,9 +22,67 @@ namespace {
 // Kept for the life of the process: the files the bind mounts show.
 std::string g_etcDir;
 
+// Network namespace identity.
+ino_t namespaceInode(const char* path) {
+  struct stat st {};
+  return stat(path, &st) == 0 ? st.st_ino : 0;
+}
+
+// A file descriptor that closes itself.
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
 }  // namespace
 
-bool isRoot() { return geteuid() == 0; }
+bool isRoot() {
+  return geteuid() == 0;
+}
+
+bool inPrivateNetwork() {
+  return namespaceInode("/proc/thread-self/ns/net") != namespaceInode("/proc/1/ns/net");
+}
+
+void disableDuplicateAddressDetection(const std::string& namespaceName) {
+  std::vector<std::string> argv;
+  if (!namespaceName.empty()) argv = {"ip", "netns", "exec", namespaceName};
+  argv.insert(argv.end(), {"sysctl", "-qw", "net.ipv6.conf.all.accept_dad=0",
+                           "net.ipv6.conf.default.accept_dad=0"});
+  runChecked(argv);
+}
+
+NamedNamespace::NamedNamespace(const std::string& prefix)
+    : m_name(prefix + std::to_string(getpid())) {
+  runChecked({"ip", "netns", "add", m_name});
+}
+
+NamedNamespace::~NamedNamespace() {
+  run({"ip", "netns", "del", m_name});
+}
+
+void NamedNamespace::enter(const std::function<void()>& work) const {
+  const Fd home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+  const Fd target(open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC));
+  if (home.get() < 0 || target.get() < 0 || setns(target.get(), CLONE_NEWNET) != 0) {
+    throw std::runtime_error("cannot enter network namespace " + m_name + ": " +
+                             std::strerror(errno));
+  }
+  struct Return {
+    int fd;
+    ~Return() { setns(fd, CLONE_NEWNET); }
+  } back{home.get()};
+  work();
+}
 
 void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses) {
   if (unshare(CLONE_NEWNET) != 0) {

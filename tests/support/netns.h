@@ -3,6 +3,7 @@
 // every process the test starts afterwards shares them.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,34 @@ void usePrivateHosts(const std::string& hostsContent);
 
 // True when the test runs as root (needed for namespaces and port 161).
 bool isRoot();
+
+// True when this thread's network namespace is not the machine's own, so
+// that a test may reconfigure it.
+bool inPrivateNetwork();
+
+// Turns off IPv6 duplicate address detection in this thread's network
+// namespace (or, with a name, in that named one), so that every address,
+// the link-local ones included, is usable at once.
+void disableDuplicateAddressDetection(const std::string& namespaceName = "");
+
+// A named network namespace (`ip netns`), deleted with the object. Its name
+// is `prefix` followed by the process ID, unique among parallel tests.
+class NamedNamespace {
+ public:
+  explicit NamedNamespace(const std::string& prefix);
+  ~NamedNamespace();
+  NamedNamespace(const NamedNamespace&) = delete;
+  NamedNamespace& operator=(const NamedNamespace&) = delete;
+  const std::string& name() const { return m_name; }
+
+  // Runs `work` with this thread inside the namespace, and returns to the
+  // thread's own afterwards: sockets opened and processes started by `work`
+  // belong to the namespace.
+  void enter(const std::function<void()>& work) const;
+
+ private:
+  std::string m_name;
+};
 
 }  // namespace usbink::test
 
