@@ -7,6 +7,7 @@ answered the way pysnmp answers them (noSuchName in v1, noSuchObject in v3).
 Prints "pysnmp agent ready" once its sockets are bound."""
 import argparse
 import os
+import socket
 import sys
 
 from pysnmp.carrier.asyncore.dgram import udp, udp6
@@ -54,7 +55,11 @@ snmp = engine.SnmpEngine(snmpEngineID=v2c.OctetString(hexValue=args.engine_id))
 if args.addr:
     config.addTransport(snmp, udp.domainName, udp.UdpTransport().openServerMode((args.addr, 161)))
 if args.addr6:
-    config.addTransport(snmp, udp6.domainName, udp6.Udp6Transport().openServerMode((args.addr6, 161)))
+    transport6 = udp6.Udp6Transport()
+    # IPv6 only: a dual-stack socket on "::" beside the IPv4 one would get
+    # every IPv4 broadcast a second time, and answer it twice.
+    transport6.socket.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
+    config.addTransport(snmp, udp6.domainName, transport6.openServerMode((args.addr6, 161)))
 if args.community:
     config.addV1System(snmp, "printer-area", args.community)
     config.addVacmUser(snmp, 1, "printer-area", "noAuthNoPriv", (1, 3, 6))
