@@ -3,15 +3,15 @@
 // first answers; everything else only reads it.
 #include "usbink/interfaces.h"
 
-#include <ifaddrs.h>
 #include <linux/if_packet.h>
 #include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <utility>
+
+#include "discovery/interface_addresses.h"
 
 int scope_id = 0;
 char g_ifsName[kIfsNameSize] = "%en0";
@@ -20,11 +20,6 @@ namespace {
 
 // The interface index find_ifscope_id reports for a name it does not know.
 constexpr int kUnknownInterfaceScope = 4;
-
-struct IfaddrsDeleter {
-  void operator()(ifaddrs* list) const { ::freeifaddrs(list); }
-};
-using IfaddrsList = std::unique_ptr<ifaddrs, IfaddrsDeleter>;
 
 // A zero-filled node for one interface. A name longer than the node's field
 // (never on Linux, whose names have at most 15 characters) is cut so that
@@ -45,12 +40,11 @@ ifs_info* newNode(const char* name, int index) {
 // Failures (enumeration, or memory for a node) print "ioctl error", the
 // message callers know for a failed enumeration, and yield null.
 ifs_info* get_ifs_info(int, int) {
-  ifaddrs* raw = nullptr;
-  if (::getifaddrs(&raw) != 0) {
+  const auto entries = usbink::discovery::interfaceAddresses();
+  if (entries == nullptr) {
     std::fputs("ioctl error", stdout);
     return nullptr;
   }
-  const IfaddrsList entries(raw);
   ifs_info* head = nullptr;
   ifs_info** tail = &head;
   for (const ifaddrs* e = entries.get(); e != nullptr; e = e->ifa_next) {

@@ -1,0 +1,84 @@
+// What the SNMP v1 and SNMPv3 agent searches share: the walk over the host's
+// interface addresses and the lines that describe each, the sockets bound to
+// them, the collection of answers, the interface remembered for later IPv6
+// requests, and the report of a printer found.
+#pragma once
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "discovery/interface_addresses.h"
+#include "snmp/udp.h"
+#include "usbink/netio.h"
+
+namespace usbink::discovery {
+
+// Every search socket waits this long for each answer.
+inline constexpr long kAnswerWaitSeconds = 1;
+// A receive loop ends after this many datagrams even while answers keep
+// arriving, so that a peer that never stops sending cannot hold a search
+// forever; the printers of a segment stay far below it.
+inline constexpr int kMaxAnswersPerLoop = 512;
+// Room for an address text: at most 255 characters and the NUL.
+inline constexpr std::size_t kAddressTextSize = 256;
+using AddressText = std::array<char, kAddressTextSize>;
+
+// True when the entry carries an address of `family`.
+bool hasFamily(const ifaddrs& entry, int family);
+
+// Writes "[ipv4 BC] " lines with the entry's name, address and netmask to
+// standard error and returns its address.
+in_addr describeIpv4Entry(const ifaddrs& entry);
+// Writes the "[ipv6 BC] " lines with the entry's name, address, netmask and
+// scope to standard error and returns its address; a scope of 0 is replaced
+// by the index of the entry's interface.
+sockaddr_in6 describeIpv6Entry(const ifaddrs& entry);
+
+// Binds `socket` to `local` (port 0) and sets SO_BROADCAST to `broadcast`
+// and the answer wait. False, after "[ipv4 BC] ERROR on binding" through
+// perror, when the bind fails.
+bool prepareIpv4Socket(UdpSocket& socket, in_addr local, bool broadcast);
+// The same for IPv6: binds to `local` with its scope, writes
+// "tmpip=<address>%en0" (a log line) to standard output, then sets the
+// options. The bind failure is reported as "[ipv6 BC] ERROR on binding".
+bool prepareIpv6Socket(UdpSocket& socket, const sockaddr_in6& local, const char* address,
+                       bool broadcast);
+
+// Receives datagrams into `buffer` until a receive returns 0 or less (the
+// answer wait passed, or an error), at most kMaxAnswersPerLoop of them. Each
+// sender is stored in `from`. `afterReceive` (when set) sees the result of
+// every receive, the last one included; `handle` sees every datagram.
+void receiveAnswers(UdpSocket& socket, std::span<unsigned char> buffer, sockaddr* from,
+                    socklen_t fromSize, const std::function<void(ssize_t)>& afterReceive,
+                    const std::function<void(std::span<unsigned char>)>& handle);
+
+// The sender's address as text, without a scope suffix.
+AddressText addressText(const sockaddr_in& address);
+AddressText addressText(const sockaddr_in6& address);
+
+// While no interface is remembered (scope_id 0 or less): `scope` becomes
+// scope_id and, when `interfaceName` is given, "%" followed by it becomes
+// g_ifsName (cut to the buffer).
+void rememberInterface(std::uint32_t scope, const char* interfaceName);
+
+// The caller's callback for a printer found, and the line written to
+// standard output just before each call: `announce` followed by the address
+// (nothing when `announce` is null). Nothing happens without a callback.
+struct HitReport {
+  SnmpAgentCallback callback = nullptr;
+  void* user = nullptr;
+  const char* announce = nullptr;
+  void operator()(char* address) const;
+};
+
+// The answer test of the v1 search: `answer` is a GetResponse whose
+// sysObjectID equals the start of one of `io`'s targets (CNetIO::parseForOID).
+bool isDiscoveryHit(CNetIO& io, std::span<unsigned char> answer);
+
+}  // namespace usbink::discovery

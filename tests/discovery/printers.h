@@ -1,0 +1,56 @@
+// The printers on the discovery segment, the same for every discovery test
+// binary: real agents (snmpd and pysnmp) listening on every address of their
+// hosts, so that they answer broadcasts and multicasts, and a raw responder
+// for answers no real agent sends.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/segment.h"
+#include "support/raw_responder.h"
+#include "support/snmp_agents.h"
+
+namespace usbink::test {
+
+// The two printer models the tests search for, and a model of another vendor.
+inline constexpr char kModelA[] = "1.3.6.1.4.1.26266.886.1.1";  // the harness agents' default
+inline constexpr char kModelB[] = "1.3.6.1.4.1.26266.886.1.2";
+inline constexpr char kOtherVendorModel[] = "1.3.6.1.4.1.8072.3.2.10";
+
+// Host numbers on the segment.
+inline constexpr int kSnmpdModelA = 11;   // snmpd, v1 and v3, model A
+inline constexpr int kPysnmpModelB = 12;  // pysnmp, v1 and v3, model B
+inline constexpr int kOtherVendor = 13;   // snmpd, v1 and v3, the other vendor's model
+inline constexpr int kV3OnlyModelA = 14;  // snmpd, v3 only, model A
+inline constexpr int kOtherEnterprise =
+    15;                              // snmpd, v3 only, model A, engine ID of another enterprise
+inline constexpr int kHostile = 16;  // raw responder, see below
+
+// The toner level every real agent reports.
+inline constexpr int kToner = 57;
+
+class DiscoveryPrinters {
+ public:
+  // Builds the segment and starts every printer; throws std::runtime_error
+  // when something does not come up.
+  DiscoveryPrinters();
+  ~DiscoveryPrinters();
+  DiscoveryPrinters(const DiscoveryPrinters&) = delete;
+  DiscoveryPrinters& operator=(const DiscoveryPrinters&) = delete;
+
+  const SegmentHost& host(int number) const;
+  // The raw responder on kHostile: it answers a v1 GetRequest with a
+  // sysObjectID of model A followed by further arcs, longer than a target
+  // can hold. It records every request.
+  RawResponder& hostile() { return *m_hostile; }
+
+ private:
+  DiscoverySegment m_segment;
+  std::vector<std::unique_ptr<SnmpdAgent>> m_snmpd;
+  std::vector<std::unique_ptr<PysnmpAgent>> m_pysnmp;
+  std::unique_ptr<RawResponder> m_hostile;
+};
+
+}  // namespace usbink::test
