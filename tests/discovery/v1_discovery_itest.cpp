@@ -1,11 +1,20 @@
 // SNMP v1 discovery on a real segment: broadcast, multicast and unicast
 // searches from a client with two interfaces, against snmpd and pysnmp
 // printers and a raw responder with an over-long sysObjectID.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "discovery/discovery_test.h"
+#include "snmp/v1_test_util.h"
 #include "usbink/interfaces.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
@@ -36,6 +45,67 @@ std::string discoveryRequest(const std::string& community) {
          toHex(Bytes(community.begin(), community.end())) +
          toHex(Bytes(request_oid_pf, request_oid_pf + kRequestOidPfSize));
 }
+
+// A peer that, once asked, answers every requester with a matching answer
+// each millisecond, up to kFloodLimit answers each: a search that only
+// stopped at a silent second would never end while it lasts.
+class Flooder {
+ public:
+  static constexpr int kFloodLimit = 2000;
+
+  explicit Flooder(const SegmentHost& host) {
+    host.enter([&] { m_fd = socket(AF_INET, SOCK_DGRAM, 0); });
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(kSnmpPort);
+    if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+      throw std::runtime_error("flooder cannot bind");
+    }
+    m_thread = std::thread([this] { flood(); });
+  }
+  ~Flooder() {
+    m_stop = true;
+    m_thread.join();
+    close(m_fd);
+  }
+
+ private:
+  struct Requester {
+    sockaddr_in address;
+    int sent;
+  };
+
+  void flood() {
+    Bytes model(kOidEncodedMax);
+    model.resize(static_cast<std::size_t>(CNetIO::oidEncode(kModelA, model.data())));
+    Bytes oid(kOidEncodedMax);
+    oid.resize(static_cast<std::size_t>(CNetIO::oidEncode(kOidSysObjectId, oid.data())));
+    const Bytes answer = v1Response(varbind(oid, kBerObjectId, model));
+    std::vector<Requester> requesters;
+    while (!m_stop) {
+      pollfd p{m_fd, POLLIN, 0};
+      if (poll(&p, 1, 1) > 0) {
+        unsigned char request[512];
+        Requester r{{}, 0};
+        socklen_t length = sizeof r.address;
+        if (recvfrom(m_fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&r.address),
+                     &length) > 0) {
+          requesters.push_back(r);
+        }
+      }
+      for (auto& r : requesters) {
+        if (r.sent >= kFloodLimit) continue;
+        ++r.sent;
+        sendto(m_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&r.address),
+               sizeof r.address);
+      }
+    }
+  }
+
+  int m_fd = -1;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
 
 TEST(InterfaceTable, ListsTheClientsInterfacesInIndexOrder) {
   testing::internal::CaptureStdout();
@@ -227,6 +297,15 @@ TEST(V1Discovery, ThreeTimesProbesOnceThenSendsAtOnce) {
   Counts expected = ipv4;
   expected.insert({{"fe80::11", kCopies}, {"fe80::12", kCopies}});
   EXPECT_EQ(second.counts(), expected);
+}
+
+TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
+  const Flooder flooder(printers().segment().addHost(kFlooding));
+  Searcher io;
+  Reports reports;
+  EXPECT_TRUE(io.FindSnmpAgent(nullptr, printers().host(kFlooding).address4().c_str(),
+                               kOidSysObjectId, record, &reports, false));
+  EXPECT_EQ(reports.counts(), (Counts{{"192.0.2.17", 2 * 512}}));
 }
 
 TEST(V1Discovery, WithoutCallbackTheSearchStillRuns) {
