@@ -149,6 +149,12 @@ class CNetIO {
   void NetworkClose(int);
 
  private:
+  // True when the `length` octets at `objectId` (a sysObjectID value) equal
+  // the start of targetOid1 or targetOid2; an identifier of 4 octets or
+  // fewer, or longer than a target, never does. The v1 answer test and the
+  // SNMPv3 discovery's agent test.
+  bool matchesTarget(const unsigned char* objectId, int length) const;
+
   CSocket m_stream;
   // Zeroed so that a test against targets before InitTargetOID reads
   // defined bytes (matching only an all-zero identifier).

@@ -238,14 +238,16 @@ bool CNetIO::parseForDeviceId(unsigned char* data, int length, PRINTER_STATUS* s
 //
 // A sysObjectID longer than a target cannot equal one and is no hit; the
 // comparison never reaches past the kTargetOidSize octets of a target.
+bool CNetIO::matchesTarget(const unsigned char* objectId, int length) const {
+  if (length <= kSysObjIdMinMatch || length > kTargetOidSize) return false;
+  const auto n = static_cast<std::size_t>(length);
+  return std::memcmp(objectId, targetOid1, n) == 0 || std::memcmp(objectId, targetOid2, n) == 0;
+}
+
 int CNetIO::parseForOID(unsigned char* data, int length, unsigned char*, int) {
   sysObjIdLen = 0;
   if (!parseWithConsumer(data, length, outputOidValue)) return 0;
-  if (sysObjIdLen <= kSysObjIdMinMatch || sysObjIdLen > kTargetOidSize) return 0;
-  const auto n = static_cast<std::size_t>(sysObjIdLen);
-  const bool hit =
-      std::memcmp(sysObjId, targetOid1, n) == 0 || std::memcmp(sysObjId, targetOid2, n) == 0;
-  return hit ? 1 : 0;
+  return matchesTarget(sysObjId, sysObjIdLen) ? 1 : 0;
 }
 
 namespace {
