@@ -59,6 +59,12 @@ class DiscoveryRequest {
   std::span<const unsigned char> m_message;
 };
 
+// The IPv6 destination for `address` with scope 0; false for a null text or
+// one inet_pton does not take.
+bool destinationV6(const char* address, sockaddr_in6* out) {
+  return address != nullptr && usbink::snmpDestinationV6(address, 0, out);
+}
+
 ssize_t sendCopies(UdpSocket& socket, const DiscoveryRequest& request, const auto& to) {
   return usbink::sendCopies(socket, request.bytes(), reinterpret_cast<const sockaddr*>(&to),
                             sizeof to, kCopyPause);
@@ -130,14 +136,15 @@ bool CNetIO::FindSnmpAgent(const char* community, const char* address, const cha
 }
 
 // An address that inet_pton does not take (a scoped text such as
-// "fe80::1%eth0", which getaddrinfo accepts) gives no destination: nothing is
-// sent and the result is true, as for a name that does not resolve.
+// "fe80::1%eth0", which getaddrinfo accepts, or none at all) gives no
+// destination: nothing is sent and the result is true, as for a name that
+// does not resolve.
 bool CNetIO::FindSnmpAgentV6_(const char* community, const char* address, const char* oid,
                               SnmpAgentCallback callback, void* user, bool broadcast) {
   DiscoveryRequest request;
   if (!request.build(community, oid)) return false;
   sockaddr_in6 target{};
-  if (!usbink::snmpDestinationV6(address, 0, &target)) return true;
+  if (!destinationV6(address, &target)) return true;
   const auto entries = interfaceAddresses();
   if (entries == nullptr) {
     std::perror("[ipv6 BC] getifaddrs Error! errno");
@@ -176,9 +183,9 @@ bool CNetIO::FindSnmpAgentV6(const char* community, const char* address, const c
                              SnmpAgentCallback callback, void* user, bool broadcast) {
   DiscoveryRequest request;
   if (!request.build(community, oid)) return false;
-  std::printf("ipv6=%s%%en0\n", address);
   sockaddr_in6 target{};
-  if (!usbink::snmpDestinationV6(address, 0, &target)) return true;
+  if (!destinationV6(address, &target)) return true;
+  std::printf("ipv6=%s%%en0\n", address);
   const InterfaceList interfaces(get_ifs_info(0, 0));
   const HitReport report{callback, user, "szAddr="};
   ssize_t received = 0;

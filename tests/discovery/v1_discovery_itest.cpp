@@ -194,6 +194,26 @@ TEST(V1Discovery, BadRequestsSendNothing) {
   EXPECT_EQ(printers().hostile().requestCount(), before);
 }
 
+// A scoped IPv6 text (which getaddrinfo takes and inet_pton does not) or no
+// address gives no destination: nothing is sent, neither to the printers
+// nor to the unspecified address "::", which is this host.
+TEST(V1Discovery, UnusableIpv6AddressesSendNothing) {
+  const RawResponder local("::", [](const Bytes&) { return std::vector<Bytes>{}; });
+  const std::size_t before = printers().hostile().requestCount();
+  Searcher io;
+  Reports reports;
+  const std::string scoped = "fe80::16%" + clientName(0);
+  EXPECT_TRUE(io.FindSnmpAgent(nullptr, scoped.c_str(), kOidSysObjectId, record, &reports, true));
+  EXPECT_TRUE(
+      io.FindSnmpAgentV6_(nullptr, scoped.c_str(), kOidSysObjectId, record, &reports, true));
+  EXPECT_TRUE(io.FindSnmpAgentV6(nullptr, scoped.c_str(), kOidSysObjectId, record, &reports, true));
+  EXPECT_TRUE(io.FindSnmpAgentV6_(nullptr, nullptr, kOidSysObjectId, record, &reports, true));
+  EXPECT_TRUE(io.FindSnmpAgentV6(nullptr, nullptr, kOidSysObjectId, record, &reports, true));
+  EXPECT_TRUE(reports.addresses.empty());
+  EXPECT_EQ(printers().hostile().requestCount(), before);
+  EXPECT_EQ(local.requestCount(), 0u);
+}
+
 // Both client interfaces reach every printer by its global and its
 // link-local address; the first answer with a scope, on the first
 // interface, is remembered.
