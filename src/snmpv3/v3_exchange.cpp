@@ -13,41 +13,13 @@
 namespace usbink {
 namespace {
 
-constexpr int kBufferSize = 2048;
 constexpr long kReceiveTimeoutSeconds = 1;
 // Printer agents have engine IDs in the RFC 3411 format with this
 // enterprise: the high bit, then the enterprise number 674.
 constexpr std::array<unsigned char, 4> kPrinterEnginePrefix = {0x80, 0x00, 0x02, 0xA2};
 
-using Buffer = std::array<unsigned char, kBufferSize>;
-
 sockaddr* asAddress(sockaddr_storage* s) {
   return reinterpret_cast<sockaddr*>(s);
-}
-
-// A record for one discovery answer: zeroed, with the fixed USM user.
-_SNMP_PARAM_V3 freshParams() {
-  _SNMP_PARAM_V3 params{};
-  const UsmCredentials c = usmCredentials();
-  std::memcpy(params.userName, c.userName, sizeof c.userName);
-  std::memcpy(params.authPassword, c.authPassword, sizeof c.authPassword);
-  std::memcpy(params.privPassword, c.privPassword, sizeof c.privPassword);
-  return params;
-}
-
-// Accepted with error status 0: the only answers the exchange acts on.
-bool parsedClean(Buffer& buffer, ssize_t length, _SNMP_PARAM_V3* params) {
-  unsigned char errorStatus = 0;
-  unsigned char errorIndex = 0;
-  return CNetIO::parseSnmpV3Response(buffer.data(), static_cast<int>(length), nullptr, nullptr,
-                                     &errorStatus, &errorIndex, params) != 0 &&
-         errorStatus == 0;
-}
-
-bool isPrinterEngine(const _SNMP_PARAM_V3& params) {
-  return params.engineIDLen >= static_cast<int>(kPrinterEnginePrefix.size()) &&
-         std::memcmp(params.engineID, kPrinterEnginePrefix.data(), kPrinterEnginePrefix.size()) ==
-             0;
 }
 
 void traceDiscoveryReceive(const V3Exchange& x, ssize_t received) {
@@ -67,11 +39,8 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
   UdpSocket socket(x.family);
   if (!socket.valid()) return false;
   socket.setReceiveTimeout(kReceiveTimeoutSeconds, 0);
-  Buffer request{};
-  const int length = CNetIO::BuildSnmpV3RequestPacket(
-      params.engineID, params.engineIDLen, params.engineBoots, params.engineTime, x.oidCount,
-      x.oids, nullptr, nullptr, nullptr, params.userName, params.authPassword, params.privPassword,
-      params.authKey, params.privKey, request.data());
+  V3Buffer request{};
+  const int length = buildAgentRequest(params, x.oidCount, x.oids, request);
   // A request that could not be built is not sent (an empty datagram would
   // count as "sent in full").
   if (length <= 0 || socket.sendTo(request.data(), static_cast<size_t>(length),
@@ -79,7 +48,7 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
     return false;
   }
   bool delivered = false;
-  Buffer response;
+  V3Buffer response;
   for (;;) {
     if (x.trace != V3Trace::kIpv6) response.fill(0);
     socklen_t fromLength = x.destinationLength;
@@ -88,11 +57,42 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
     if (received <= 0) return delivered;
     params.valueCallback = x.consumer;
     if (x.beforeResponseParse) x.beforeResponseParse();
-    if (parsedClean(response, received, &params) && x.onResponse()) delivered = true;
+    const std::span<unsigned char> message(response.data(), static_cast<std::size_t>(received));
+    if (parsedClean(message, &params) && x.onResponse()) delivered = true;
   }
 }
 
 }  // namespace
+
+_SNMP_PARAM_V3 freshParams() {
+  _SNMP_PARAM_V3 params{};
+  const UsmCredentials c = usmCredentials();
+  std::memcpy(params.userName, c.userName, sizeof c.userName);
+  std::memcpy(params.authPassword, c.authPassword, sizeof c.authPassword);
+  std::memcpy(params.privPassword, c.privPassword, sizeof c.privPassword);
+  return params;
+}
+
+bool parsedClean(std::span<unsigned char> message, _SNMP_PARAM_V3* params) {
+  unsigned char errorStatus = 0;
+  unsigned char errorIndex = 0;
+  return CNetIO::parseSnmpV3Response(message.data(), static_cast<int>(message.size()), nullptr,
+                                     nullptr, &errorStatus, &errorIndex, params) != 0 &&
+         errorStatus == 0;
+}
+
+bool isPrinterEngine(const _SNMP_PARAM_V3& params) {
+  return params.engineIDLen >= static_cast<int>(kPrinterEnginePrefix.size()) &&
+         std::memcmp(params.engineID, kPrinterEnginePrefix.data(), kPrinterEnginePrefix.size()) ==
+             0;
+}
+
+int buildAgentRequest(_SNMP_PARAM_V3& params, int oidCount, const char** oids, V3Buffer& out) {
+  return CNetIO::BuildSnmpV3RequestPacket(
+      params.engineID, params.engineIDLen, params.engineBoots, params.engineTime, oidCount, oids,
+      nullptr, nullptr, nullptr, params.userName, params.authPassword, params.privPassword,
+      params.authKey, params.privKey, out.data());
+}
 
 V3Exchange v3ExchangeV4(const char* address, V3Trace trace) {
   V3Exchange x{};
@@ -119,9 +119,9 @@ V3Exchange v3ExchangeV6(const char* address) {
 }
 
 bool runV3Exchange(V3Exchange& x) {
-  Buffer discovery{};
+  V3Buffer discovery{};
   const int discoveryLength = CNetIO::BuildSnmpV3GetEngineIdPacket(SNMPv3RequestID, SNMPv3MsgID,
-                                                                   discovery.data(), kBufferSize);
+                                                                   discovery.data(), kV3BufferSize);
   ++SNMPv3RequestID;
   ++SNMPv3MsgID;
   UdpSocket socket = openSnmpSocket(x.family, kReceiveTimeoutSeconds, 0);
@@ -137,7 +137,7 @@ bool runV3Exchange(V3Exchange& x) {
   }
 
   bool found = false;
-  Buffer answer;
+  V3Buffer answer;
   for (;;) {
     socklen_t fromLength = x.destinationLength;
     const ssize_t received =
@@ -146,7 +146,8 @@ bool runV3Exchange(V3Exchange& x) {
     if (received <= 0) return found;
     if (x.beforeDiscoveryParse) x.beforeDiscoveryParse();
     _SNMP_PARAM_V3 params = freshParams();
-    if (!parsedClean(answer, received, &params) || !isPrinterEngine(params)) continue;
+    const std::span<unsigned char> message(answer.data(), static_cast<std::size_t>(received));
+    if (!parsedClean(message, &params) || !isPrinterEngine(params)) continue;
     if (askAgent(x, params)) found = true;
   }
 }

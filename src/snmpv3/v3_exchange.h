@@ -6,12 +6,34 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 
+#include <array>
 #include <functional>
+#include <span>
 
 #include "usbink/netio.h"
 
 namespace usbink {
+
+// Requests and answers of an SNMPv3 exchange are built and received in
+// buffers of this size.
+inline constexpr int kV3BufferSize = 2048;
+using V3Buffer = std::array<unsigned char, kV3BufferSize>;
+
+// A record for one discovery answer: zeroed, with the fixed USM user.
+_SNMP_PARAM_V3 freshParams();
+// Parses `message` into `params` (the parser zeroes the authentication code
+// and decrypts in place); true when it is accepted with error status 0, the
+// only answers an exchange acts on.
+bool parsedClean(std::span<unsigned char> message, _SNMP_PARAM_V3* params);
+// True when the engine ID in `params` is a printer agent's (80 00 02 A2 ...).
+bool isPrinterEngine(const _SNMP_PARAM_V3& params);
+// Builds into `out` the authenticated, encrypted GET of `oidCount` `oids`
+// for the agent whose engine parameters `params` holds, leaving the keys in
+// `params` for the response; returns its length, 0 or less when it cannot
+// be built.
+int buildAgentRequest(_SNMP_PARAM_V3& params, int oidCount, const char** oids, V3Buffer& out);
 
 // Which diagnostic lines an exchange writes as it goes.
 enum class V3Trace {
