@@ -1,17 +1,20 @@
 #include "discovery/printers.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "snmp/v1_test_util.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
+#include "v3_messages.h"
 
 namespace usbink::test {
 namespace {
 
 constexpr const char* kAnyAddress4 = "0.0.0.0";
 constexpr const char* kAnyAddress6 = "::";
+constexpr std::uint32_t kGenErr = 5;
 
 // Engine IDs: the expected enterprise's prefix 80 00 02 A2, or net-snmp's
 // 80 00 1F 88, then format 03 (MAC address) and six octets naming the host.
@@ -44,10 +47,21 @@ Bytes encodedOid(const char* text) {
   return out;
 }
 
-bool isVersion(const Bytes& request, unsigned char version) {
-  return request.size() > 4 && request[0] == 0x30 && request[2] == 0x02 && request[3] == 0x01 &&
-         request[4] == version;
+}  // namespace
+
+int snmpVersion(const Bytes& message) {
+  try {
+    const auto top = children(message, 0, message.size());
+    const Element version = childrenOf(message, top.at(0)).at(0);
+    return version.tag == kBerInteger && version.end - version.content == 1
+               ? message[version.content]
+               : -1;
+  } catch (const std::exception&) {
+    return -1;
+  }
 }
+
+namespace {
 
 // A v1 GetResponse to a discovery request whose sysObjectID begins with
 // model A's and runs past the 32 octets of a target.
@@ -57,8 +71,22 @@ Bytes overlongModelAnswer() {
   return v1Response(varbind(encodedOid(kOidSysObjectId), kBerObjectId, sysObjectId));
 }
 
+// SNMPv3: the Report of a printer agent, then genErr with model A's
+// sysObjectID to the real GET.
+std::vector<Bytes> answerHostileV3(const Bytes& request) {
+  const Bytes engine = fromHex(expectedEngine(kHostile));
+  const auto genErr = [engine](const Bytes&) {
+    AgentAnswer a = securedAgentAnswer(
+        engine, {{encodedOid(kOidSysObjectId), kBerObjectId, encodedOid(kModelA)}});
+    a.errorStatus = kGenErr;
+    return std::vector<Bytes>{agentAnswer(a)};
+  };
+  return scriptedAgents({{engine, genErr}})(request);
+}
+
 std::vector<Bytes> answerHostile(const Bytes& request) {
-  if (isVersion(request, 0)) return {overlongModelAnswer()};
+  if (snmpVersion(request) == 0) return {overlongModelAnswer()};
+  if (snmpVersion(request) == 3) return answerHostileV3(request);
   return {};
 }
 

@@ -38,6 +38,9 @@ inline constexpr int kFlooding = 17;
 // The toner level every real agent reports.
 inline constexpr int kToner = 57;
 
+// The version field of an SNMP message (0 for v1, 3 for SNMPv3), or -1.
+int snmpVersion(const Bytes& message);
+
 class DiscoveryPrinters {
  public:
   // Builds the segment and starts every printer; throws std::runtime_error
@@ -51,7 +54,9 @@ class DiscoveryPrinters {
   DiscoverySegment& segment() { return m_segment; }
   // The raw responder on kHostile: it answers a v1 GetRequest with a
   // sysObjectID of model A followed by further arcs, longer than a target
-  // can hold. It records every request.
+  // can hold; an SNMPv3 engine discovery with the Report of a printer
+  // agent; and the authenticated, encrypted GET that follows with error
+  // status genErr and model A's sysObjectID. It records every request.
   RawResponder& hostile() { return *m_hostile; }
 
  private:
