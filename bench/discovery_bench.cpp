@@ -1,0 +1,75 @@
+// Discovery time on the test segment of network namespaces (needs root):
+// one v1 and one SNMPv3 search of the limited broadcast from every local
+// IPv4 address, and the time until the first printer is reported. The
+// library's diagnostic lines go to the standard streams; run with
+// --benchmark_out=FILE to keep the results apart.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "discovery/printers.h"
+#include "support/netns.h"
+#include "usbink/netio.h"
+#include "usbink/oids.h"
+
+namespace usbink::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Timing {
+  Clock::time_point start;
+  Clock::time_point firstHit;
+  int hits = 0;
+};
+
+bool note(char*, char*, void* user) {
+  auto& t = *static_cast<Timing*>(user);
+  if (t.hits++ == 0) t.firstHit = Clock::now();
+  return true;
+}
+
+using Search = bool (CNetIO::*)(const char*, const char*, const char*, SnmpAgentCallback, void*,
+                                bool);
+
+void discover(benchmark::State& state, Search search) {
+  CNetIO io;
+  io.InitTargetOID(kModelA, kModelB);
+  double firstHitMs = 0;
+  for (auto _ : state) {
+    Timing t{Clock::now(), {}, 0};
+    (io.*search)(nullptr, "255.255.255.255", kOidSysObjectId, note, &t, true);
+    if (t.hits == 0) state.SkipWithError("no printer found");
+    firstHitMs = std::chrono::duration<double, std::milli>(t.firstHit - t.start).count();
+  }
+  state.counters["first_hit_ms"] = firstHitMs;
+}
+
+BENCHMARK_CAPTURE(discover, v1_broadcast, &CNetIO::FindSnmpAgent)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(discover, v3_broadcast, &CNetIO::FindSnmpV3Agent)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+}  // namespace usbink::test
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (!usbink::test::isRoot()) {
+    std::fprintf(stderr, "this benchmark needs root (network namespaces)\n");
+    return 1;
+  }
+  usbink::test::enterPrivateNetwork();
+  const auto printers = std::make_unique<usbink::test::DiscoveryPrinters>();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
