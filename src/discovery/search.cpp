@@ -1,5 +1,7 @@
 #include "discovery/search.h"
 
+#include <netdb.h>
+
 #include <cstdio>
 
 #include "usbink/interfaces.h"
@@ -15,6 +17,13 @@ AddressText netmaskText(const ifaddrs& entry) {
 }
 
 }  // namespace
+
+int searchFamily(const char* address) {
+  int error = 0;
+  const int family = firstAddressFamily(address, &error);
+  if (family == -1) std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
+  return family;
+}
 
 bool hasFamily(const ifaddrs& entry, int family) {
   return entry.ifa_addr != nullptr && entry.ifa_addr->sa_family == family;
@@ -65,6 +74,28 @@ bool prepareIpv6Socket(UdpSocket& socket, const sockaddr_in6& local, const char*
   socket.setBroadcast(broadcast);
   socket.setReceiveTimeout(kAnswerWaitSeconds, 0);
   return true;
+}
+
+EntrySocket openIpv6EntrySocket(const ifaddrs& entry, const char* address, bool broadcast,
+                                UdpSocket* socket, sockaddr_in6* local) {
+  *local = describeIpv6Entry(entry);
+  *socket = UdpSocket(AF_INET6);
+  if (!socket->valid()) {
+    std::perror("[ipv6 BC] socket failed");
+    return EntrySocket::kNone;
+  }
+  return prepareIpv6Socket(*socket, *local, address, broadcast) ? EntrySocket::kReady
+                                                                : EntrySocket::kNotBound;
+}
+
+bool sendIpv6Request(UdpSocket& socket, std::span<const unsigned char> request,
+                     const sockaddr_in6& to) {
+  if (socket.sendTo(request.data(), request.size(), reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to) > 0) {
+    return true;
+  }
+  std::perror("[ipv6 BC] snedto failed");
+  return false;
 }
 
 void receiveAnswers(UdpSocket& socket, std::span<unsigned char> buffer, sockaddr* from,

@@ -29,6 +29,10 @@ inline constexpr int kMaxAnswersPerLoop = 512;
 inline constexpr std::size_t kAddressTextSize = 256;
 using AddressText = std::array<char, kAddressTextSize>;
 
+// The family of the first address getaddrinfo gives for `address`, or -1
+// after "error in getaddrinfo: ..." on standard error.
+int searchFamily(const char* address);
+
 // True when the entry carries an address of `family`.
 bool hasFamily(const ifaddrs& entry, int family);
 
@@ -49,6 +53,21 @@ bool prepareIpv4Socket(UdpSocket& socket, in_addr local, bool broadcast);
 // options. The bind failure is reported as "[ipv6 BC] ERROR on binding".
 bool prepareIpv6Socket(UdpSocket& socket, const sockaddr_in6& local, const char* address,
                        bool broadcast);
+
+// What became of the socket for one IPv6 entry.
+enum class EntrySocket {
+  kReady,     // bound and set up
+  kNotBound,  // the bind failed (reported); the entry is passed over
+  kNone,      // no socket could be created (reported as "[ipv6 BC] socket failed")
+};
+// Describes the IPv6 `entry` (describeIpv6Entry) into `*local` and opens
+// `*socket` for it (prepareIpv6Socket).
+EntrySocket openIpv6EntrySocket(const ifaddrs& entry, const char* address, bool broadcast,
+                                UdpSocket* socket, sockaddr_in6* local);
+// Sends `request` once to `*to`; false, after "[ipv6 BC] snedto failed"
+// through perror, when nothing was sent.
+bool sendIpv6Request(UdpSocket& socket, std::span<const unsigned char> request,
+                     const sockaddr_in6& to);
 
 // Receives datagrams into `buffer` until a receive returns 0 or less (the
 // answer wait passed, or an error), at most kMaxAnswersPerLoop of them. Each

@@ -107,12 +107,8 @@ const char* interfaceName(ifs_info* list, int scope) {
 
 bool CNetIO::FindSnmpAgent(const char* community, const char* address, const char* oid,
                            SnmpAgentCallback callback, void* user, bool broadcast) {
-  int error = 0;
-  const int family = usbink::firstAddressFamily(address, &error);
-  if (family == -1) {
-    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
-    return true;
-  }
+  const int family = searchFamily(address);
+  if (family == -1) return true;
   if (family == AF_INET6)
     return FindSnmpAgentV6_(community, address, oid, callback, user, broadcast);
   DiscoveryRequest request;
@@ -153,19 +149,14 @@ bool CNetIO::FindSnmpAgentV6_(const char* community, const char* address, const 
   const HitReport report{callback, user};
   for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
     if (!hasFamily(*entry, AF_INET6)) continue;
-    const sockaddr_in6 local = describeIpv6Entry(*entry);
-    UdpSocket socket(AF_INET6);
-    if (!socket.valid()) {
-      std::perror("[ipv6 BC] socket failed");
+    UdpSocket socket;
+    sockaddr_in6 local{};
+    if (openIpv6EntrySocket(*entry, address, broadcast, &socket, &local) != EntrySocket::kReady) {
       continue;
     }
-    if (!prepareIpv6Socket(socket, local, address, broadcast)) continue;
     sockaddr_in6 to = target;
     to.sin6_scope_id = local.sin6_scope_id;
-    if (sendOnce(socket, request, to) < 1) {
-      std::perror("[ipv6 BC] snedto failed");
-      continue;
-    }
+    if (!sendIpv6Request(socket, request.bytes(), to)) continue;
     const auto noteReceive = [](ssize_t n) {
       std::fprintf(stderr, "[ipv6 BC] nRecv = %d", static_cast<int>(n));
     };

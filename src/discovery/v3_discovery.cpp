@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <span>
@@ -31,20 +32,25 @@ constexpr int kObjectCount = 3;
 
 // The engine-discovery request of one search, the same from every local
 // address; building it advances both request counters.
-struct EngineRequest {
-  V3Buffer bytes{};
-  int length = 0;
-
+class EngineRequest {
+ public:
   EngineRequest() {
-    length = CNetIO::BuildSnmpV3GetEngineIdPacket(SNMPv3RequestID, SNMPv3MsgID, bytes.data(),
-                                                  usbink::kV3BufferSize);
+    m_length = CNetIO::BuildSnmpV3GetEngineIdPacket(SNMPv3RequestID, SNMPv3MsgID, m_bytes.data(),
+                                                    usbink::kV3BufferSize);
     ++SNMPv3RequestID;
     ++SNMPv3MsgID;
   }
-  ssize_t sendFrom(UdpSocket& socket, const auto& to) const {
-    return socket.sendTo(bytes.data(), static_cast<std::size_t>(length),
-                         reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  std::span<const unsigned char> bytes() const {
+    return {m_bytes.data(), static_cast<std::size_t>(std::max(m_length, 0))};
   }
+  ssize_t sendFrom(UdpSocket& socket, const sockaddr_in& to) const {
+    return socket.sendTo(bytes().data(), bytes().size(), reinterpret_cast<const sockaddr*>(&to),
+                         sizeof to);
+  }
+
+ private:
+  V3Buffer m_bytes{};
+  int m_length = 0;
 };
 
 // The objects of the real GET, encoded into the agent value table where
@@ -129,12 +135,8 @@ void askAgent(const Search& s, std::span<unsigned char> answer, Address& agent,
 // answer without a sysObjectID (or with one longer than a target) is no hit.
 bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const char* oid,
                              SnmpAgentCallback callback, void* user, bool broadcast) {
-  int error = 0;
-  const int family = usbink::firstAddressFamily(address, &error);
-  if (family == -1) {
-    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
-    return true;
-  }
+  const int family = searchFamily(address);
+  if (family == -1) return true;
   if (family == AF_INET6)
     return FindSnmpV3AgentV6_(community, address, oid, callback, user, broadcast);
   const EngineRequest request;
@@ -191,20 +193,14 @@ bool CNetIO::FindSnmpV3AgentV6_(const char*, const char* address, const char*,
                       }};
   for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
     if (!hasFamily(*entry, AF_INET6)) continue;
-    sockaddr_in6 local = describeIpv6Entry(*entry);
-    local.sin6_port = 0;
-    UdpSocket socket(AF_INET6);
-    if (!socket.valid()) {
-      std::perror("[ipv6 BC] socket failed");
-      return false;
-    }
-    if (!prepareIpv6Socket(socket, local, address, broadcast)) continue;
+    UdpSocket socket;
+    sockaddr_in6 local{};
+    const EntrySocket opened = openIpv6EntrySocket(*entry, address, broadcast, &socket, &local);
+    if (opened == EntrySocket::kNone) return false;
+    if (opened == EntrySocket::kNotBound) continue;
     sockaddr_in6 to = target;
     to.sin6_scope_id = local.sin6_scope_id;
-    if (request.sendFrom(socket, to) <= 0) {
-      std::perror("[ipv6 BC] snedto failed");
-      continue;
-    }
+    if (!sendIpv6Request(socket, request.bytes(), to)) continue;
     const auto noteReceive = [&](ssize_t n) {
       std::printf("szAddr=%s\n", addressText(to).data());
       std::fprintf(stderr, "[ipv6 BC] nRecv = %d", static_cast<int>(n));
