@@ -6,11 +6,10 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 
+#include "private_network_bench.h"
 #include "discovery/printers.h"
-#include "support/netns.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
 
@@ -62,14 +61,6 @@ BENCHMARK_CAPTURE(discover, v3_broadcast, &CNetIO::FindSnmpV3Agent)
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (!usbink::test::isRoot()) {
-    std::fprintf(stderr, "this benchmark needs root (network namespaces)\n");
-    return 1;
-  }
-  usbink::test::enterPrivateNetwork();
-  const auto printers = std::make_unique<usbink::test::DiscoveryPrinters>();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return usbink::test::runBenchmarksInPrivateNetwork(
+      argc, argv, [] { return std::make_shared<usbink::test::DiscoveryPrinters>(); });
 }

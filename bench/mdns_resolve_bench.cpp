@@ -5,12 +5,11 @@
 // side of the link, answers SNMP v1.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <memory>
 
+#include "private_network_bench.h"
 #include "support/avahi_net.h"
 #include "support/cupsd.h"
-#include "support/netns.h"
 #include "support/snmp_agents.h"
 #include "tool/platform/mdns.h"
 
@@ -62,15 +61,9 @@ BENCHMARK(toolOnDnssdQueue)
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (!usbink::test::isRoot()) {
-    std::fprintf(stderr, "this benchmark needs root (network namespaces)\n");
-    return 1;
-  }
-  usbink::test::enterPrivateNetwork();
-  const auto net = std::make_unique<usbink::test::AvahiNet>();
-  usbink::test::g_net = net.get();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return usbink::test::runBenchmarksInPrivateNetwork(argc, argv, [] {
+    auto net = std::make_shared<usbink::test::AvahiNet>();
+    usbink::test::g_net = net.get();
+    return net;
+  });
 }

@@ -1,0 +1,32 @@
+// main() of a benchmark against real peers in a private network (needs
+// root, like the integration tests).
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "support/netns.h"
+
+namespace usbink::test {
+
+// Moves the process into a private network, brings the peers up with
+// `setUp` (whatever it returns lives until the benchmarks are done), then
+// runs the benchmarks.
+inline int runBenchmarksInPrivateNetwork(int argc, char** argv,
+                                         const std::function<std::shared_ptr<void>()>& setUp) {
+  benchmark::Initialize(&argc, argv);
+  if (!isRoot()) {
+    std::fprintf(stderr, "this benchmark needs root (network namespaces)\n");
+    return 1;
+  }
+  enterPrivateNetwork();
+  const std::shared_ptr<void> peers = setUp();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace usbink::test
