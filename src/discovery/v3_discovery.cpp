@@ -66,7 +66,6 @@ void encodeRequestedObjects() {
 // second socket that cannot be bound is reported.
 struct Search {
   bool ipv6;
-  const EngineRequest& request;
   HitReport report;
   // The agent test on the sysObjectID the last response filed.
   std::function<bool()> agentPasses;
@@ -74,7 +73,9 @@ struct Search {
 
 // One response of the real GET: the parse files the sysObjectID (and
 // sysName) in the agent value table; a clean one whose sysObjectID passes
-// the agent test is reported with `sender`.
+// the agent test is reported with `sender`. The stored sysObjectID is
+// forgotten first, so that a response without one is tested on nothing
+// rather than on an earlier agent's.
 template <typename Address>
 void handleResponse(const Search& s, std::span<unsigned char> response, _SNMP_PARAM_V3& params,
                     const Address& sender) {
@@ -146,9 +147,8 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
     std::perror("[ipv4 BC] getifaddrs Error! errno");
     return true;
   }
-  const Search search{false, request, {callback, user, "FindSnmpV3Agent szAddr="}, [this] {
-                        return matchesTarget(_sysObjIdValue, _sysObjIdLen);
-                      }};
+  const auto agentPasses = [this] { return matchesTarget(_sysObjIdValue, _sysObjIdLen); };
+  const Search search{false, {callback, user, "FindSnmpV3Agent szAddr="}, agentPasses};
   for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
     if (!hasFamily(*entry, AF_INET)) continue;
     sockaddr_in local{};
@@ -188,9 +188,8 @@ bool CNetIO::FindSnmpV3AgentV6_(const char*, const char* address, const char*,
     std::perror("[ipv6 BC] getifaddrs Error! errno");
     return true;
   }
-  const Search search{true, request, {callback, user, "FindSnmpV3AgentV6_ szAddr="}, [this] {
-                        return matchesTarget(_sysObjIdValue, _sysObjIdLen);
-                      }};
+  const auto agentPasses = [this] { return matchesTarget(_sysObjIdValue, _sysObjIdLen); };
+  const Search search{true, {callback, user, "FindSnmpV3AgentV6_ szAddr="}, agentPasses};
   for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
     if (!hasFamily(*entry, AF_INET6)) continue;
     UdpSocket socket;
