@@ -1,4 +1,5 @@
-// The system log and message translation, as a Linux print tool uses them.
+// The system log, message translation and standard error, as a Linux print
+// tool uses them.
 #pragma once
 
 #include <string>
@@ -14,5 +15,8 @@ void initLocalization(const char* localeDir);
 std::string localized(const char* key);
 // One line to syslog(3), facility LOG_LPR, priority LOG_ERR.
 void logError(const char* message);
+// Points standard error at /dev/null; leaves it as it is when /dev/null
+// cannot be opened.
+void discardStandardError();
 
 }  // namespace usbink::platform
