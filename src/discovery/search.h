@@ -21,10 +21,6 @@ namespace usbink::discovery {
 
 // Every search socket waits this long for each answer.
 inline constexpr long kAnswerWaitSeconds = 1;
-// A receive loop ends after this many datagrams even while answers keep
-// arriving, so that a peer that never stops sending cannot hold a search
-// forever; the printers of a segment stay far below it.
-inline constexpr int kMaxAnswersPerLoop = 512;
 // Room for an address text: at most 255 characters and the NUL.
 inline constexpr std::size_t kAddressTextSize = 256;
 using AddressText = std::array<char, kAddressTextSize>;

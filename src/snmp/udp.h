@@ -8,6 +8,11 @@
 
 namespace usbink {
 
+// A receive loop ends after this many datagrams even while answers keep
+// arriving, so that a peer that never stops sending cannot hold an exchange
+// or a search forever; the printers of a segment stay far below it.
+inline constexpr int kMaxAnswersPerLoop = 512;
+
 class UdpSocket {
  public:
   UdpSocket() = default;

@@ -34,7 +34,8 @@ void traceDiscoveryReceive(const V3Exchange& x, ssize_t received) {
 
 // Sends the real request for the agent that answered the discovery and
 // listens to its responses until the second socket has been silent for a
-// second. True when any response delivered what the caller wanted.
+// second (or kMaxAnswersPerLoop of them arrived). True when any response
+// delivered what the caller wanted.
 bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
   UdpSocket socket(x.family);
   if (!socket.valid()) return false;
@@ -49,7 +50,7 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
   }
   bool delivered = false;
   V3Buffer response;
-  for (;;) {
+  for (int count = 0; count < kMaxAnswersPerLoop; ++count) {
     if (x.trace != V3Trace::kIpv6) response.fill(0);
     socklen_t fromLength = x.destinationLength;
     const ssize_t received = socket.receiveFrom(response.data(), response.size(),
@@ -60,6 +61,7 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
     const std::span<unsigned char> message(response.data(), static_cast<std::size_t>(received));
     if (parsedClean(message, &params) && x.onResponse()) delivered = true;
   }
+  return delivered;
 }
 
 }  // namespace
@@ -138,7 +140,7 @@ bool runV3Exchange(V3Exchange& x) {
 
   bool found = false;
   V3Buffer answer;
-  for (;;) {
+  for (int count = 0; count < kMaxAnswersPerLoop; ++count) {
     socklen_t fromLength = x.destinationLength;
     const ssize_t received =
         socket.receiveFrom(answer.data(), answer.size(), asAddress(&x.destination), &fromLength);
@@ -150,6 +152,7 @@ bool runV3Exchange(V3Exchange& x) {
     if (!parsedClean(message, &params) || !isPrinterEngine(params)) continue;
     if (askAgent(x, params)) found = true;
   }
+  return found;
 }
 
 }  // namespace usbink

@@ -1,6 +1,14 @@
 // The SNMPv3 status read against scripted agents: answers a real agent does
 // not give (forged, mis-keyed, truncated, of another enterprise, several).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
@@ -99,6 +107,35 @@ TEST(V3StatusHostile, AnswerWithoutDeviceIdNeverDecodesTheTextOfAnEarlierOne) {
     auto agent = agentAnswering("127.0.55.5", agentAnswer(stale));
     EXPECT_FALSE(readV3("127.0.55.5").ok) << toHex(agentAnswer(stale));
   }
+}
+
+// A peer that answers the engine discovery with a datagram every
+// millisecond and never stops: the read still ends.
+TEST(V3StatusHostile, AnAnswerStreamThatNeverStopsEndsTheRead) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in agent{};
+  agent.sin_family = AF_INET;
+  agent.sin_port = htons(kSnmpPort);
+  inet_pton(AF_INET, "127.0.55.6", &agent.sin_addr);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&agent), sizeof agent), 0);
+  std::atomic<bool> stop{false};
+  std::thread flood([&] {
+    unsigned char request[2048];
+    sockaddr_in reader{};
+    socklen_t length = sizeof reader;
+    if (recvfrom(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&reader), &length) <= 0) {
+      return;
+    }
+    const unsigned char junk[] = {0x30, 0x00};
+    while (!stop) {
+      sendto(fd, junk, sizeof junk, 0, reinterpret_cast<sockaddr*>(&reader), length);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  EXPECT_FALSE(readV3("127.0.55.6").ok);
+  stop = true;
+  flood.join();
+  close(fd);
 }
 
 }  // namespace
