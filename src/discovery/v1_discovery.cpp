@@ -44,11 +44,9 @@ class DiscoveryRequest {
     std::array<unsigned char, kOidEncodedMax> scratch{};
     if (oid == nullptr || CNetIO::oidEncode(oid, scratch.data()) < 1) return false;
     const bool useDefault = community == nullptr || *community == '\0';
-    usbink::BackWriter writer(m_area);
-    if (!writer.prepend(request_oid_pf) ||
-        !usbink::prependV1Header(writer, useDefault ? nullptr : community)) {
-      return false;
-    }
+    usbink::BerBackWriter writer(m_area);
+    writer.bytes(request_oid_pf);
+    if (!usbink::prependV1Header(writer, useDefault ? nullptr : community)) return false;
     m_message = writer.written();
     return true;
   }

@@ -26,6 +26,8 @@ using usbink::BerCursor;
 
 constexpr unsigned char kNullValue[] = {kBerNull, 0x00};
 constexpr unsigned char kZeroInteger[] = {kBerInteger, 0x01, 0x00};
+// request-id, error-status and error-index of a request: all zero.
+constexpr int kPduIntegerCount = 3;
 // Content octets of sysObjectID.0, the only variable outputOidValue takes.
 constexpr unsigned char kSysObjectIdOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00};
 // A sysObjectID of this many octets or fewer never counts as a target.
@@ -143,22 +145,21 @@ int CNetIO::BuildGetRequestFor(int count, char* oid, char* community, unsigned c
                                                   static_cast<std::size_t>(oidLength));
 
   std::array<unsigned char, usbink::kShortMessageMax> work{};
-  usbink::BackWriter writer(work);
-  for (int i = 0; i < count; ++i) {
-    const std::size_t before = writer.size();
-    const bool written = writer.prepend(kNullValue) && writer.prepend(oidContent) &&
-                         writer.prependHeader(kBerObjectId, oidContent.size()) &&
-                         writer.prependHeader(kBerSequence, writer.size() - before);
-    if (!written) return -1;
+  usbink::BerBackWriter writer(work);
+  for (int i = 0; i < count && writer.ok(); ++i) {
+    const int binding = writer.size();
+    writer.bytes(kNullValue);
+    const int oidStart = writer.size();
+    writer.bytes(oidContent);
+    writer.wrapShort(kBerObjectId, oidStart);
+    writer.wrapShort(kBerSequence, binding);
   }
-  const bool complete = writer.prependHeader(kBerSequence, writer.size()) &&
-                        writer.prepend(kZeroInteger) && writer.prepend(kZeroInteger) &&
-                        writer.prepend(kZeroInteger) &&
-                        writer.prependHeader(kPduGetRequest, writer.size()) &&
-                        usbink::prependV1Header(writer, community);
-  if (!complete) return -1;
+  writer.wrapShort(kBerSequence, 0);
+  for (int i = 0; i < kPduIntegerCount; ++i) writer.bytes(kZeroInteger);
+  writer.wrapShort(kPduGetRequest, 0);
+  if (!usbink::prependV1Header(writer, community)) return -1;
   std::ranges::copy(writer.written(), out);
-  return static_cast<int>(writer.size());
+  return writer.size();
 }
 
 // Parses the GetResponse in `data` (read, `length` octets): the outputs

@@ -32,10 +32,9 @@ constexpr long kStatusTimeoutMicroseconds = 50000;
 // refused and the result is empty.
 std::span<const unsigned char> buildStatusRequest(
     const char* community, std::array<unsigned char, kRequestWorkSize>& work) {
-  usbink::BackWriter writer(work);
-  if (!writer.prepend(kDeviceIdRequestPdu) || !usbink::prependV1Header(writer, community)) {
-    return {};
-  }
+  usbink::BerBackWriter writer(work);
+  writer.bytes(kDeviceIdRequestPdu);
+  if (!usbink::prependV1Header(writer, community)) return {};
   return writer.written();
 }
 

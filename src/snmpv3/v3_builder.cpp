@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "snmpv3/ber_back_writer.h"
+#include "snmp/ber_back_writer.h"
 #include "snmpv3/usm_detail.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"

@@ -14,6 +14,9 @@
 
 namespace usbink {
 
+// The largest length a one-octet (short-form) length field holds.
+inline constexpr std::size_t kShortLengthMax = 127;
+
 class BerBackWriter {
  public:
   explicit BerBackWriter(std::span<unsigned char> area)
@@ -23,12 +26,16 @@ class BerBackWriter {
   // Bytes written so far; they start at data().
   int size() const { return static_cast<int>(m_end - m_pos); }
   unsigned char* data() const { return m_pos; }
+  std::span<const unsigned char> written() const {
+    return {m_pos, static_cast<std::size_t>(m_end - m_pos)};
+  }
 
   void bytes(const unsigned char* p, std::size_t n) {
     if (!room(n)) return;
     m_pos -= n;
     if (n != 0) std::memcpy(m_pos, p, n);
   }
+  void bytes(std::span<const unsigned char> b) { bytes(b.data(), b.size()); }
   void byte(unsigned char b) { bytes(&b, 1); }
   void zeros(std::size_t n) {
     if (!room(n)) return;
@@ -81,9 +88,14 @@ class BerBackWriter {
     berLength(static_cast<std::size_t>(size() - mark));
     byte(tag);
   }
+  // The same with a one-octet length: content longer than 127 octets fails
+  // the writer.
+  void wrapShort(unsigned char tag, int mark) {
+    shortLength(static_cast<std::size_t>(size() - mark));
+    byte(tag);
+  }
 
  private:
-  static constexpr std::size_t kShortLengthMax = 127;
   static constexpr unsigned char kIntegerTag = 0x02;
   static constexpr unsigned char kOctetStringTag = 0x04;
 
