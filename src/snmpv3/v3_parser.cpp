@@ -87,25 +87,26 @@ bool verifyCode(unsigned char* data, int length, unsigned char* mac, int macLeng
                                      static_cast<std::size_t>(macLength));
 }
 
-// Walks the variable-binding list from the cursor to `listEnd`, handing each
-// binding to `callback`. OID and value must lie inside the datagram.
-int walkBindings(BerCursor& c, unsigned char* listEnd, SnmpValueCallback callback) {
-  if (!c.peekTag(kBerSequence)) return kRejected;
+// Walks the variable-binding list that `list` covers, handing each binding
+// to `callback`. OID and value must lie inside the list, as in the v1
+// parser, so no binding reaches past the length its list claims.
+int walkBindings(BerCursor list, SnmpValueCallback callback) {
+  if (!list.peekTag(kBerSequence)) return kRejected;
   for (;;) {
-    if (!c.enter(kBerSequence)) return kRejected;  // the binding length is not used
+    if (!list.enter(kBerSequence)) return kRejected;  // the binding length is not used
     unsigned char* oid = nullptr;
     int oidLength = 0;
     unsigned char valueTag = 0;
     int valueLength = 0;
-    if (!c.readTlv(kBerObjectId, &oid, &oidLength) || !c.readTag(&valueTag) ||
-        !c.readLength(&valueLength) || valueLength > c.remaining()) {
+    if (!list.readTlv(kBerObjectId, &oid, &oidLength) || !list.readTag(&valueTag) ||
+        !list.readLength(&valueLength) || valueLength > list.remaining()) {
       return kRejected;
     }
-    unsigned char* value = c.pos();
-    c.skip(valueLength);
+    unsigned char* value = list.pos();
+    list.skip(valueLength);
     if (callback != nullptr) callback(oid, oidLength, valueTag, value, valueLength);
-    if (c.pos() >= listEnd) return kAccepted;
-    if (!c.peekTag(kBerSequence)) return kRejected;
+    if (list.atEnd()) return kAccepted;
+    if (!list.peekTag(kBerSequence)) return kRejected;
   }
 }
 
@@ -172,7 +173,8 @@ int CNetIO::parseSnmpV3Response(unsigned char* data, int length, int* version,
   std::memcpy(salt.data(), privParams, static_cast<std::size_t>(privParamsLength));
 
   // An encrypted scoped PDU is decrypted in place; parsing goes on at its
-  // first plaintext octet, still bounded by the datagram.
+  // first plaintext octet, bounded by the end of the encryptedPDU: octets
+  // after it were never decrypted and must not be read as plaintext.
   if (flags & kFlagPriv) {
     unsigned char* encrypted = nullptr;
     int encryptedLength = 0;
@@ -181,7 +183,7 @@ int CNetIO::parseSnmpV3Response(unsigned char* data, int length, int* version,
                        salt.data()) == 0) {
       return kRejected;
     }
-    c = BerCursor(encrypted, data + length);
+    c = BerCursor(encrypted, encrypted + encryptedLength);
   }
 
   unsigned char* contextEngineId = nullptr;
@@ -215,5 +217,5 @@ int CNetIO::parseSnmpV3Response(unsigned char* data, int length, int* version,
   if (indefinite) return kAccepted;
   if (listLength > c.remaining()) return kRejected;
   if (listLength == 0) return kAccepted;
-  return walkBindings(c, c.pos() + listLength, params->valueCallback);
+  return walkBindings(BerCursor(c.pos(), c.pos() + listLength), params->valueCallback);
 }

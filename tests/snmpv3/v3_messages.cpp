@@ -68,6 +68,7 @@ Bytes agentAnswer(const AgentAnswer& a) {
     const Bytes binding = tlv(0x30, cat({tlv(0x06, vb.oid), tlv(vb.tag, vb.value)}));
     list.insert(list.end(), binding.begin(), binding.end());
   }
+  if (a.bindingList) list = *a.bindingList;
   const Bytes pdu = tlv(a.pduTag, cat({berInteger(a.requestId), berInteger(a.errorStatus),
                                        berInteger(0), tlv(0x30, list)}));
   const Bytes scoped =

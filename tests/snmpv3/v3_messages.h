@@ -42,6 +42,7 @@ struct AgentAnswer {
   std::uint32_t requestId = 1;
   std::uint32_t errorStatus = 0;
   std::vector<VarBind> varBinds;
+  std::optional<Bytes> bindingList;  // content of the binding list as is; replaces varBinds
 };
 
 Bytes agentAnswer(const AgentAnswer& answer);

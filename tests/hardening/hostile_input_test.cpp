@@ -1,0 +1,309 @@
+// Hostile datagrams for both SNMP parsers in one table-driven suite: every
+// answer recorded from real agents (snmpd and pysnmp, v1 and SNMPv3) cut,
+// re-wrapped, lengthened and with every length octet changed, then crafted
+// length forms and field sizes. Each is rejected or accepted with exactly
+// the agent's variables (or none); datagrams lie in heap blocks of their
+// exact size, so the sanitizer build proves no parse reads outside them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "snmp/captured_answers.h"
+#include "snmp/v1_test_util.h"
+#include "support/snmp_agents.h"
+#include "usbink/netio.h"
+#include "usbink/usm.h"
+#include "v3_messages.h"
+
+namespace usbink::test {
+namespace {
+
+// How the system meets a datagram: the v1 parser with each consumer; the
+// SNMPv3 parser in the engine discovery (no keys yet), or in the response
+// loop with the keys of an authenticated, encrypted request.
+enum class Reader { kV1, kV3Discovery, kV3Secured };
+
+// Engine ID of the agents whose SNMPv3 answers were recorded.
+const Bytes kEngine = cat({fromHex("800002a204"), text("usbink-fuzz")});
+const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
+
+// The keys of the system's USM user for kEngine, derived once.
+const auto& keys() {
+  static const auto k = userKeys(kEngine);
+  return k;
+}
+
+struct Recorded {
+  std::string name;
+  Reader reader;
+  Bytes bytes;
+};
+
+std::vector<Recorded> recordedAnswers() {
+  std::vector<Recorded> out = {
+      {"v1 device ID", Reader::kV1, fromHex(kDeviceIdAnswer)},
+      {"v1 long device ID", Reader::kV1, fromHex(kLongDeviceIdAnswer)},
+      {"v1 noSuchName", Reader::kV1, fromHex(kNoSuchNameAnswer)},
+      {"v1 sysName", Reader::kV1, fromHex(kSysNameAnswer)},
+      {"v1 sysObjectID", Reader::kV1, fromHex(kSysObjectIdAnswer)},
+  };
+  const std::string dir = std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/";
+  for (const std::string agent : {"snmpd", "pysnmp"}) {
+    out.push_back(
+        {agent + " report", Reader::kV3Discovery, text(readFile(dir + agent + "_report"))});
+    for (const std::string answer : {"device_id", "three", "nosuchobject", "time_window"}) {
+      out.push_back(
+          {agent + " " + answer, Reader::kV3Secured, text(readFile(dir + agent + "_" + answer))});
+    }
+  }
+  return out;
+}
+
+struct Parsed {
+  int result = 0;
+  std::vector<Received> values;
+  bool inside = true;
+  int engineIdLength = 0;    // SNMPv3: what the parse stored
+  bool consumerHit = false;  // v1: the device-ID or sysObjectID wrapper succeeded
+};
+
+Parsed parse(Reader reader, const Bytes& bytes) {
+  Datagram d(bytes);
+  Parsed p;
+  if (reader == Reader::kV1) {
+    p.result = parseRecording(d);
+  } else {
+    g_recorder.watch(d);
+    _SNMP_PARAM_V3 params{};
+    params.valueCallback = recordingCallback;
+    if (reader == Reader::kV3Secured) {
+      std::memcpy(params.authKey, keys().first.data(), kUsmKeySize);
+      std::memcpy(params.privKey, keys().second.data(), kUsmKeySize);
+    }
+    unsigned char errorStatus = 0, errorIndex = 0;
+    p.result = CNetIO::parseSnmpV3Response(d.data(), d.size(), nullptr, nullptr, &errorStatus,
+                                           &errorIndex, &params);
+    p.engineIdLength = params.engineIDLen;
+  }
+  p.values = g_recorder.values;
+  p.inside = g_recorder.allInside;
+  if (reader == Reader::kV1) {
+    static CNetIO net;
+    net.InitTargetOID("1.3.6.1.4.1.26266.886.1.1", "1.3.6.1.4.1.26266.886.1.1");
+    PRINTER_STATUS status;
+    p.consumerHit = CNetIO::parseForDeviceId(d.data(), d.size(), &status) ||
+                    net.parseForOID(d.data(), d.size(), nullptr, 0) == 1;
+  }
+  return p;
+}
+
+// An accepted change hands out the agent's variables or none, and a
+// consumer only takes an intact answer. A changed OID length moves the
+// boundary between the OID and the value; where the value's header then
+// still ends exactly with the list, the agent's octets read, by the rules,
+// as another well-formed variable: such a change is only held to staying
+// inside the datagram.
+void expectSafe(const Parsed& p, const Parsed& original, bool oidLength, const std::string& what) {
+  EXPECT_TRUE(p.inside) << what;
+  if (oidLength) return;
+  const bool intact = p.result == 1 && p.values == original.values;
+  EXPECT_TRUE(p.result != 1 || intact || p.values.empty()) << what;
+  EXPECT_TRUE(!p.consumerHit || intact) << what;
+}
+
+struct LengthOctet {
+  std::size_t offset;
+  unsigned char tag;  // of its element
+};
+
+// Every length octet of the elements from `from` to `to`, walking into
+// constructed elements and into OCTET STRINGs that hold a SEQUENCE (the
+// SNMPv3 security parameters).
+void collectLengthOctets(const Bytes& m, std::size_t from, std::size_t to,
+                         std::vector<LengthOctet>& out) {
+  for (const Element& e : children(m, from, to)) {
+    for (std::size_t i = e.start + 1; i < e.content; ++i) out.push_back({i, e.tag});
+    if ((e.tag & 0x20) ||
+        (e.tag == kBerOctetString && e.end > e.content && m[e.content] == kBerSequence)) {
+      collectLengthOctets(m, e.content, e.end, out);
+    }
+  }
+}
+
+// Replaces the authentication code at `offset` with the right one for the
+// octets as they now are, so that a change reaches the checks behind it.
+Bytes resigned(Bytes m, std::size_t offset) {
+  std::memset(m.data() + offset, 0, kUsmMacSize);
+  Bytes key = keys().first, k1(kUsmPadSize), k2(kUsmPadSize);
+  AuthKey2K1K2(key.data(), k1.data(), k2.data());
+  CalcuateAuthParams(m.data(), static_cast<unsigned>(m.size()), k1.data(), k2.data(),
+                     m.data() + offset);
+  return m;
+}
+
+// Every truncation, also re-wrapped so that the outer length fits again,
+// and one octet more are rejected, before anything is stored. Every other
+// value of every length octet is safe; an authenticated answer is refused
+// whatever changes, and re-signed, the change reaches the decryption and
+// the scoped PDU.
+TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
+  for (const auto& r : recordedAnswers()) {
+    const Bytes& whole = r.bytes;
+    const std::size_t header = whole[1] < 0x80 ? 2 : 2 + (whole[1] & 0x7F);
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+      const std::string what = r.name + " cut to " + std::to_string(n);
+      const Parsed cut = parse(r.reader, Bytes(whole.begin(), whole.begin() + n));
+      EXPECT_TRUE(cut.result == 0 && cut.inside && cut.engineIdLength == 0) << what;
+      const Bytes inner(whole.begin() + std::min(header, n), whole.begin() + n);
+      EXPECT_EQ(parse(r.reader, tlv(kBerSequence, inner)).result, 0) << what << ", re-wrapped";
+    }
+    EXPECT_EQ(parse(r.reader, cat({whole, {0x30}})).result, 0) << r.name << " + one octet";
+
+    const Parsed original = parse(r.reader, whole);
+    ASSERT_EQ(original.result, r.name.ends_with("time_window") ? 0 : 1) << r.name;
+    std::vector<LengthOctet> octets;
+    collectLengthOctets(whole, 0, whole.size(), octets);
+    const bool secured = r.reader == Reader::kV3Secured;
+    const std::size_t code = secured ? v3Parts(whole).usm.at(4).content : 0;
+    for (const auto& octet : octets) {
+      for (int v = 0; v < 256; ++v) {
+        Bytes changed = whole;
+        changed[octet.offset] = static_cast<unsigned char>(v);
+        if (changed == whole) continue;
+        const std::string what =
+            r.name + " octet " + std::to_string(octet.offset) + " = " + std::to_string(v);
+        const bool oid = octet.tag == kBerObjectId;
+        if (secured) {
+          EXPECT_EQ(parse(r.reader, changed).result, 0) << what;
+          changed = resigned(changed, code);
+        }
+        expectSafe(parse(r.reader, changed), original, oid, what);
+      }
+    }
+  }
+}
+
+// A lone 0x80 is a zero length by the rules of parseLength: the octets
+// after it are read as what follows, so a binding may reach the consumer
+// before its list is found malformed.
+struct Crafted {
+  const char* what;
+  Reader reader;
+  Bytes bytes;
+  int result;
+  std::size_t callbacks;
+};
+
+std::vector<Crafted> craftedCases() {
+  const Bytes oid = tlv(kBerObjectId, kDeviceIdOid);
+  const Bytes abc = text("abc");
+  const Bytes binding = tlv(kBerSequence, cat({oid, tlv(kBerOctetString, abc)}));
+  const auto v1Value = [&](const Bytes& header) {
+    return v1Response(tlv(kBerSequence, cat({oid, header, abc})));
+  };
+  AgentAnswer plain;
+  plain.engineId = kEngine;
+  plain.varBinds = {{kDeviceIdOid, kBerOctetString, abc}};
+  const auto v3 = [](AgentAnswer a, auto change) {
+    change(a);
+    return agentAnswer(a);
+  };
+  const auto v3List = [&](const Bytes& list) {
+    return v3(plain, [&](AgentAnswer& a) { a.bindingList = list; });
+  };
+  const auto v3Code = [&](int length) {
+    return v3(securedAgentAnswer(kEngine, plain.varBinds), [&](AgentAnswer& a) {
+      a.macLength = length;
+      a.flags = 0x03;
+    });
+  };
+  const auto v3Salt = [&](std::size_t length) {
+    return v3(plain, [&](AgentAnswer& a) {
+      a.privKey = Bytes(16, 0);
+      a.privParams = Bytes(length, 0);
+    });
+  };
+  // Claims authPriv without a code, with `msgData` for the scoped PDU.
+  const auto v3Encrypted = [&](const Bytes& msgData) {
+    const Bytes head = v3(plain, [](AgentAnswer& a) { a.flags = 0x03; });
+    const auto start = static_cast<long>(v3Parts(head).msgData.start);
+    return tlv(kBerSequence, cat({Bytes(head.begin() + 2, head.begin() + start), msgData}));
+  };
+  // The same body under another outer header.
+  const auto rewrapped = [](const Bytes& m, Bytes header) {
+    header.push_back(static_cast<unsigned char>(m.size() - 2));
+    return cat({header, Bytes(m.begin() + 2, m.end())});
+  };
+  const Bytes v1Empty = v1Response({});
+  const Bytes v3Plain = agentAnswer(plain);
+  Bytes v1Short = v1Response(binding), v3Short = v3Plain;  // the binding outgrows its list
+  --v1Short[v1Short.size() - binding.size() - 1];
+  --v3Short[v3Short.size() - binding.size() - 1];
+  Bytes v3LoneList = v3(plain, [](AgentAnswer& a) { a.varBinds.clear(); });
+  v3LoneList.back() = 0x80;
+  const Reader v1 = Reader::kV1, bare = Reader::kV3Discovery, keyed = Reader::kV3Secured;
+  return {
+      {"empty datagram", v1, {}, 0, 0},
+      {"message length in five octets", v1, rewrapped(v1Empty, {0x30, 0x85, 0, 0, 0, 0}), 0, 0},
+      {"message length in four octets", v1, rewrapped(v1Empty, {0x30, 0x84, 0, 0, 0}), 1, 0},
+      {"lone 0x80 as message length", v1, rewrapped(v1Empty, {0x30, 0x80}), 0, 0},
+      {"value length in five octets", v1, v1Value({kBerOctetString, 0x85, 0, 0, 0, 0, 3}), 0, 0},
+      {"lone 0x80 as value length", v1, v1Value({kBerOctetString, 0x80}), 0, 1},
+      {"value past the list", v1, v1Value({kBerOctetString, 4}), 0, 0},
+      {"value past the datagram", v1, v1Value({kBerOctetString, 0x84, 0x7F, 0xFF, 0xFF, 0xFF}), 0,
+       0},
+      {"binding longer than its list", v1, v1Short, 0, 0},
+      {"OID past the datagram", v1,
+       v1Response(tlv(kBerSequence, cat({{0x06, 0x7F}, kDeviceIdOid}))), 0, 0},
+      {"lone 0x80 as binding length (not used)", v1,
+       v1Response(cat({{kBerSequence, 0x80}, oid, tlv(kBerOctetString, abc)})), 1, 1},
+      {"lone 0x80 as OID length", v1,
+       v1Response(tlv(kBerSequence, cat({{0x06, 0x80}, kDeviceIdOid, tlv(kBerOctetString, abc)}))),
+       0, 1},
+      {"v3 message length in five octets", bare, rewrapped(v3Plain, {0x30, 0x85, 0, 0, 0, 0}), 0,
+       0},
+      {"v3 lone 0x80 as message length", bare, rewrapped(v3Plain, {0x30, 0x80}), 0, 0},
+      {"engine ID of 32 octets", bare, v3(plain, [](AgentAnswer& a) { a.engineId = Bytes(32, 1); }),
+       1, 1},
+      {"engine ID of 33 octets", bare, v3(plain, [](AgentAnswer& a) { a.engineId = Bytes(33, 1); }),
+       0, 0},
+      {"authentication parameters of 0 octets", keyed, v3Code(0), 0, 0},
+      {"authentication parameters of 1 octet (the right one)", keyed, v3Code(1), 0, 0},
+      {"authentication parameters of 11 octets", keyed, v3Code(11), 0, 0},
+      {"authentication parameters of 13 octets", keyed, v3Code(13), 0, 0},
+      {"authentication parameters of 13 octets, no keys", bare, v3Code(13), 0, 0},
+      {"privacy parameters of 64 octets", bare, v3Salt(64), 1, 1},
+      {"privacy parameters of 65 octets", bare, v3Salt(65), 0, 0},
+      {"ciphertext of 60 octets", bare, v3Encrypted(tlv(kBerOctetString, Bytes(60, 1))), 0, 0},
+      {"ciphertext of 0 octets", bare, v3Encrypted(tlv(kBerOctetString, {})), 0, 0},
+      {"v3 binding longer than its list", bare, v3Short, 0, 0},
+      {"binding OID past the datagram", bare, v3List(cat({{0x30, 0x16, 0x06, 0x20}, kDeviceIdOid})),
+       0, 0},
+      {"binding value past the datagram", bare, v3List(cat({{0x30, 0x7F}, oid, {0x04, 0x7F}, abc})),
+       0, 0},
+      {"second binding past the datagram", bare,
+       v3List(cat({binding, {0x30, 0x7F}, oid, {0x04, 0x7F}})), 0, 1},
+      {"binding value length in five octets", bare,
+       v3List(cat({{0x30, 0x1C}, oid, {0x04, 0x85, 0, 0, 0, 0, 3}, abc})), 0, 0},
+      {"lone 0x80 as binding OID length", bare,
+       v3List(cat({{0x30, 0x19, 0x06, 0x80}, kDeviceIdOid, {kBerNull, 0}})), 0, 1},
+      {"lone 0x80 as binding-list length", bare, v3LoneList, 1, 0},
+  };
+}
+
+TEST(HostileAnswers, CraftedLengthFormsAndFieldSizes) {
+  for (const auto& c : craftedCases()) {
+    const Parsed p = parse(c.reader, c.bytes);
+    EXPECT_EQ(p.result, c.result) << c.what;
+    EXPECT_EQ(p.values.size(), c.callbacks) << c.what;
+    EXPECT_TRUE(p.inside) << c.what;
+    if (p.result == 1) {
+      for (const auto& v : p.values) EXPECT_EQ(v.oid, kDeviceIdOid) << c.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace usbink::test
