@@ -17,10 +17,14 @@ Bytes fromHex(const std::string& hex) {
   unsigned value = 0;
   for (char c : hex) {
     int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else continue;
+    if (c >= '0' && c <= '9')
+      v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      v = c - 'A' + 10;
+    else
+      continue;
     value = value * 16 + static_cast<unsigned>(v);
     if (++nibbles == 2) {
       out.push_back(static_cast<unsigned char>(value));
@@ -41,8 +45,10 @@ std::string toHex(const Bytes& bytes) {
   return out;
 }
 
-RawResponder::RawResponder(const std::string& address, Handler handler, unsigned short port)
-    : m_handler(std::move(handler)) {
+namespace {
+
+// A UDP socket bound to `address`:`port`; throws when that fails.
+int boundSocket(const std::string& address, unsigned short port) {
   sockaddr_storage ss{};
   socklen_t len;
   if (address.find(':') != std::string::npos) {
@@ -58,13 +64,32 @@ RawResponder::RawResponder(const std::string& address, Handler handler, unsigned
     inet_pton(AF_INET, address.c_str(), &a->sin_addr);
     len = sizeof *a;
   }
-  m_fd = socket(ss.ss_family, SOCK_DGRAM, 0);
+  const int fd = socket(ss.ss_family, SOCK_DGRAM, 0);
   const int on = 1;
-  setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
     const std::string why = std::strerror(errno);
-    if (m_fd >= 0) close(m_fd);
+    if (fd >= 0) close(fd);
     throw std::runtime_error("raw responder cannot bind " + address + ": " + why);
+  }
+  return fd;
+}
+
+}  // namespace
+
+RawResponder::RawResponder(const std::string& address, Handler handler, unsigned short port)
+    : m_fds{boundSocket(address, port)}, m_handler(std::move(handler)) {
+  m_thread = std::thread([this] { serve(); });
+}
+
+RawResponder::RawResponder(const std::string& address, const std::string& replyAddress,
+                           Handler handler, unsigned short port)
+    : m_fds{boundSocket(address, port)}, m_handler(std::move(handler)) {
+  try {
+    m_fds.push_back(boundSocket(replyAddress, port));
+  } catch (...) {
+    close(m_fds.front());
+    throw;
   }
   m_thread = std::thread([this] { serve(); });
 }
@@ -72,7 +97,7 @@ RawResponder::RawResponder(const std::string& address, Handler handler, unsigned
 RawResponder::~RawResponder() {
   m_stop = true;
   m_thread.join();
-  close(m_fd);
+  for (int fd : m_fds) close(fd);
 }
 
 std::vector<Bytes> RawResponder::requests() const {
@@ -86,21 +111,27 @@ std::size_t RawResponder::requestCount() const {
 }
 
 void RawResponder::serve() {
+  std::vector<pollfd> polled;
+  for (int fd : m_fds) polled.push_back({fd, POLLIN, 0});
   while (!m_stop) {
-    pollfd p{m_fd, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    unsigned char buf[65536];
-    sockaddr_storage from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n = recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-    if (n < 0) continue;
-    Bytes request(buf, buf + n);
-    {
-      std::lock_guard lock(m_mutex);
-      m_requests.push_back(request);
-    }
-    for (const auto& answer : m_handler(request)) {
-      sendto(m_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+    if (poll(polled.data(), polled.size(), 20) <= 0) continue;
+    for (const pollfd& p : polled) {
+      if (!(p.revents & POLLIN)) continue;
+      unsigned char buf[65536];
+      sockaddr_storage from{};
+      socklen_t fromLen = sizeof from;
+      const ssize_t n =
+          recvfrom(p.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+      if (n < 0) continue;
+      Bytes request(buf, buf + n);
+      {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+      }
+      for (const auto& answer : m_handler(request)) {
+        sendto(m_fds.back(), answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+               fromLen);
+      }
     }
   }
 }

@@ -22,6 +22,10 @@ class RawResponder {
   // none), from `address`:`port`.
   using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
   RawResponder(const std::string& address, Handler handler, unsigned short port = 161);
+  // The same, but every answer leaves from `replyAddress`:`port`, where
+  // requests are served as well: an agent that answers from another address.
+  RawResponder(const std::string& address, const std::string& replyAddress, Handler handler,
+               unsigned short port = 161);
   ~RawResponder();
   RawResponder(const RawResponder&) = delete;
   RawResponder& operator=(const RawResponder&) = delete;
@@ -33,7 +37,7 @@ class RawResponder {
  private:
   void serve();
 
-  int m_fd = -1;
+  std::vector<int> m_fds;  // the last one sends every answer
   Handler m_handler;
   std::atomic<bool> m_stop{false};
   mutable std::mutex m_mutex;
