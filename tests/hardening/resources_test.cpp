@@ -1,0 +1,76 @@
+// Many status reads in one process leave the open-descriptor count as it
+// was: every socket a read opens is closed on every way out, answered or
+// not.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/netns.h"
+#include "support/snmp_agents.h"
+#include "usbink/netio.h"
+#include "v3_messages.h"
+
+namespace usbink::test {
+namespace {
+
+std::size_t openDescriptors() {
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
+}
+
+// Reads `count` times, returns how many succeeded.
+int readRepeatedly(bool (*read)(const char*, const char*, PRINTER_STATUS*),
+                   const std::string& address, int count) {
+  int succeeded = 0;
+  for (int i = 0; i < count; ++i) {
+    PRINTER_STATUS status{};
+    if (read("mirtal", address.c_str(), &status) && status.tonerLevel == 42) ++succeeded;
+  }
+  return succeeded;
+}
+
+TEST(Resources, TenThousandV1ReadsKeepTheDescriptorCount) {
+  AgentConfig config;
+  config.address4 = "127.0.9.2";
+  SnmpdAgent snmpd(config);
+  readRepeatedly(NetworkReadStatus, config.address4, 1);  // the resolver's first use
+  const std::size_t before = openDescriptors();
+  constexpr int kReads = 10000;
+  const int succeeded = readRepeatedly(NetworkReadStatus, config.address4, kReads);
+  std::printf("[resources] v1: %d of %d reads succeeded\n", succeeded, kReads);
+  // A read that misses its 50 ms under load fails; the count must not care.
+  EXPECT_GE(succeeded, kReads * 99 / 100);
+  EXPECT_EQ(readRepeatedly(NetworkReadStatus, "127.0.9.3", 20), 0);  // nobody there
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+// snmpd's exchange ends only after two one-second waits; this agent ends
+// each wait at once with an empty datagram after its answer, so that 200
+// complete reads (both sockets, key derivation, verification, decryption,
+// decoding) fit in the suite.
+TEST(Resources, TwoHundredV3ReadsKeepTheDescriptorCount) {
+  const Bytes engine = fromHex("800002a20409");
+  const Bytes answer = securedAnswer(engine, {{fromHex("2b0601040181cd1a8676822c8271c253010100"),
+                                               0x04, text(deviceIdWithToner(42))}});
+  const auto scripted =
+      scriptedAgents({{engine, [answer](const Bytes&) { return std::vector<Bytes>{answer}; }}});
+  RawResponder agent("127.0.9.4", [scripted](const Bytes& request) {
+    auto out = scripted(request);
+    out.push_back({});
+    return out;
+  });
+  readRepeatedly(NetworkReadStatusSNMPv3, "127.0.9.4", 1);
+  const std::size_t before = openDescriptors();
+  constexpr int kReads = 200;
+  EXPECT_EQ(readRepeatedly(NetworkReadStatusSNMPv3, "127.0.9.4", kReads), kReads);
+  EXPECT_EQ(openDescriptors(), before);
+}
+
+}  // namespace
+}  // namespace usbink::test
+
+int main(int argc, char** argv) {
+  return usbink::test::runInPrivateNetwork(argc, argv);
+}
