@@ -1,0 +1,56 @@
+// The usbink program under valgrind's memcheck on each of its ways: a USB
+// queue, a network queue answering SNMP v1, one answering SNMPv3 only, a
+// queue that does not exist and one whose URI yields no address. Each run
+// must end with its own exit status and without any memory error or leak
+// (definite, indirect or possible). scripts/valgrind-check runs it alone.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+
+#include "support/netns.h"
+#include "support/snmp_agents.h"
+#include "tool/tool_runner.h"
+
+namespace usbink::test {
+namespace {
+
+TEST(Memcheck, EveryWayThroughTheToolIsClean) {
+  const SnmpdAgent v1Agent({.address4 = "127.0.14.2"});
+  const SnmpdAgent v3OnlyAgent({.address4 = "127.0.14.3", .v1 = false});
+  Cupsd cups;
+  for (const auto& [queue, uri] : {std::pair{"q_usb", "usb://Acme/Laser?serial=1"},
+                                   {"q_v1", "socket://127.0.14.2"},
+                                   {"q_v3", "socket://127.0.14.3"},
+                                   {"q_no_address", "usbx://Acme/Laser"}}) {
+    cups.addQueue(queue, uri);
+  }
+
+  const struct {
+    const char* queue;
+    int exitCode;
+  } ways[] = {{"q_usb", 0}, {"q_v1", 0}, {"q_v3", 0}, {"no_such_queue", 255}, {"q_no_address", 1}};
+  for (const auto& way : ways) {
+    TempDir dir("usbink-memcheck");
+    const std::string log = dir.file("memcheck.log");
+    ProcessOptions options = withEnv(cups.clientEnv());
+    options.timeout = std::chrono::minutes(2);
+    const auto r = run({"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
+                        "--show-leak-kinds=definite,indirect,possible",
+                        "--errors-for-leak-kinds=definite,indirect,possible", "--log-file=" + log,
+                        USBINK_TOOL_SIM, way.queue},
+                       options);
+    std::printf("[memcheck] %-14s exit %3d after %5lld ms\n", way.queue, r.exitCode,
+                static_cast<long long>(r.elapsed.count()));
+    EXPECT_EQ(r.exitCode, way.exitCode) << way.queue << "\n" << readFile(log);
+    EXPECT_EQ(readFile(log), "") << way.queue;
+  }
+}
+
+}  // namespace
+}  // namespace usbink::test
+
+int main(int argc, char** argv) {
+  return usbink::test::runInPrivateNetwork(argc, argv);
+}
