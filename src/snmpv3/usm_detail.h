@@ -24,3 +24,19 @@ bool equalInConstantTime(const unsigned char* a, const unsigned char* b, std::si
 bool allZero(const unsigned char* bytes, std::size_t length);
 
 }  // namespace usbink
+
+namespace usbink {
+
+// What CNetIO::BuildSnmpV3RequestPacket does once it has localised the
+// keys: the request built, encrypted with `privKey` and authenticated with
+// `authKey` (read, 16 bytes each; null for a service not asked for;
+// `authPassword` only tells whether authentication is asked for). Returns
+// the length written to `out`, or 0.
+int buildRequestWithKeys(const unsigned char* engineID, int engineIDLen, unsigned long engineBoots,
+                         unsigned long engineTime, int count, const char** oids,
+                         const unsigned char** values, const char* valueLengths,
+                         const unsigned char* valueTypes, const char* userName,
+                         const char* authPassword, const unsigned char* authKey,
+                         const unsigned char* privKey, unsigned char* out);
+
+}  // namespace usbink

@@ -239,28 +239,25 @@ int CNetIO::BuildSnmpV3GetEngineIdPacket(unsigned short requestId, unsigned shor
   return length;
 }
 
-// Privacy without authentication is no valid security level (RFC 3412
-// msgFlags), and no caller asks for it: such a request is refused before any
-// counter moves. Both key outputs are zeroed first, so that a refused
-// request never leaves the keys of an earlier one for the response check.
-int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineIDLen,
-                                     unsigned long engineBoots, unsigned long engineTime, int count,
-                                     const char** oids, const unsigned char** values,
-                                     const char* valueLengths, const unsigned char* valueTypes,
-                                     const char* userName, const char* authPassword,
-                                     const char* privPassword, unsigned char* authKey,
-                                     unsigned char* privKey, unsigned char* out) {
-  const bool auth = given(authPassword);
-  const bool priv = given(privPassword);
-  if (out == nullptr || authKey == nullptr || privKey == nullptr || (priv && !auth)) return 0;
-  std::memset(authKey, 0, kUsmKeySize);
-  std::memset(privKey, 0, kUsmKeySize);
+// Builds the request with the keys already localised to the agent's
+// engine (`authKey`, `privKey` read, 16 bytes each, null for a service not
+// used); the pass phrase only says whether authentication is asked for.
+int usbink::buildRequestWithKeys(const unsigned char* engineID, int engineIDLen,
+                                 unsigned long engineBoots, unsigned long engineTime, int count,
+                                 const char** oids, const unsigned char** values,
+                                 const char* valueLengths, const unsigned char* valueTypes,
+                                 const char* userName, const char* authPassword,
+                                 const unsigned char* authKey, const unsigned char* privKey,
+                                 unsigned char* out) {
+  const bool auth = given(authPassword) && authKey != nullptr;
+  const bool priv = privKey != nullptr;
+  if (out == nullptr || (priv && !auth)) return 0;
   const int idLength = engineID == nullptr || engineIDLen < 0 ? 0 : engineIDLen;
 
   WorkArea scoped{};  // zero, so that the bytes after the scoped PDU pad it
   const int scopedLength =
-      BuildSnmpV3msgData(engineID, idLength, nullptr, SNMPv3RequestID, count, oids, values,
-                         valueLengths, valueTypes, scoped.data());
+      CNetIO::BuildSnmpV3msgData(engineID, idLength, nullptr, SNMPv3RequestID, count, oids, values,
+                                 valueLengths, valueTypes, scoped.data());
   ++SNMPv3RequestID;
   if (scopedLength < 0) return 0;
 
@@ -271,9 +268,6 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
   int msgDataLength = scopedLength;
   std::array<unsigned char, usbink::kUsmSaltSize> salt{};
   if (priv) {
-    Password_to_Key_md5(reinterpret_cast<const unsigned char*>(privPassword),
-                        static_cast<unsigned>(std::strlen(privPassword)), engineID,
-                        static_cast<unsigned>(idLength), privKey);
     usbink::nextPrivacySalt(static_cast<std::uint32_t>(engineBoots), salt.data());
     alignas(8) std::array<unsigned char, kDesBlockSize> iv;
     usbink::privacyIv(privKey, salt.data(), iv.data());
@@ -292,27 +286,62 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
 
   WorkArea security, global;
   unsigned long authOffset = 0;
-  const int securityLength = BuildSnmpV3msgSecurityParameters(
+  const int securityLength = CNetIO::BuildSnmpV3msgSecurityParameters(
       engineID, idLength, static_cast<int>(engineBoots), static_cast<int>(engineTime), userName,
-      authPassword, priv ? salt.data() : nullptr, priv ? usbink::kUsmSaltSize : 0, security.data(),
-      auth ? &authOffset : nullptr);
+      auth ? authPassword : nullptr, priv ? salt.data() : nullptr, priv ? usbink::kUsmSaltSize : 0,
+      security.data(), auth ? &authOffset : nullptr);
   if (securityLength < 0) return 0;
   const int globalLength =
-      BuildSnmpV3msgGlobalDataUSM(SNMPv3MsgID, kMsgMaxSize, 1, priv, auth, global.data());
+      CNetIO::BuildSnmpV3msgGlobalDataUSM(SNMPv3MsgID, kMsgMaxSize, 1, priv, auth, global.data());
   ++SNMPv3MsgID;
-  const int length = BuildSnmpV3Packet(global.data(), globalLength, security.data(), securityLength,
-                                       msgData, msgDataLength, auth ? &authOffset : nullptr, out);
+  const int length =
+      CNetIO::BuildSnmpV3Packet(global.data(), globalLength, security.data(), securityLength,
+                                msgData, msgDataLength, auth ? &authOffset : nullptr, out);
   if (length < 0) return 0;
 
   if (auth) {
-    Password_to_Key_md5(reinterpret_cast<const unsigned char*>(authPassword),
-                        static_cast<unsigned>(std::strlen(authPassword)), engineID,
-                        static_cast<unsigned>(idLength), authKey);
+    std::array<unsigned char, kUsmKeySize> key;
+    std::memcpy(key.data(), authKey, key.size());
     std::array<unsigned char, kUsmPadSize> k1, k2;
     std::array<unsigned char, kUsmMacSize> mac;
-    AuthKey2K1K2(authKey, k1.data(), k2.data());
+    AuthKey2K1K2(key.data(), k1.data(), k2.data());
     CalcuateAuthParams(out, static_cast<unsigned>(length), k1.data(), k2.data(), mac.data());
     std::memcpy(out + authOffset, mac.data(), mac.size());
+  }
+  return length;
+}
+
+// Privacy without authentication is no valid security level (RFC 3412
+// msgFlags), and no caller asks for it: such a request is refused before any
+// counter moves. Both key outputs are zeroed first, and again when the
+// request cannot be built, so that a refused request never leaves keys for
+// the response check.
+int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineIDLen,
+                                     unsigned long engineBoots, unsigned long engineTime, int count,
+                                     const char** oids, const unsigned char** values,
+                                     const char* valueLengths, const unsigned char* valueTypes,
+                                     const char* userName, const char* authPassword,
+                                     const char* privPassword, unsigned char* authKey,
+                                     unsigned char* privKey, unsigned char* out) {
+  const bool auth = given(authPassword);
+  const bool priv = given(privPassword);
+  if (out == nullptr || authKey == nullptr || privKey == nullptr || (priv && !auth)) return 0;
+  std::memset(authKey, 0, kUsmKeySize);
+  std::memset(privKey, 0, kUsmKeySize);
+  const auto idLength =
+      static_cast<unsigned>(engineID == nullptr || engineIDLen < 0 ? 0 : engineIDLen);
+  const auto localise = [&](const char* passPhrase, unsigned char* key) {
+    Password_to_Key_md5(reinterpret_cast<const unsigned char*>(passPhrase),
+                        static_cast<unsigned>(std::strlen(passPhrase)), engineID, idLength, key);
+  };
+  if (priv) localise(privPassword, privKey);
+  if (auth) localise(authPassword, authKey);
+  const int length = usbink::buildRequestWithKeys(
+      engineID, engineIDLen, engineBoots, engineTime, count, oids, values, valueLengths, valueTypes,
+      userName, authPassword, auth ? authKey : nullptr, priv ? privKey : nullptr, out);
+  if (length == 0) {
+    std::memset(authKey, 0, kUsmKeySize);
+    std::memset(privKey, 0, kUsmKeySize);
   }
   return length;
 }
