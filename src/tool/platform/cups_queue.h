@@ -1,21 +1,19 @@
-// The print system's queue database (the CUPS scheduler, over IPP) and its
-// URI rules.
+// The print system's queue database and URI rules, through libcups.
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 
 namespace usbink::platform {
 
-// How long the tool waits for the scheduler: to connect, and for the whole
-// request and answer once connected. A scheduler that accepts and then
-// hangs costs at most about these.
-inline constexpr std::chrono::milliseconds kSchedulerConnectBudget{3000};
-inline constexpr std::chrono::milliseconds kSchedulerReplyBudget{3000};
+// How long the tool waits for the scheduler: to connect, and for each
+// exchange on the connection. A scheduler that accepts and then hangs
+// costs at most about these, never the library's default minute.
+inline constexpr int kSchedulerConnectMillis = 3000;
+inline constexpr double kSchedulerReplySeconds = 3.0;
 
 // The device URI of the queue `queue` on the scheduler that the usual
-// client configuration names (CUPS_SERVER, client.conf, the default
+// libcups configuration names (CUPS_SERVER, client.conf, the default
 // socket), by one IPP Get-Printer-Attributes request. Nothing when there is
 // no such queue, no URI, or no scheduler answering in time.
 std::optional<std::string> deviceUriOfQueue(const std::string& queue);

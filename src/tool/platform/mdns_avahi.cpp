@@ -1,10 +1,6 @@
 // Printer service resolution through the Avahi daemon (avahi-client over the
 // system D-Bus), driven by a simple poll loop on the calling thread.
 //
-// The client library is loaded when a service is first resolved, not with
-// the program: it brings D-Bus and systemd's library with ten more along,
-// about 2 ms and 1 MiB in every run, and most runs resolve nothing.
-//
 // One service resolver asked for addresses yields only the address of the
 // mDNS transport its SRV record came in on, and then waits out the budget.
 // So the service is resolved without addresses, only to learn its host name,
@@ -14,7 +10,6 @@
 #include <avahi-client/lookup.h>
 #include <avahi-common/defs.h>
 #include <avahi-common/simple-watch.h>
-#include <dlfcn.h>
 #include <netinet/in.h>
 #include <poll.h>
 
@@ -36,67 +31,20 @@ constexpr const char* kServiceType = "_printer._tcp";
 constexpr const char* kServiceDomain = "local";
 constexpr std::array<std::uint16_t, 2> kHostRecordTypes = {AVAHI_DNS_TYPE_A, AVAHI_DNS_TYPE_AAAA};
 
-constexpr char kClientLibrary[] = "libavahi-client.so.3";
-
-// The library's entry points the resolution uses.
-struct AvahiApi {
-  decltype(&avahi_simple_poll_new) simple_poll_new;
-  decltype(&avahi_simple_poll_free) simple_poll_free;
-  decltype(&avahi_simple_poll_set_func) simple_poll_set_func;
-  decltype(&avahi_simple_poll_get) simple_poll_get;
-  decltype(&avahi_simple_poll_iterate) simple_poll_iterate;
-  decltype(&avahi_client_new) client_new;
-  decltype(&avahi_client_free) client_free;
-  decltype(&avahi_service_resolver_new) service_resolver_new;
-  decltype(&avahi_service_resolver_free) service_resolver_free;
-  decltype(&avahi_record_browser_new) record_browser_new;
-  decltype(&avahi_record_browser_free) record_browser_free;
-};
-
-template <typename F>
-bool bind(void* library, const char* name, F* entry) {
-  *entry = reinterpret_cast<F>(dlsym(library, name));
-  return *entry != nullptr;
-}
-
-// Loads the library once for the process (it stays loaded); null when it
-// or one of its entry points is missing, which resolves nothing.
-const AvahiApi* avahi() {
-  static const AvahiApi* const loaded = []() -> const AvahiApi* {
-    void* library = dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return nullptr;
-    static AvahiApi api;
-    const bool complete =
-        bind(library, "avahi_simple_poll_new", &api.simple_poll_new) &&
-        bind(library, "avahi_simple_poll_free", &api.simple_poll_free) &&
-        bind(library, "avahi_simple_poll_set_func", &api.simple_poll_set_func) &&
-        bind(library, "avahi_simple_poll_get", &api.simple_poll_get) &&
-        bind(library, "avahi_simple_poll_iterate", &api.simple_poll_iterate) &&
-        bind(library, "avahi_client_new", &api.client_new) &&
-        bind(library, "avahi_client_free", &api.client_free) &&
-        bind(library, "avahi_service_resolver_new", &api.service_resolver_new) &&
-        bind(library, "avahi_service_resolver_free", &api.service_resolver_free) &&
-        bind(library, "avahi_record_browser_new", &api.record_browser_new) &&
-        bind(library, "avahi_record_browser_free", &api.record_browser_free);
-    return complete ? &api : nullptr;
-  }();
-  return loaded;
-}
-
-template <auto AvahiApi::*release>
+template <auto release>
 struct Releaser {
   template <typename T>
   void operator()(T* object) const {
-    (avahi()->*release)(object);
+    release(object);
   }
 };
-template <typename T, auto AvahiApi::*release>
+template <typename T, auto release>
 using Owned = std::unique_ptr<T, Releaser<release>>;
 
-using SimplePoll = Owned<AvahiSimplePoll, &AvahiApi::simple_poll_free>;
-using Client = Owned<AvahiClient, &AvahiApi::client_free>;
-using ServiceResolver = Owned<AvahiServiceResolver, &AvahiApi::service_resolver_free>;
-using RecordBrowser = Owned<AvahiRecordBrowser, &AvahiApi::record_browser_free>;
+using SimplePoll = Owned<AvahiSimplePoll, avahi_simple_poll_free>;
+using Client = Owned<AvahiClient, avahi_client_free>;
+using ServiceResolver = Owned<AvahiServiceResolver, avahi_service_resolver_free>;
+using RecordBrowser = Owned<AvahiRecordBrowser, avahi_record_browser_free>;
 
 // The socket address of an A or AAAA record; port 0 and, for a link-local
 // address, scope 0: callers use the address only and print it without zone.
@@ -141,15 +89,14 @@ class Resolution {
   // Connects to the daemon and starts resolving; false when either fails.
   // Without AVAHI_CLIENT_NO_FAIL a missing daemon fails here at once.
   bool start(const std::string& instanceName) {
-    const AvahiApi& api = *avahi();
-    m_poll.reset(api.simple_poll_new());
+    m_poll.reset(avahi_simple_poll_new());
     if (!m_poll) return false;
-    api.simple_poll_set_func(m_poll.get(), pollWithinBudget, nullptr);
+    avahi_simple_poll_set_func(m_poll.get(), pollWithinBudget, nullptr);
     int error = 0;
-    m_client.reset(api.client_new(api.simple_poll_get(m_poll.get()), AvahiClientFlags{},
-                                  clientChanged, this, &error));
+    m_client.reset(avahi_client_new(avahi_simple_poll_get(m_poll.get()), AvahiClientFlags{},
+                                    clientChanged, this, &error));
     if (!m_client) return false;
-    m_service.reset(api.service_resolver_new(
+    m_service.reset(avahi_service_resolver_new(
         m_client.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, instanceName.c_str(), kServiceType,
         kServiceDomain, AVAHI_PROTO_UNSPEC, AVAHI_LOOKUP_NO_ADDRESS, serviceResolved, this));
     return m_service != nullptr;
@@ -161,7 +108,7 @@ class Resolution {
     while (!m_failed && m_addresses.size() < kEnoughServiceAddresses) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return;
-      if (avahi()->simple_poll_iterate(m_poll.get(), static_cast<int>(left.count())) != 0) return;
+      if (avahi_simple_poll_iterate(m_poll.get(), static_cast<int>(left.count())) != 0) return;
     }
   }
 
@@ -192,7 +139,7 @@ class Resolution {
   void browseHost(const char* hostName) {
     if (m_hostRecords.front()) return;
     for (std::size_t i = 0; i < kHostRecordTypes.size(); ++i) {
-      m_hostRecords[i].reset(avahi()->record_browser_new(
+      m_hostRecords[i].reset(avahi_record_browser_new(
           m_client.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, hostName, AVAHI_DNS_CLASS_IN,
           kHostRecordTypes[i], AvahiLookupFlags{}, hostRecordFound, this));
       if (!m_hostRecords[i]) m_failed = true;
@@ -221,7 +168,7 @@ class Resolution {
 // The budget counts from the call, so connecting to the daemon is inside it.
 // An empty name names no service instance: nothing to wait for.
 std::vector<sockaddr_storage> resolvePrinterService(const std::string& instanceName) {
-  if (instanceName.empty() || avahi() == nullptr) return {};
+  if (instanceName.empty()) return {};
   const auto deadline = Clock::now() + kServiceWaitBudget;
   Resolution resolution;
   if (!resolution.start(instanceName)) return {};
