@@ -17,42 +17,34 @@ struct ListDeleter {
 };
 using InterfaceList = std::unique_ptr<ifs_info, ListDeleter>;
 
-struct Interface {
-  int index;
-  std::string name;
-};
-
-// A list built by hand, in the table's own allocation, from `entries`.
-InterfaceList handMade(const std::vector<Interface>& entries) {
+// A list of (index, name) nodes built by hand, in the table's own allocation.
+InterfaceList handMade(const std::vector<std::pair<int, std::string>>& entries) {
   ifs_info* head = nullptr;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
     auto* node = new ifs_info{};
-    it->name.copy(node->ifr_name, sizeof node->ifr_name - 1);
-    node->ifscope_id = it->index;
+    it->second.copy(node->ifr_name, sizeof node->ifr_name - 1);
+    node->ifscope_id = it->first;
     node->next = head;
     head = node;
   }
   return InterfaceList(head);
 }
 
-TEST(InterfaceTable, LookUpsTakeTheEarliestMatch) {
+// Names compare exactly: neither a prefix nor a longer name matches; a name
+// not found gives index 4, an index not found (or an empty list) no node.
+TEST(InterfaceTable, LookUpsTakeTheEarliestExactMatch) {
   const auto list = handMade({{2, "eth0"}, {3, "eth1"}, {5, "eth0"}, {3, "dup"}});
   char eth0[] = "eth0", eth1[] = "eth1", eth[] = "eth", eth00[] = "eth00";
   EXPECT_EQ(find_ifscope_id(list.get(), eth0), 2);
   EXPECT_EQ(find_ifscope_id(list.get(), eth1), 3);
-  ASSERT_NE(find_ifname(list.get(), 3), nullptr);
   EXPECT_STREQ(find_ifname(list.get(), 3)->ifr_name, "eth1");
   EXPECT_STREQ(find_ifname(list.get(), 5)->ifr_name, "eth0");
-  // Names compare exactly: neither a prefix nor a longer name matches.
   EXPECT_EQ(find_ifscope_id(list.get(), eth), 4);
   EXPECT_EQ(find_ifscope_id(list.get(), eth00), 4);
   EXPECT_EQ(find_ifname(list.get(), 4), nullptr);
-}
 
-TEST(InterfaceTable, EmptyListFindsNothing) {
-  char name[] = "lo";
-  EXPECT_EQ(find_ifscope_id(nullptr, name), 4);
-  EXPECT_EQ(find_ifscope_id(handMade({{1, "lo"}}).get(), nullptr), 4);
+  EXPECT_EQ(find_ifscope_id(nullptr, eth0), 4);
+  EXPECT_EQ(find_ifscope_id(list.get(), nullptr), 4);
   EXPECT_EQ(find_ifname(nullptr, 1), nullptr);
   free_ifs_info(nullptr);
 }
