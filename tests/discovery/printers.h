@@ -34,21 +34,14 @@ inline constexpr char kModelA[] = "1.3.6.1.4.1.26266.886.1.1";  // the harness a
 inline constexpr char kModelB[] = "1.3.6.1.4.1.26266.886.1.2";
 inline constexpr char kOtherVendorModel[] = "1.3.6.1.4.1.8072.3.2.10";
 
-// Host numbers on the segment:
-// snmpd, v1 and v3, model A
-inline constexpr int kSnmpdModelA = 11;
-// pysnmp, v1 and v3, model B
-inline constexpr int kPysnmpModelB = 12;
-// snmpd, v1 and v3, the other vendor's model
-inline constexpr int kOtherVendor = 13;
-// snmpd, v3 only, model A
-inline constexpr int kV3OnlyModelA = 14;
-// snmpd, v3 only, model A, with an engine ID of another enterprise
-inline constexpr int kOtherEnterprise = 15;
-// the raw responder (see hostile())
-inline constexpr int kHostile = 16;
-// not started here: free for a test's own peer
-inline constexpr int kFlooding = 17;
+// Host numbers on the segment.
+inline constexpr int kSnmpdModelA = 11;      // snmpd, v1 and v3, model A
+inline constexpr int kPysnmpModelB = 12;     // pysnmp, v1 and v3, model B
+inline constexpr int kOtherVendor = 13;      // snmpd, v1 and v3, another vendor's model
+inline constexpr int kV3OnlyModelA = 14;     // snmpd, v3 only, model A
+inline constexpr int kOtherEnterprise = 15;  // as 14, with another enterprise's engine ID
+inline constexpr int kHostile = 16;          // the raw responder (see hostile())
+inline constexpr int kFlooding = 17;         // not started here: free for a test's own peer
 
 // The toner level every real agent reports.
 inline constexpr int kToner = 57;
