@@ -33,7 +33,8 @@ std::string discoveryRequest(const std::string& community) {
 }
 
 // One node per interface, as `ip link` lists them, the 15-character name
-// with its NUL.
+// with its NUL. Look-ups match names exactly; a name not found gives index
+// 4, an index not found no node.
 TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
   std::string expected;
   std::istringstream lines(runChecked({"ip", "-o", "link"}).out);
@@ -50,8 +51,18 @@ TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
               ", scope id: " + std::to_string(n->ifscope_id) + "\n";
   }
   EXPECT_EQ(listed, expected);
-  EXPECT_NE(expected.find("ifr_name: discovery-cl-15"), std::string::npos);
+  char longest[] = "discovery-cl-15", prefix[] = "discovery-cl-1", longer[] = "discovery-cl-150";
+  const int index = find_ifscope_id(list, longest);
+  EXPECT_EQ(clientInterface(1), std::to_string(index) + " %" + longest);
+  EXPECT_STREQ(find_ifname(list, index)->ifr_name, longest);
+  EXPECT_EQ(find_ifscope_id(list, prefix), 4);
+  EXPECT_EQ(find_ifscope_id(list, longer), 4);
+  EXPECT_EQ(find_ifscope_id(list, nullptr), 4);
+  EXPECT_EQ(find_ifscope_id(nullptr, longest), 4);
+  EXPECT_EQ(find_ifname(list, 999), nullptr);
+  EXPECT_EQ(find_ifname(nullptr, 1), nullptr);
   free_ifs_info(list);
+  free_ifs_info(nullptr);
 }
 
 // The raw responder's over-long sysObjectID (model A's and more) and the

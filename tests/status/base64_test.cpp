@@ -47,9 +47,10 @@ TEST(Base64Encode, PadsAndNeedsRoomForTheTerminator) {
   EXPECT_EQ(encode(std::string(60, 'x'), 81, &result).find('\n'), std::string::npos);
 }
 
-// Foreign characters are skipped anywhere; decoding stops at the first
-// short or malformed group, keeping the bytes before it; too little room is
-// an error, not a truncation.
+// Padding is optional; foreign characters are skipped anywhere; decoding
+// stops at the first short or malformed group, keeping the bytes before it;
+// too little room is an error, not a truncation. (Padded text of every
+// length: the round trip below.)
 TEST(Base64Decode, SkipsForeignCharactersStopsAtAShortGroupAndNeverTruncates) {
   const std::string block(144, 'A');
   const struct {
@@ -58,10 +59,7 @@ TEST(Base64Decode, SkipsForeignCharactersStopsAtAShortGroupAndNeverTruncates) {
     long result;
     std::string bytes;
   } cases[] = {
-      {"YWJj", 64, 3, "abc"},
       {"YQ", 64, 1, "a"},
-      {"YWI=", 64, 2, "ab"},
-      {"", 64, 0, ""},
       {"YW\r\nJ j", 64, 3, "abc"},
       {"Y;W:J\xC3\xA9j", 64, 3, "abc"},
       {"YQ==YWJj", 64, 1, "a"},
