@@ -5,7 +5,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -26,15 +25,11 @@ namespace usbink::test {
 // A descriptor that closes itself.
 class Fd {
  public:
-  Fd() = default;
-  explicit Fd(int fd) : m_fd(fd) {}
+  explicit Fd(int fd = -1) : m_fd(fd) {}
   ~Fd() { reset(); }
   Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
   Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      m_fd = std::exchange(other.m_fd, -1);
-    }
+    std::swap(m_fd, other.m_fd);
     return *this;
   }
   int get() const { return m_fd; }
@@ -44,7 +39,7 @@ class Fd {
   }
 
  private:
-  int m_fd = -1;
+  int m_fd;
 };
 
 // A TCP socket bound to an ephemeral port of `address` (an IPv4 or IPv6
@@ -53,38 +48,33 @@ class Fd {
 class Listener {
  public:
   explicit Listener(const std::string& address = "127.0.0.1", int backlog = 16) {
-    const bool v6 = address.find(':') != std::string::npos;
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&m_address);
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&m_address);
-    if (v6) {
-      in6->sin6_family = AF_INET6;
-      ::inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr);
-      m_length = sizeof *in6;
+    const int family = address.find(':') != std::string::npos ? AF_INET6 : AF_INET;
+    m_address.ss_family = static_cast<sa_family_t>(family);
+    auto& in4 = reinterpret_cast<sockaddr_in&>(m_address);
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(m_address);
+    if (family == AF_INET) {
+      ::inet_pton(family, address.c_str(), &in4.sin_addr);
+      m_length = sizeof in4;
     } else {
-      in4->sin_family = AF_INET;
-      ::inet_pton(AF_INET, address.c_str(), &in4->sin_addr);
-      m_length = sizeof *in4;
+      ::inet_pton(family, address.c_str(), &in6.sin6_addr);
+      m_length = sizeof in6;
     }
-    m_fd = Fd(::socket(m_address.ss_family, SOCK_STREAM, 0));
-    const bool bound =
-        ::bind(m_fd.get(), this->address(), m_length) == 0 &&
-        ::getsockname(m_fd.get(), &reinterpret_cast<sockaddr&>(m_address), &m_length) == 0;
-    EXPECT_TRUE(bound) << "bind to " << address;
-    if (backlog >= 0) {
-      EXPECT_EQ(::listen(m_fd.get(), backlog), 0);
-    }
+    m_fd = Fd(::socket(family, SOCK_STREAM, 0));
+    EXPECT_TRUE(::bind(m_fd.get(), this->address(), m_length) == 0 &&
+                ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&m_address), &m_length) == 0)
+        << "bind to " << address;
+    EXPECT_TRUE(backlog < 0 || ::listen(m_fd.get(), backlog) == 0);
   }
 
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&m_address); }
   int length() const { return static_cast<int>(m_length); }
   int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(m_address).sin_port); }
-
   // The next connection in the accept queue (waits for one).
   Fd accept() { return Fd(::accept(m_fd.get(), nullptr, nullptr)); }
-  // Whether a connection waits in the accept queue, within `limit` ms.
-  bool hasPending(int limit = 0) const {
+  // Whether a connection waits in the accept queue now.
+  bool hasPending() const {
     pollfd p{m_fd.get(), POLLIN, 0};
-    return ::poll(&p, 1, limit) == 1;
+    return ::poll(&p, 1, 0) == 1;
   }
 
  private:
@@ -93,18 +83,8 @@ class Listener {
   socklen_t m_length = 0;
 };
 
-// Every byte the peer sends until it ends the stream.
-inline std::string receiveAll(int fd) {
-  std::string all;
-  char chunk[65536];
-  ssize_t n;
-  while ((n = ::recv(fd, chunk, sizeof chunk, 0)) > 0) all.append(chunk, static_cast<size_t>(n));
-  return all;
-}
-
 inline bool sendAll(int fd, const std::string& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
+  for (size_t sent = 0; sent < bytes.size();) {
     const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
@@ -121,11 +101,10 @@ struct Background {
 
 template <typename Work>
 auto startInBackground(Work work) {
-  using T = decltype(work());
   std::promise<pid_t> started;
   std::future<pid_t> tid = started.get_future();
-  std::packaged_task<T()> task(std::move(work));
-  Background<T> background{task.get_future()};
+  std::packaged_task<decltype(work())()> task(std::move(work));
+  Background<decltype(work())> background{task.get_future()};
   std::thread([task = std::move(task), started = std::move(started)]() mutable {
     started.set_value(::gettid());
     task();

@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -24,13 +22,6 @@ constexpr auto kStartLimit = std::chrono::seconds(10);
 
 const std::vector<const PrinterService*> kStaticPrinters = {
     &kPrinterTwoFamilies, &kPrinterOneAddress, &kPrinterLinkLocal};
-
-bool isIpv6(const std::string& address) {
-  return address.find(':') != std::string::npos;
-}
-bool isLinkLocal(const std::string& address) {
-  return address.starts_with("fe80:");
-}
 
 std::size_t occurrences(const std::string& text, const std::string& what) {
   std::size_t count = 0;
@@ -119,8 +110,9 @@ AvahiNet::AvahiNet() {
     writeFile(printerDir + "/services/" + p->host + ".service", serviceFile(*p));
     for (const auto& a : p->addresses) {
       hosts += a + " " + p->host + ".local\n";
-      if (isLinkLocal(a)) continue;
-      runChecked({"ip", "-n", ns, "addr", "add", a + (isIpv6(a) ? "/128" : "/32"), "dev", "lo"});
+      if (a.starts_with("fe80:")) continue;
+      const bool ipv6 = a.find(':') != std::string::npos;
+      runChecked({"ip", "-n", ns, "addr", "add", a + (ipv6 ? "/128" : "/32"), "dev", "lo"});
     }
   }
   writeFile(printerDir + "/hosts", hosts);
@@ -132,19 +124,11 @@ AvahiNet::AvahiNet() {
              kStaticPrinters.size() + occurrences(hosts, "\n"), "printer-side avahi-daemon");
   waitForLog(m_dir.file(kClientSide) + "/avahi.log", "Server startup complete", 1,
              "client-side avahi-daemon");
-  setenv(kBusVariable, clientBus().c_str(), 1);
+  setenv(kBusVariable, ("unix:path=" + m_dir.file(kClientSide) + "/bus").c_str(), 1);
 }
 
 AvahiNet::~AvahiNet() {
   unsetenv(kBusVariable);
-}
-
-std::string AvahiNet::clientBus() const {
-  return "unix:path=" + m_dir.file(kClientSide) + "/bus";
-}
-
-std::map<std::string, std::string> AvahiNet::clientEnv() const {
-  return {{kBusVariable, clientBus()}};
 }
 
 void AvahiNet::startSide(const std::string& side, const std::string& interface, Child& bus,

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,10 +46,6 @@ class AvahiNet {
   ~AvahiNet();
   AvahiNet(const AvahiNet&) = delete;
   AvahiNet& operator=(const AvahiNet&) = delete;
-
-  // The client bus address, and the environment a client program needs.
-  std::string clientBus() const;
-  std::map<std::string, std::string> clientEnv() const;
 
   // Publishes on the printer side with one avahi-publish per entry (its
   // arguments, such as {"-s", "Name", "_printer._tcp", "515"}), all at once,
