@@ -1,9 +1,9 @@
 // Hostile datagrams for both SNMP parsers in one table-driven suite: every
-// answer recorded from real agents (snmpd and pysnmp, v1 and SNMPv3) cut,
-// re-wrapped, lengthened and with every length octet changed, then crafted
-// length forms and field sizes. Each is rejected or accepted with exactly
-// the agent's variables (or none); datagrams lie in heap blocks of their
-// exact size, so the sanitizer build proves no parse reads outside them.
+// answer recorded from real agents (snmpd and pysnmp, v1 and SNMPv3) read
+// as it came, then cut, re-wrapped, lengthened and with every length octet
+// changed; then crafted length forms, field sizes and forged security. Each is rejected or accepted
+// with exactly the agent's variables (or none); datagrams lie in heap blocks of their exact size,
+// so the sanitizer build proves no parse reads outside them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,41 +22,50 @@ namespace {
 
 // How the system meets a datagram: the v1 parser with each consumer; the
 // SNMPv3 parser in the engine discovery (no keys yet), or in the response
-// loop with the keys of an authenticated, encrypted request.
-enum class Reader { kV1, kV3Discovery, kV3Secured };
+// loop with the keys of an authenticated, encrypted (or only authenticated)
+// request.
+enum class Reader { kV1, kV3Discovery, kV3Secured, kV3AuthOnly };
 
 // Engine ID of the agents whose SNMPv3 answers were recorded.
 const Bytes kEngine = cat({fromHex("800002a204"), text("usbink-fuzz")});
 const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 
-// The keys of the system's USM user for kEngine, derived once.
-const auto& keys() {
-  static const auto k = userKeys(kEngine);
-  return k;
-}
+// The keys of the system's USM user for kEngine.
+const auto kKeys = userKeys(kEngine);
+
+using Values = std::vector<std::string>;
 
 struct Recorded {
   std::string name;
   Reader reader;
   Bytes bytes;
+  Values values;  // the first 20 octets of each value the parse hands out
 };
 
+// The SNMPv3 answers are read with the keys of kEngine. The authenticated
+// Reports of a request outside the time window are refused.
 std::vector<Recorded> recordedAnswers() {
+  const std::string deviceId = "MFG:Acme;CMD:PCL;MDL";
   std::vector<Recorded> out = {
-      {"v1 device ID", Reader::kV1, fromHex(kDeviceIdAnswer)},
-      {"v1 long device ID", Reader::kV1, fromHex(kLongDeviceIdAnswer)},
-      {"v1 noSuchName", Reader::kV1, fromHex(kNoSuchNameAnswer)},
-      {"v1 sysName", Reader::kV1, fromHex(kSysNameAnswer)},
-      {"v1 sysObjectID", Reader::kV1, fromHex(kSysObjectIdAnswer)},
+      {"v1 device ID", Reader::kV1, fromHex(kDeviceIdAnswer), {deviceId}},
+      {"v1 long device ID", Reader::kV1, fromHex(kLongDeviceIdAnswer), {"MFG:Acme;CMD:PCL,PJL"}},
+      {"v1 noSuchName", Reader::kV1, fromHex(kNoSuchNameAnswer), {""}},
+      {"v1 sysName", Reader::kV1, fromHex(kSysNameAnswer), {"Laser-Agent"}},
+      {"v1 sysObjectID",
+       Reader::kV1,
+       fromHex(kSysObjectIdAnswer),
+       {"\x2b\x06\x01\x04\x01\x81\xcd\x1a\x86\x76\x01\x01"}},
   };
   const std::string dir = std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/";
-  for (const std::string agent : {"snmpd", "pysnmp"}) {
-    out.push_back(
-        {agent + " report", Reader::kV3Discovery, text(readFile(dir + agent + "_report"))});
-    for (const std::string answer : {"device_id", "three", "nosuchobject", "time_window"}) {
-      out.push_back(
-          {agent + " " + answer, Reader::kV3Secured, text(readFile(dir + agent + "_" + answer))});
-    }
+  for (const std::string agent : {"snmpd_", "pysnmp_"}) {
+    const auto answer = [&](const std::string& name, Reader reader, Values values) {
+      out.push_back({agent + name, reader, text(readFile(dir + agent + name)), values});
+    };
+    answer("report", Reader::kV3Discovery, {"\x01"});  // usmStatsUnknownEngineIDs
+    answer("device_id", Reader::kV3Secured, {deviceId});
+    answer("three", Reader::kV3Secured, {"Laser-Agent", "FW1.0", "MCU2.0"});
+    answer("nosuchobject", Reader::kV3Secured, {"Laser-Agent", "", ""});
+    answer("time_window", Reader::kV3Secured, {});
   }
   return out;
 }
@@ -78,9 +87,11 @@ Parsed parse(Reader reader, const Bytes& bytes) {
     g_recorder.watch(d);
     _SNMP_PARAM_V3 params{};
     params.valueCallback = recordingCallback;
+    if (reader != Reader::kV3Discovery) {
+      std::memcpy(params.authKey, kKeys.first.data(), kUsmKeySize);
+    }
     if (reader == Reader::kV3Secured) {
-      std::memcpy(params.authKey, keys().first.data(), kUsmKeySize);
-      std::memcpy(params.privKey, keys().second.data(), kUsmKeySize);
+      std::memcpy(params.privKey, kKeys.second.data(), kUsmKeySize);
     }
     unsigned char errorStatus = 0, errorIndex = 0;
     p.result = CNetIO::parseSnmpV3Response(d.data(), d.size(), nullptr, nullptr, &errorStatus,
@@ -113,10 +124,8 @@ void expectSafe(const Parsed& p, const Parsed& original, bool oidLength, const s
   EXPECT_TRUE(!p.consumerHit || intact) << what;
 }
 
-struct LengthOctet {
-  std::size_t offset;
-  unsigned char tag;  // of its element
-};
+// The offset of a length octet and the tag of its element.
+using LengthOctet = std::pair<std::size_t, unsigned char>;
 
 // Every length octet of the elements from `from` to `to`, walking into
 // constructed elements and into OCTET STRINGs that hold a SEQUENCE (the
@@ -136,7 +145,7 @@ void collectLengthOctets(const Bytes& m, std::size_t from, std::size_t to,
 // octets as they now are, so that a change reaches the checks behind it.
 Bytes resigned(Bytes m, std::size_t offset) {
   std::memset(m.data() + offset, 0, kUsmMacSize);
-  Bytes key = keys().first, k1(kUsmPadSize), k2(kUsmPadSize);
+  Bytes key = kKeys.first, k1(kUsmPadSize), k2(kUsmPadSize);
   AuthKey2K1K2(key.data(), k1.data(), k2.data());
   CalcuateAuthParams(m.data(), static_cast<unsigned>(m.size()), k1.data(), k2.data(),
                      m.data() + offset);
@@ -163,18 +172,24 @@ TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
 
     const Parsed original = parse(r.reader, whole);
     ASSERT_EQ(original.result, r.name.ends_with("time_window") ? 0 : 1) << r.name;
+    Values values;
+    for (const auto& v : original.values) {
+      values.emplace_back(v.value.begin(), v.value.begin() + std::min<long>(v.value.size(), 20));
+    }
+    EXPECT_EQ(values, r.values) << r.name;
+    EXPECT_EQ(original.engineIdLength, r.reader == Reader::kV1 ? 0 : 16) << r.name;
     std::vector<LengthOctet> octets;
     collectLengthOctets(whole, 0, whole.size(), octets);
     const bool secured = r.reader == Reader::kV3Secured;
     const std::size_t code = secured ? v3Parts(whole).usm.at(4).content : 0;
-    for (const auto& octet : octets) {
+    for (const auto& [offset, tag] : octets) {
       for (int v = 0; v < 256; ++v) {
         Bytes changed = whole;
-        changed[octet.offset] = static_cast<unsigned char>(v);
+        changed[offset] = static_cast<unsigned char>(v);
         if (changed == whole) continue;
         const std::string what =
-            r.name + " octet " + std::to_string(octet.offset) + " = " + std::to_string(v);
-        const bool oid = octet.tag == kBerObjectId;
+            r.name + " octet " + std::to_string(offset) + " = " + std::to_string(v);
+        const bool oid = tag == kBerObjectId;
         if (secured) {
           EXPECT_EQ(parse(r.reader, changed).result, 0) << what;
           changed = resigned(changed, code);
@@ -194,6 +209,7 @@ struct Crafted {
   Bytes bytes;
   int result;
   std::size_t callbacks;
+  int engineIdLength = -1;  // what the parse stored, checked when not -1
 };
 
 std::vector<Crafted> craftedCases() {
@@ -241,8 +257,23 @@ std::vector<Crafted> craftedCases() {
   Bytes v1Short = v1Response(binding), v3Short = v3Plain;  // the binding outgrows its list
   --v1Short[v1Short.size() - binding.size() - 1];
   --v3Short[v3Short.size() - binding.size() - 1];
-  Bytes v3LoneList = v3(plain, [](AgentAnswer& a) { a.varBinds.clear(); });
-  v3LoneList.back() = 0x80;
+  const Bytes v3EmptyList = v3(plain, [](AgentAnswer& a) { a.varBinds.clear(); });
+  Bytes v1LoneList = v1Empty, v3LoneList = v3EmptyList;
+  v1LoneList.back() = v3LoneList.back() = 0x80;
+  const Bytes noSequence = cat({binding, {kBerOctetString, 0}});
+  const Bytes zero = tlv(kBerInteger, {0}), empty = tlv(kBerInteger, {});
+  const auto v1Integers = [&](const Bytes& version, const Bytes& a, const Bytes& b,
+                              const Bytes& c) {
+    const Bytes pdu = tlv(kPduGetResponse, cat({a, b, c, tlv(kBerSequence, binding)}));
+    return tlv(kBerSequence, cat({version, tlv(kBerOctetString, abc), pdu}));
+  };
+  const auto v3Tag = [&](unsigned char tag) {
+    return v3(plain, [tag](AgentAnswer& a) { a.pduTag = tag; });
+  };
+  // Once the request was authenticated and encrypted, only an answer that
+  // is authenticated with the right key and encrypted is taken.
+  const AgentAnswer genuine = securedAgentAnswer(kEngine, plain.varBinds);
+  const Bytes inPlaintext = v3(genuine, [](AgentAnswer& a) { a.privKey.clear(); });
   const Reader v1 = Reader::kV1, bare = Reader::kV3Discovery, keyed = Reader::kV3Secured;
   return {
       {"empty datagram", v1, {}, 0, 0},
@@ -262,6 +293,16 @@ std::vector<Crafted> craftedCases() {
       {"lone 0x80 as OID length", v1,
        v1Response(tlv(kBerSequence, cat({{0x06, 0x80}, kDeviceIdOid, tlv(kBerOctetString, abc)}))),
        0, 1},
+      {"GetRequest tag", v1, v1Response(binding, kPduGetRequest), 0, 0},
+      {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
+      {"SetRequest tag (read as a response)", v1, v1Response(binding, kPduSetRequest), 1, 1},
+      {"empty binding list", v1, v1Empty, 1, 0},
+      {"lone 0x80 as binding-list length", v1, v1LoneList, 1, 0},
+      {"second item no SEQUENCE", v1, v1Response(noSequence), 0, 1},
+      {"empty INTEGER as version", v1, v1Integers(empty, zero, zero, zero), 0, 0},
+      {"empty INTEGER as request-id", v1, v1Integers(zero, empty, zero, zero), 0, 0},
+      {"empty INTEGER as error-status", v1, v1Integers(zero, zero, empty, zero), 0, 0},
+      {"empty INTEGER as error-index", v1, v1Integers(zero, zero, zero, empty), 0, 0},
       {"v3 message length in five octets", bare, rewrapped(v3Plain, {0x30, 0x85, 0, 0, 0, 0}), 0,
        0},
       {"v3 lone 0x80 as message length", bare, rewrapped(v3Plain, {0x30, 0x80}), 0, 0},
@@ -269,6 +310,16 @@ std::vector<Crafted> craftedCases() {
        1, 1},
       {"engine ID of 33 octets", bare, v3(plain, [](AgentAnswer& a) { a.engineId = Bytes(33, 1); }),
        0, 0},
+      {"genuine answer", keyed, agentAnswer(genuine), 1, 1},
+      {"genuine answer with error status 2", keyed,
+       v3(genuine, [](AgentAnswer& a) { a.errorStatus = 2; }), 1, 1},
+      {"plaintext answer to a secured request", keyed, v3Plain, 0, 0, 16},
+      {"code under another key", keyed,
+       v3(genuine, [](AgentAnswer& a) { a.authKey = localise("another pass phrase!", kEngine); }),
+       0, 0, 16},
+      {"authenticated, in plaintext", keyed, inPlaintext, 0, 0, 16},
+      {"authenticated, in plaintext, to an authNoPriv request", Reader::kV3AuthOnly, inPlaintext, 1,
+       1},
       {"authentication parameters of 0 octets", keyed, v3Code(0), 0, 0},
       {"authentication parameters of 1 octet (the right one)", keyed, v3Code(1), 0, 0},
       {"authentication parameters of 11 octets", keyed, v3Code(11), 0, 0},
@@ -289,7 +340,24 @@ std::vector<Crafted> craftedCases() {
        v3List(cat({{0x30, 0x1C}, oid, {0x04, 0x85, 0, 0, 0, 0, 3}, abc})), 0, 0},
       {"lone 0x80 as binding OID length", bare,
        v3List(cat({{0x30, 0x19, 0x06, 0x80}, kDeviceIdOid, {kBerNull, 0}})), 0, 1},
-      {"lone 0x80 as binding-list length", bare, v3LoneList, 1, 0},
+      {"v3 lone 0x80 as binding-list length", bare, v3LoneList, 1, 0},
+      {"v3 empty binding list", bare, v3EmptyList, 1, 0},
+      {"v3 three bindings", bare,
+       v3(plain,
+          [&](AgentAnswer& a) {
+            a.varBinds = {{kDeviceIdOid, kBerOctetString, abc},
+                          {kDeviceIdOid, kBerInteger, {7}},
+                          {kDeviceIdOid, kBerNull, {}}};
+          }),
+       1, 3},
+      {"v3 second item no SEQUENCE", bare, v3List(noSequence), 0, 1},
+      {"v3 GetRequest tag", bare, v3Tag(kPduGetRequest), 0, 0},
+      {"v3 Report tag", bare, v3Tag(kPduReport), 1, 1},
+      {"v3 SetRequest tag (read as a response)", bare, v3Tag(kPduSetRequest), 1, 1},
+      {"empty context engine ID", bare,
+       v3(plain, [](AgentAnswer& a) { a.contextEngineId = Bytes{}; }), 0, 0},
+      {"other context engine ID", bare,
+       v3(plain, [](AgentAnswer& a) { a.contextEngineId = fromHex("800002a2040a0b0c0e"); }), 0, 0},
   };
 }
 
@@ -299,6 +367,9 @@ TEST(HostileAnswers, CraftedLengthFormsAndFieldSizes) {
     EXPECT_EQ(p.result, c.result) << c.what;
     EXPECT_EQ(p.values.size(), c.callbacks) << c.what;
     EXPECT_TRUE(p.inside) << c.what;
+    if (c.engineIdLength >= 0) {
+      EXPECT_EQ(p.engineIdLength, c.engineIdLength) << c.what;
+    }
     if (p.result == 1) {
       for (const auto& v : p.values) EXPECT_EQ(v.oid, kDeviceIdOid) << c.what;
     }

@@ -1,6 +1,6 @@
-// Helpers of the SNMP v1 codec tests: BER elements built by hand, received
-// octets in a heap block of exactly their size (so AddressSanitizer sees any
-// read past them), and a value callback that records what it is handed.
+// Helpers of the SNMP tests: BER elements built by hand, received octets in
+// a heap block of exactly their size (so AddressSanitizer sees any read past
+// them), and a value callback that records what it is handed.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "support/process.h"
 #include "support/raw_responder.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
@@ -19,16 +18,11 @@ namespace usbink::test {
 
 // One element with a definite length in the shortest form.
 inline Bytes tlv(unsigned char tag, const Bytes& content) {
-  Bytes out{tag};
   const std::size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<unsigned char>(n));
-  } else if (n < 0x100) {
-    out.insert(out.end(), {0x81, static_cast<unsigned char>(n)});
-  } else {
-    out.insert(out.end(),
-               {0x82, static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
-  }
+  const auto octet = [](std::size_t v) { return static_cast<unsigned char>(v); };
+  Bytes out = n < 0x80    ? Bytes{tag, octet(n)}
+              : n < 0x100 ? Bytes{tag, 0x81, octet(n)}
+                          : Bytes{tag, 0x82, octet(n >> 8), octet(n)};
   out.insert(out.end(), content.begin(), content.end());
   return out;
 }
@@ -60,8 +54,8 @@ inline Bytes v1Response(const Bytes& varbinds, unsigned char pduTag = kPduGetRes
 class Datagram {
  public:
   explicit Datagram(const Bytes& bytes)
-      : m_size(bytes.size()), m_data(new unsigned char[bytes.size()]) {
-    std::copy(bytes.begin(), bytes.end(), m_data.get());
+      : m_size(bytes.size()), m_data(std::make_unique<unsigned char[]>(bytes.size())) {
+    std::ranges::copy(bytes, m_data.get());
   }
   unsigned char* data() { return m_data.get(); }
   int size() const { return static_cast<int>(m_size); }
@@ -78,20 +72,15 @@ struct Received {
   bool operator==(const Received&) const = default;
 };
 
-// Everything recordingCallback was handed since the last clear(), and
-// whether each pointer it got lay inside the bounds set with watch().
+// Everything recordingCallback was handed since watch(), and whether each
+// pointer it got lay inside the datagram watched.
 struct Recorder {
   std::vector<Received> values;
   const unsigned char* begin = nullptr;
   const unsigned char* end = nullptr;
   bool allInside = true;
 
-  void watch(Datagram& d) {
-    values.clear();
-    begin = d.data();
-    end = d.data() + d.size();
-    allInside = true;
-  }
+  void watch(Datagram& d) { *this = {{}, d.data(), d.data() + d.size(), true}; }
   bool inside(const unsigned char* p, int n) const {
     return n >= 0 && p >= begin && p <= end && n <= end - p;
   }
@@ -102,19 +91,10 @@ inline Recorder g_recorder;
 inline bool recordingCallback(unsigned char* oid, int oidLength, unsigned char type,
                               unsigned char* value, int valueLength) {
   Recorder& r = g_recorder;
-  if (!r.inside(oid, oidLength) || !r.inside(value, valueLength)) {
-    r.allInside = false;
-    return false;
-  }
+  r.allInside = r.allInside && r.inside(oid, oidLength) && r.inside(value, valueLength);
+  if (!r.allInside) return false;
   r.values.push_back({Bytes(oid, oid + oidLength), type, Bytes(value, value + valueLength)});
   return true;
-}
-
-// The number of requests `responder` has received once at least `expected`
-// have arrived (or the wait has given up), so that a test sees one too many.
-inline std::size_t requestsAfter(const RawResponder& responder, std::size_t expected) {
-  waitFor([&] { return responder.requestCount() >= expected; });
-  return responder.requestCount();
 }
 
 // Parses `d` with every output requested and the recording callback.

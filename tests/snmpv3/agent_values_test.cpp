@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "usbink/netio.h"
@@ -24,22 +23,20 @@ TEST(AgentValues, FilesEachObjectInItsSlotCuttingWhatDoesNotFit) {
   CNetIO::oidEncode(kOidSysName, _sysNameOid);
   CNetIO::oidEncode(kOidFwVersion, _pvtFwVerOid);
   CNetIO::oidEncode(kOidMcuVersion, _pvtMcuVerOid);
-  EXPECT_TRUE(offer(kOidSysName, "Laser"));
+  EXPECT_TRUE(offer(kOidSysName, "Laser") && offer(kOidMcuVersion, "MCU2"));
   EXPECT_TRUE(offer(kOidFwVersion, std::string(200, 'f')));
-  EXPECT_TRUE(offer(kOidMcuVersion, "MCU2"));
   EXPECT_TRUE(offer(kOidSysObjectId, std::string(300, 'o')));
   EXPECT_FALSE(offer(kOidDeviceId, "STS:"));
   EXPECT_STREQ(_sysNameValue, "Laser");
-  EXPECT_EQ(std::string(_pvtFwVerValue), std::string(127, 'f'));
   EXPECT_STREQ(_pvtMcuVerValue, "MCU2");
+  EXPECT_EQ(std::string(_pvtFwVerValue), std::string(127, 'f'));
   EXPECT_EQ(_sysObjIdLen, kAgentValueSize);  // raw octets, no terminator needed
   // "1.3.6.1.2.1.1" is a prefix of sysObjectID.0 and is taken as it.
   EXPECT_TRUE(offer("1.3.6.1.2.1.1", "\x2b"));
   EXPECT_EQ(_sysObjIdLen, 1);
   // An OID longer than a stored encoding's area matches nothing.
   unsigned char longOid[kAgentValueSize + 1] = {};
-  unsigned char value[] = {'x'};
-  EXPECT_FALSE(searchAgentProCallbackEx2(longOid, sizeof longOid, 0x04, value, 1));
+  EXPECT_FALSE(searchAgentProCallbackEx2(longOid, sizeof longOid, 0x04, longOid, 1));
 }
 
 }  // namespace

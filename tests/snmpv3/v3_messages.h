@@ -1,7 +1,7 @@
 // SNMPv3 messages written by the tests themselves, front to back and
 // independently of the library's builder: agent answers (Reports and
 // Responses, genuine or forged) and a small reader for taking built
-// requests apart.
+// requests apart. tlv(), cat() and text() come from the v1 helpers.
 #pragma once
 
 #include <cstdint>
@@ -16,39 +16,33 @@
 
 namespace usbink::test {
 
-// tlv(), cat() and text() come from the v1 codec tests' helpers.
-Bytes berInteger(std::uint32_t value);
-
 struct VarBind {
   Bytes oid;                 // content octets
   unsigned char tag = 0x04;  // value tag
   Bytes value;               // value content
 };
 
-// An agent's answer. Empty keys mean: no authentication code (empty
-// msgAuthenticationParameters), no encryption (plaintext scoped PDU).
+// An agent's answer (engine boots 1, time 100, request-id 1). Empty keys
+// mean: no authentication code (empty msgAuthenticationParameters), no
+// encryption (plaintext scoped PDU).
 struct AgentAnswer {
-  Bytes engineId;
-  std::uint32_t boots = 1;
-  std::uint32_t time = 100;
-  std::optional<unsigned char> flags;  // default: 0x01 with authKey, 0x02 with privKey
-  std::string user;
-  Bytes authKey;       // localised, 16 bytes
-  Bytes privKey;       // localised, 16 bytes
-  int macLength = 12;  // octets of the code actually sent
+  Bytes engineId{};
+  std::optional<unsigned char> flags{};  // default: 0x01 with authKey, 0x02 with privKey
+  Bytes authKey{};                       // localised, 16 bytes
+  Bytes privKey{};                       // localised, 16 bytes
+  int macLength = 12;                    // octets of the code actually sent
   Bytes privParams = Bytes{0, 0, 0, 1, 0, 0, 0, 7};
-  std::optional<Bytes> contextEngineId;  // default: engineId
+  std::optional<Bytes> contextEngineId{};  // default: engineId
   unsigned char pduTag = 0xA2;
-  std::uint32_t requestId = 1;
-  std::uint32_t errorStatus = 0;
-  std::vector<VarBind> varBinds;
-  std::optional<Bytes> bindingList;  // content of the binding list as is; replaces varBinds
+  unsigned char errorStatus = 0;
+  std::vector<VarBind> varBinds{};
+  std::optional<Bytes> bindingList{};  // content of the binding list as is; replaces varBinds
 };
 
 Bytes agentAnswer(const AgentAnswer& answer);
 
 // The Report an agent sends to an engine-discovery request.
-Bytes discoveryReport(const Bytes& engineId, std::uint32_t boots = 1, std::uint32_t time = 100);
+Bytes discoveryReport(const Bytes& engineId);
 
 // Localised key of a pass phrase for an engine ID.
 Bytes localise(const std::string& passPhrase, const Bytes& engineId);
@@ -69,15 +63,10 @@ std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t 
 inline std::vector<Element> childrenOf(const Bytes& bytes, const Element& e) {
   return children(bytes, e.content, e.end);
 }
-inline Bytes contentOf(const Bytes& bytes, const Element& e) {
-  return Bytes(bytes.begin() + static_cast<long>(e.content),
-               bytes.begin() + static_cast<long>(e.end));
-}
 
 // The parts of a built SNMPv3 message.
 struct V3Parts {
-  Element global, security, msgData;
-  Element flags;
+  Element msgData, flags;
   std::vector<Element> usm;  // engine ID, boots, time, user, auth, priv
 };
 V3Parts v3Parts(const Bytes& message);
@@ -96,9 +85,5 @@ RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents);
 // as the datagram.
 AgentAnswer securedAgentAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
-
-// Runs the pysnmp-based checker on a message; its output is "OK ..." lines
-// of decoded fields, or "INVALID: reason".
-std::string pysnmpCheck(const Bytes& message);
 
 }  // namespace usbink::test

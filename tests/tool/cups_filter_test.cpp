@@ -48,4 +48,6 @@ TEST(LevelsFilter, PublishesTheLevelWhenAJobPasses) {
 }  // namespace
 }  // namespace usbink::test
 
-int main(int argc, char** argv) { return usbink::test::runInPrivateNetwork(argc, argv); }
+int main(int argc, char** argv) {
+  return usbink::test::runInPrivateNetwork(argc, argv);
+}

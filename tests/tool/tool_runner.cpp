@@ -5,7 +5,8 @@
 namespace usbink::test {
 
 std::string expectedReport(int level, const std::string& description) {
-  std::string report = readFile(std::string(USBINK_SOURCE_DIR) + "/tests/tool/expected/report.plist");
+  std::string report =
+      readFile(std::string(USBINK_SOURCE_DIR) + "/tests/tool/expected/report.plist");
   while (!report.empty() && report.back() == '\n') report.pop_back();
   report.replace(report.find("@DESCRIPTION@"), 13, description);
   report.replace(report.find("@LEVEL@"), 7, std::to_string(level));
