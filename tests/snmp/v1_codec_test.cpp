@@ -1,7 +1,8 @@
-// SNMP v1 GetRequest building, GetResponse fields, the value consumers and
-// their wrappers. Malformed answers are in tests/hardening.
+// BER primitives, SNMP v1 GetRequest building, GetResponse fields, the value
+// consumers and their wrappers. Malformed answers are in tests/hardening.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 #include "snmp/captured_answers.h"
 #include "snmp/v1_test_util.h"
 #include "support/snmp_agents.h"
+#include "usbink/ber.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
 
@@ -20,6 +22,69 @@ const Bytes kZero = tlv(kBerInteger, {0});
 const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kSysObjectIdOid = fromHex("2b06010201010200");
+
+TEST(BerLength, EncodesTheMinimalFormAndParsesItBack) {
+  const std::pair<unsigned long, const char*> cases[] = {
+      {0, "00"},       {127, "7f"},       {128, "8180"},       {255, "81ff"},
+      {256, "820100"}, {65535, "82ffff"}, {65536, "83010000"}, {0xFFFFFFFFul, "84ffffffff"}};
+  for (const auto& [n, hex] : cases) {
+    std::array<unsigned char, 8> buf{};
+    unsigned char* end = buf.data() + buf.size();
+    Bytes encoded(CNetIO::berEncodeLength(end, n), end);
+    EXPECT_EQ(toHex(encoded), hex);
+    if (n > 65536) continue;
+    int length = -1;
+    EXPECT_EQ(CNetIO::parseLength(encoded.data(), &length), encoded.data() + encoded.size());
+    EXPECT_EQ(length, static_cast<int>(n));
+  }
+  unsigned char lone[] = {0x80, 0x30};  // the indefinite marker reads as zero
+  int length = -1;
+  EXPECT_EQ(CNetIO::parseLength(lone, &length), lone + 1);
+  EXPECT_EQ(length, 0);
+}
+
+TEST(BerInteger, ReadsUnsignedBigEndianKeepingTheLastFourOctets) {
+  unsigned char five[] = {0x01, 0x02, 0x03, 0x04, 0x05};
+  EXPECT_EQ(readIntValue(five + 3, 2), 0x0405);
+  EXPECT_EQ(readIntValue(five, 5), 0x02030405);
+  EXPECT_EQ(readIntValue(five, 0), 0);
+  EXPECT_EQ(readIntValue(five, -3), 0);
+}
+
+TEST(OidEncode, WritesArcsInSevenBitGroups) {
+  const std::pair<const char*, std::string> cases[] = {
+      {kOidDeviceId, "2b0601040181cd1a8676822c8271c253010100"},
+      {"1.3.127", "2b7f"},
+      {"1.3.128", "2b8100"},
+      {"1.3.2147483647", "2b87ffffff7f"},
+  };
+  for (const auto& [text, hex] : cases) {
+    std::array<unsigned char, kOidEncodedMax> out{};
+    const int n = CNetIO::oidEncode(text, out.data());
+    EXPECT_EQ(toHex(Bytes(out.begin(), out.begin() + std::max(n, 0))), hex) << text;
+  }
+  // The longest text allowed stays within kOidEncodedMax.
+  std::string longest = "2.47";
+  while (longest.size() + 10 <= static_cast<std::size_t>(kOidTextMax)) longest += ".268435456";
+  std::array<unsigned char, kOidEncodedMax + 1> out{};
+  const int n = CNetIO::oidEncode(longest.c_str(), out.data());
+  EXPECT_GT(n, 0);
+  EXPECT_LE(n, kOidEncodedMax);
+}
+
+TEST(OidEncode, RefusesBadTextWithoutWriting) {
+  std::array<unsigned char, kOidEncodedMax> out;
+  out.fill(0xEE);
+  const std::string tooLong = std::string(64, '1') + ".1";
+  const std::pair<const char*, int> cases[] = {
+      {"1.3.6.a", 0}, {"1.3. 6", 0}, {nullptr, -1},          {"1", -1},   {"", -1},
+      {"1..3", -1},   {"1.3.", -1},  {"1.3.2147483648", -1}, {"3.9", -1}, {tooLong.c_str(), -1}};
+  for (const auto& [text, result] : cases) {
+    EXPECT_EQ(CNetIO::oidEncode(text, out.data()), result) << (text ? text : "null");
+  }
+  EXPECT_EQ(CNetIO::oidEncode("1.3", nullptr), -1);
+  for (unsigned char b : out) EXPECT_EQ(b, 0xEE);
+}
 
 // The request as RFC 1157 lays it out, built independently of the code.
 Bytes expectedRequest(const Bytes& oid, int count, const std::string& community) {
@@ -38,36 +103,32 @@ Bytes build(int count, std::string oid, const char* community = "mirtal") {
   return n > 0 ? Bytes(out.begin(), out.begin() + n) : Bytes{};
 }
 
-TEST(GetRequestBuilder, WritesTheRequestOctetForOctet) {
+// The outer length must fit one octet: the request grows with the
+// community and the number of bindings.
+TEST(GetRequestBuilder, WritesTheRequestOrRefusesWithoutWriting) {
   EXPECT_EQ(build(1, kOidDeviceId), expectedRequest(kDeviceIdOid, 1, "mirtal"));
   EXPECT_EQ(build(1, kOidDeviceId, nullptr), build(1, kOidDeviceId));  // the default community
   EXPECT_EQ(build(3, kOidSysName, "public"), expectedRequest(kSysNameOid, 3, "public"));
-  const Bytes sysObjectId = build(1, kOidSysObjectId);
-  EXPECT_EQ(Bytes(sysObjectId.begin() + 13, sysObjectId.end()),
-            Bytes(request_oid_pf, request_oid_pf + kRequestOidPfSize));
-}
+  const std::string longest(84, 'c');
+  EXPECT_EQ(build(1, kOidDeviceId, longest.c_str()), expectedRequest(kDeviceIdOid, 1, longest));
+  EXPECT_TRUE(build(1, kOidDeviceId, (longest + "c").c_str()).empty());
+  EXPECT_TRUE(build(5, kOidDeviceId).empty());
+  EXPECT_TRUE(build(1000000, kOidSysName).empty());
 
-TEST(GetRequestBuilder, RefusesBadArgumentsAndLongFormLengthsWithoutWriting) {
   std::array<unsigned char, 64> out;
   out.fill(0xEE);
-  char oid[] = "1.3.6.1.2.1.1.5.0";
-  char letter[] = "1.3.6.1.2.x.1.5.0";
-  char community[] = "mirtal";
+  char oid[] = "1.3.6.1.2.1.1.5.0", letter[] = "1.3.6.1.2.x.1.5.0", community[] = "mirtal";
   EXPECT_EQ(CNetIO::BuildGetRequestFor(0, oid, community, out.data()), -1);
   EXPECT_EQ(CNetIO::BuildGetRequestFor(-1, oid, community, out.data()), -1);
   EXPECT_EQ(CNetIO::BuildGetRequestFor(1, nullptr, community, out.data()), -1);
   EXPECT_EQ(CNetIO::BuildGetRequestFor(1, oid, community, nullptr), -1);
   EXPECT_EQ(CNetIO::BuildGetRequestFor(1, letter, community, out.data()), -1);
   for (unsigned char b : out) EXPECT_EQ(b, 0xEE);
-
-  const std::string longest(84, 'c');
-  EXPECT_EQ(build(1, kOidDeviceId, longest.c_str()).size(), 129u);  // outer length 127
-  EXPECT_TRUE(build(1, kOidDeviceId, (longest + "c").c_str()).empty());
-  EXPECT_TRUE(build(5, kOidDeviceId).empty());
-  EXPECT_TRUE(build(1000000, kOidSysName).empty());
 }
 
-TEST(ResponseParser, HandsOutEveryFieldOfANoSuchNameAnswer) {
+// Every field of a captured noSuchName answer; a community longer than its
+// output holds is refused, but read when no output is asked for.
+TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
   Datagram d(fromHex(kNoSuchNameAnswer));
   g_recorder.watch(d);
   int version = -1;
@@ -76,27 +137,19 @@ TEST(ResponseParser, HandsOutEveryFieldOfANoSuchNameAnswer) {
   ASSERT_EQ(CNetIO::parseGetResponse(d.data(), d.size(), &version, community, &requestId,
                                      &errorStatus, &errorIndex, recordingCallback),
             1);
-  EXPECT_EQ(version, 0);
-  EXPECT_STREQ(community, "mirtal");
-  EXPECT_EQ(requestId, 0);
-  EXPECT_EQ(errorStatus, 2);
-  EXPECT_EQ(errorIndex, 1);
-  ASSERT_EQ(g_recorder.values.size(), 1u);
-  EXPECT_EQ(g_recorder.values[0].type, kBerNull);
-  EXPECT_TRUE(g_recorder.values[0].value.empty());
+  EXPECT_EQ(std::tuple(version, std::string(community), requestId, errorStatus, errorIndex),
+            std::tuple(0, std::string("mirtal"), 0, 2, 1));
+  const Received echoed{fromHex("2b0601040181cd1a8676822c8271c25301020300"), kBerNull, {}};
+  EXPECT_EQ(g_recorder.values, std::vector<Received>{echoed});
   EXPECT_EQ(
       CNetIO::parseGetResponse(nullptr, 40, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
       0);
-}
-
-TEST(ResponseParser, RefusesACommunityLongerThanItsOutputHolds) {
   for (int length : {kCommunityCapacity - 1, kCommunityCapacity}) {
-    Datagram d(v1Response({}, kPduGetResponse, 0, std::string(length, 'c')));
-    char community[kCommunityCapacity];
-    EXPECT_EQ(CNetIO::parseGetResponse(d.data(), d.size(), nullptr, community, nullptr, nullptr,
+    Datagram c(v1Response({}, kPduGetResponse, 0, std::string(length, 'c')));
+    EXPECT_EQ(CNetIO::parseGetResponse(c.data(), c.size(), nullptr, community, nullptr, nullptr,
                                        nullptr, nullptr),
               length < kCommunityCapacity ? 1 : 0);
-    EXPECT_EQ(CNetIO::parseGetResponse(d.data(), d.size(), nullptr, nullptr, nullptr, nullptr,
+    EXPECT_EQ(CNetIO::parseGetResponse(c.data(), c.size(), nullptr, nullptr, nullptr, nullptr,
                                        nullptr, nullptr),
               1);
   }
@@ -162,17 +215,17 @@ TEST(DeviceIdWrapper, DecodesOnlyTheStatusBlockOfThisAnswer) {
   }
 }
 
-class OidWrapper : public ::testing::Test {
- protected:
-  // parseForOID on an answer carrying `value` as sysObjectID.0.
-  int parse(const Bytes& value) {
-    Datagram d(v1Response(varbind(kSysObjectIdOid, kBerObjectId, value)));
-    return net.parseForOID(d.data(), d.size(), nullptr, 0);
-  }
-  CNetIO net;
-};
+// parseForOID on an answer carrying `value` as sysObjectID.0.
+int parseOid(CNetIO& net, const Bytes& value) {
+  Datagram d(v1Response(varbind(kSysObjectIdOid, kBerObjectId, value)));
+  return net.parseForOID(d.data(), d.size(), nullptr, 0);
+}
 
-TEST_F(OidWrapper, FindsTheCapturedSysObjectIdInEitherTargetGivenMoreThanFourOctets) {
+// The captured sysObjectID matches either target; an identifier must have
+// more than four octets, and one of more than 32 encoded octets is neither
+// stored cut as a target nor compared beyond the 32 octets a target holds.
+TEST(OidWrapper, MatchesEitherTargetWithinItsThirtyTwoOctets) {
+  CNetIO net;
   Datagram captured(fromHex(kSysObjectIdAnswer));
   const std::tuple<const char*, const char*, int> targets[] = {
       {"1.3.6.1.4.1.26266.886.1.1", "1.3.6.1.4.1.26266.886.1.2", 1},
@@ -183,21 +236,16 @@ TEST_F(OidWrapper, FindsTheCapturedSysObjectIdInEitherTargetGivenMoreThanFourOct
     EXPECT_EQ(net.parseForOID(captured.data(), captured.size(), nullptr, 0), hit) << second;
   }
   net.InitTargetOID("1.3.6.1.4.1.26266.886.1.1", "1.3.6.1.4.1.26266.886.1.1");
-  EXPECT_EQ(parse(fromHex("2b060104")), 0);
-  EXPECT_EQ(parse(fromHex("2b06010401")), 1);
-}
+  EXPECT_EQ(parseOid(net, fromHex("2b060104")), 0);
+  EXPECT_EQ(parseOid(net, fromHex("2b06010401")), 1);
 
-// Identifiers of more than 32 encoded octets are neither stored cut as
-// targets nor compared beyond the 32 octets a target holds.
-TEST_F(OidWrapper, NeverMatchesPastTheThirtyTwoOctetTargets) {
   std::string longText = "1.3";
   for (int i = 0; i < 20; ++i) longText += ".300";  // 1 + 2 * 20 = 41 octets
   std::array<unsigned char, kOidEncodedMax> encoded{};
   ASSERT_EQ(CNetIO::oidEncode(longText.c_str(), encoded.data()), 41);
-  const Bytes first32(encoded.begin(), encoded.begin() + kTargetOidSize);
   EXPECT_EQ(net.InitTargetOID(kOidSysName, longText.c_str()), -1);
   EXPECT_EQ(net.InitTargetOID(longText.c_str(), kOidSysName), 8);
-  EXPECT_EQ(parse(first32), 0);
+  EXPECT_EQ(parseOid(net, Bytes(encoded.begin(), encoded.begin() + kTargetOidSize)), 0);
 
   std::string exact = "1.3";
   for (int i = 0; i < 15; ++i) exact += ".300";  // 31 octets
@@ -205,8 +253,8 @@ TEST_F(OidWrapper, NeverMatchesPastTheThirtyTwoOctetTargets) {
   ASSERT_EQ(net.InitTargetOID(exact.c_str(), exact.c_str()), kTargetOidSize);
   ASSERT_EQ(CNetIO::oidEncode(exact.c_str(), encoded.data()), kTargetOidSize);
   const Bytes whole(encoded.begin(), encoded.begin() + kTargetOidSize);
-  EXPECT_EQ(parse(whole), 1);
-  EXPECT_EQ(parse(cat({whole, {1}})), 0);
+  EXPECT_EQ(parseOid(net, whole), 1);
+  EXPECT_EQ(parseOid(net, cat({whole, {1}})), 0);
 }
 
 }  // namespace
