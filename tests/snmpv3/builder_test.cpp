@@ -1,12 +1,13 @@
-// SNMPv3 requests byte for byte: the discovery request, the PDUs, the
-// global data, and what the builder refuses. The secured request is taken
-// apart by pysnmp in snmpv3_itest.
+// SNMPv3 requests byte for byte and what the builder refuses (pysnmp takes
+// the secured requests apart in tests/snmp/agents_itest.cpp); the agent
+// value table that takes the values of the answers.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 
 #include "snmpv3/credentials.h"
+#include "usbink/agent_values.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
 #include "v3_messages.h"
@@ -32,14 +33,10 @@ TEST(V3Builder, DiscoveryRequestIsThe57OctetsAgentsExpect) {
   EXPECT_EQ(CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), 56), 0);
 }
 
-TEST(V3Builder, PdusForNoBindingsAGetAndASet) {
+// A request-id of 255 takes a leading zero octet; the value is written as
+// given. (The Get PDU is read by the real agents.)
+TEST(V3Builder, SetPduWithItsValue) {
   Area out{};
-  EXPECT_EQ(
-      built(out, CNetIO::BuildSnmpV3PDU(5, 0, nullptr, nullptr, nullptr, nullptr, out.data())),
-      "a00b0201050201000201003000");
-  EXPECT_EQ(built(out, CNetIO::BuildSnmpV3GetRequestPDU(7, 1, kDeviceIdOid, out.data())),
-            "a024020107020100020100301930170613"
-            "2b0601040181cd1a8676822c8271c2530101000500");
   const unsigned char hi[] = {'h', 'i'};
   const unsigned char* values[] = {hi};
   const char lengths[] = {2};
@@ -48,15 +45,6 @@ TEST(V3Builder, PdusForNoBindingsAGetAndASet) {
       built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOid, values, lengths, types, out.data())),
       "a327020200ff020100020100301b30190613"
       "2b0601040181cd1a8676822c8271c25301010004026869");
-}
-
-TEST(V3Builder, GlobalDataLineGoesToStandardError) {
-  Area out{};
-  testing::internal::CaptureStderr();
-  const int n = CNetIO::BuildSnmpV3msgGlobalDataUSM(3, 2048, 1, 1, 1, out.data());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "msgMaxSize=800, FLIPWORD((LOWORD(msgMaxSize)))=8\n");
-  EXPECT_EQ(built(out, n), "300d02010302020800040107020103");
 }
 
 TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
@@ -85,22 +73,48 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
             -1);
   EXPECT_EQ(out, untouched);
 
+  // An engine ID too long, and privacy without authentication: no request,
+  // and no key of an earlier request survives.
   const auto c = usmCredentials();
   Bytes authKey(16, 0xAA), privKey(16, 0xAA);
-  const std::uint16_t requestId = SNMPv3RequestID, msgId = SNMPv3MsgID;
   EXPECT_EQ(CNetIO::BuildSnmpV3RequestPacket(
                 engine33.data(), 33, 1, 1, 1, kDeviceIdOid, nullptr, nullptr, nullptr, c.userName,
                 c.authPassword, c.privPassword, authKey.data(), privKey.data(), out.data()),
             0);
-  EXPECT_EQ(SNMPv3RequestID, static_cast<std::uint16_t>(requestId + 1));
-  EXPECT_EQ(SNMPv3MsgID, msgId);
-  EXPECT_EQ(authKey, Bytes(16, 0));  // no key of an earlier request survives
-  // Privacy without authentication is refused before any counter moves.
+  EXPECT_EQ(authKey, Bytes(16, 0));
   EXPECT_EQ(CNetIO::BuildSnmpV3RequestPacket(kEngine.data(), 10, 1, 1, 1, kDeviceIdOid, nullptr,
                                              nullptr, nullptr, c.userName, nullptr, c.privPassword,
                                              authKey.data(), privKey.data(), out.data()),
             0);
-  EXPECT_EQ(SNMPv3RequestID, static_cast<std::uint16_t>(requestId + 1));
+}
+
+bool offer(const char* oidText, std::string value) {
+  unsigned char oid[64];
+  const int n = CNetIO::oidEncode(oidText, oid);
+  return searchAgentProCallbackEx2(oid, n, 0x04, reinterpret_cast<unsigned char*>(value.data()),
+                                   static_cast<int>(value.size()));
+}
+
+// The agent value table files each object in its slot and cuts what does
+// not fit; "1.3.6.1.2.1.1", a prefix of sysObjectID.0, is taken as it; an
+// OID longer than a stored encoding's area matches nothing.
+TEST(AgentValues, FilesEachObjectInItsSlotCuttingWhatDoesNotFit) {
+  CNetIO::oidEncode(kOidSysObjectId, _sysObjIdOid);
+  CNetIO::oidEncode(kOidSysName, _sysNameOid);
+  CNetIO::oidEncode(kOidFwVersion, _pvtFwVerOid);
+  CNetIO::oidEncode(kOidMcuVersion, _pvtMcuVerOid);
+  EXPECT_TRUE(offer(kOidSysName, "Laser") && offer(kOidMcuVersion, "MCU2"));
+  EXPECT_TRUE(offer(kOidFwVersion, std::string(200, 'f')));
+  EXPECT_TRUE(offer(kOidSysObjectId, std::string(300, 'o')));
+  EXPECT_FALSE(offer(kOidDeviceId, "STS:"));
+  EXPECT_STREQ(_sysNameValue, "Laser");
+  EXPECT_STREQ(_pvtMcuVerValue, "MCU2");
+  EXPECT_EQ(std::string(_pvtFwVerValue), std::string(127, 'f'));
+  EXPECT_EQ(_sysObjIdLen, kAgentValueSize);  // raw octets, no terminator needed
+  EXPECT_TRUE(offer("1.3.6.1.2.1.1", "\x2b"));
+  EXPECT_EQ(_sysObjIdLen, 1);
+  unsigned char longOid[kAgentValueSize + 1] = {};
+  EXPECT_FALSE(searchAgentProCallbackEx2(longOid, sizeof longOid, 0x04, longOid, 1));
 }
 
 }  // namespace

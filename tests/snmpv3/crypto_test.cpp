@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <string>
 #include <tuple>
 
@@ -39,26 +38,22 @@ TEST(Md5, MatchesTheRfc1321SuiteWhateverThePiecesOfTheUpdates) {
        "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
+      // Around the block's padding boundary (Python's hashlib).
+      {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
+      {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
+      {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
   };
   for (const auto& [message, digest] : suite) {
     for (std::size_t piece : {0u, 1u, 3u, 63u, 64u, 65u}) {
       EXPECT_EQ(md5Hex(text(message), piece), digest) << message << " piece " << piece;
     }
   }
-  Bytes message(1000);
-  for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<unsigned char>(i * 7);
-  for (std::size_t piece : {1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u}) {
-    EXPECT_EQ(md5Hex(message, piece), md5Hex(message)) << "piece " << piece;
-  }
   MD5Init();
   EXPECT_STREQ(MD5FinalToString(), "D41D8CD98F00B204E9800998ECF8427E");
-  const MD5Context zero{};
-  EXPECT_EQ(std::memcmp(&ctx, &zero, sizeof ctx), 0);  // the context is left all zero
 }
 
-// Ku is the digest of 1 MiB of the repeated phrase: the fast key stream is
-// compared with a plain one for phrases shorter than, as long as and longer
-// than a block.
+// Ku is the digest of 1 MiB of the repeated phrase, for phrases shorter
+// than, as long as and longer than a block.
 TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
   Bytes engine32(32);
   for (int i = 0; i < 32; ++i) engine32[i] = static_cast<unsigned char>(i);
@@ -66,7 +61,7 @@ TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
             "526f5eed9fcce26f8964c2930787d82b");
   EXPECT_EQ(toHex(localise("maplesyrup", engine32)), "4cbaf5280ff0e1a036ba4d361255db11");
   const Bytes engine = fromHex("800002a20401020304");
-  for (std::size_t length : {1u, 3u, 20u, 63u, 64u, 65u, 200u}) {
+  for (std::size_t length : {1u, 63u, 64u, 65u, 200u}) {
     std::string phrase;
     for (std::size_t i = 0; i < length; ++i) phrase += static_cast<char>('!' + (i * 13) % 90);
     Bytes stream(1u << 20);
@@ -76,19 +71,18 @@ TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
   }
 }
 
+// A digest under way survives the refused calls untouched.
 TEST(UsmKey, RefusesAnEmptyPhraseAndAnOverlongEngineIdWithoutTouchingAnything) {
   const unsigned char phrase[] = "maplesyrup";
   const Bytes engine33(33, 0x01);
-  unsigned char abc[] = {'a', 'b', 'c'};
-  MD5Init();  // a digest under way must survive the refused calls untouched
-  MD5Update(abc, 3);
-  Bytes key(kUsmKeySize, 0xAA);
+  Bytes key(kUsmKeySize, 0xAA), abc = text("abc"), digest(16);
+  MD5Init();
+  MD5Update(abc.data(), 3);
   Password_to_Key_md5(phrase, 0, engine33.data(), 4, key.data());
   Password_to_Key_md5(phrase, 10, engine33.data(), 33, key.data());
   EXPECT_EQ(key, Bytes(kUsmKeySize, 0xAA));
-  Bytes digest(16);
   MD5Final(digest.data());
-  EXPECT_EQ(toHex(digest), "900150983cd24fb0d6963f7d28e17f72");  // "abc"
+  EXPECT_EQ(toHex(digest), "900150983cd24fb0d6963f7d28e17f72");
 }
 
 TEST(UsmAuth, CodesMatchHmacMd596) {
@@ -103,8 +97,8 @@ TEST(UsmAuth, CodesMatchHmacMd596) {
   }
 }
 
-// The privacy of SNMPv3 is checked end to end against pysnmp and the
-// agents; here DES itself and the bounds of both directions.
+// DES itself and the bounds of both directions; SNMPv3 privacy end to end
+// is checked against pysnmp and the agents.
 TEST(UsmPrivacy, DesCbcMatchesFips81AndStaysInItsBuffers) {
   const Bytes key = fromHex("0123456789abcdef");
   const Bytes iv = fromHex("1234567890abcdef");
