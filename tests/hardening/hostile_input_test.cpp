@@ -1,9 +1,9 @@
-// Hostile datagrams for both SNMP parsers in one table-driven suite: every
-// answer recorded from real agents (snmpd and pysnmp, v1 and SNMPv3) read
-// as it came, then cut, re-wrapped, lengthened and with every length octet
-// changed; then crafted length forms, field sizes and forged security. Each is rejected or accepted
-// with exactly the agent's variables (or none); datagrams lie in heap blocks of their exact size,
-// so the sanitizer build proves no parse reads outside them.
+// Hostile datagrams for both SNMP parsers: every answer recorded from real
+// agents (snmpd and pysnmp, v1 and SNMPv3) as it came, cut, re-wrapped,
+// lengthened and with every length octet changed; then crafted length
+// forms, field sizes and forged security. Each is rejected or accepted with
+// exactly the agent's variables (or none). Datagrams lie in heap blocks of
+// their exact size, so the sanitizer build sees any read outside them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -26,11 +26,8 @@ namespace {
 // request.
 enum class Reader { kV1, kV3Discovery, kV3Secured, kV3AuthOnly };
 
-// Engine ID of the agents whose SNMPv3 answers were recorded.
 const Bytes kEngine = cat({fromHex("800002a204"), text("usbink-fuzz")});
 const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
-
-// The keys of the system's USM user for kEngine.
 const auto kKeys = userKeys(kEngine);
 
 using Values = std::vector<std::string>;
@@ -200,9 +197,8 @@ TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
   }
 }
 
-// A lone 0x80 is a zero length by the rules of parseLength: the octets
-// after it are read as what follows, so a binding may reach the consumer
-// before its list is found malformed.
+// Field sizes, length forms, tags and forged security that no change of a
+// single length octet of a recorded answer produces.
 struct Crafted {
   const char* what;
   Reader reader;
@@ -254,19 +250,8 @@ std::vector<Crafted> craftedCases() {
   };
   const Bytes v1Empty = v1Response({});
   const Bytes v3Plain = agentAnswer(plain);
-  Bytes v1Short = v1Response(binding), v3Short = v3Plain;  // the binding outgrows its list
-  --v1Short[v1Short.size() - binding.size() - 1];
-  --v3Short[v3Short.size() - binding.size() - 1];
   const Bytes v3EmptyList = v3(plain, [](AgentAnswer& a) { a.varBinds.clear(); });
-  Bytes v1LoneList = v1Empty, v3LoneList = v3EmptyList;
-  v1LoneList.back() = v3LoneList.back() = 0x80;
   const Bytes noSequence = cat({binding, {kBerOctetString, 0}});
-  const Bytes zero = tlv(kBerInteger, {0}), empty = tlv(kBerInteger, {});
-  const auto v1Integers = [&](const Bytes& version, const Bytes& a, const Bytes& b,
-                              const Bytes& c) {
-    const Bytes pdu = tlv(kPduGetResponse, cat({a, b, c, tlv(kBerSequence, binding)}));
-    return tlv(kBerSequence, cat({version, tlv(kBerOctetString, abc), pdu}));
-  };
   const auto v3Tag = [&](unsigned char tag) {
     return v3(plain, [tag](AgentAnswer& a) { a.pduTag = tag; });
   };
@@ -279,33 +264,12 @@ std::vector<Crafted> craftedCases() {
       {"empty datagram", v1, {}, 0, 0},
       {"message length in five octets", v1, rewrapped(v1Empty, {0x30, 0x85, 0, 0, 0, 0}), 0, 0},
       {"message length in four octets", v1, rewrapped(v1Empty, {0x30, 0x84, 0, 0, 0}), 1, 0},
-      {"lone 0x80 as message length", v1, rewrapped(v1Empty, {0x30, 0x80}), 0, 0},
       {"value length in five octets", v1, v1Value({kBerOctetString, 0x85, 0, 0, 0, 0, 3}), 0, 0},
-      {"lone 0x80 as value length", v1, v1Value({kBerOctetString, 0x80}), 0, 1},
-      {"value past the list", v1, v1Value({kBerOctetString, 4}), 0, 0},
-      {"value past the datagram", v1, v1Value({kBerOctetString, 0x84, 0x7F, 0xFF, 0xFF, 0xFF}), 0,
-       0},
-      {"binding longer than its list", v1, v1Short, 0, 0},
-      {"OID past the datagram", v1,
-       v1Response(tlv(kBerSequence, cat({{0x06, 0x7F}, kDeviceIdOid}))), 0, 0},
-      {"lone 0x80 as binding length (not used)", v1,
-       v1Response(cat({{kBerSequence, 0x80}, oid, tlv(kBerOctetString, abc)})), 1, 1},
-      {"lone 0x80 as OID length", v1,
-       v1Response(tlv(kBerSequence, cat({{0x06, 0x80}, kDeviceIdOid, tlv(kBerOctetString, abc)}))),
-       0, 1},
       {"GetRequest tag", v1, v1Response(binding, kPduGetRequest), 0, 0},
       {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
       {"SetRequest tag (read as a response)", v1, v1Response(binding, kPduSetRequest), 1, 1},
       {"empty binding list", v1, v1Empty, 1, 0},
-      {"lone 0x80 as binding-list length", v1, v1LoneList, 1, 0},
       {"second item no SEQUENCE", v1, v1Response(noSequence), 0, 1},
-      {"empty INTEGER as version", v1, v1Integers(empty, zero, zero, zero), 0, 0},
-      {"empty INTEGER as request-id", v1, v1Integers(zero, empty, zero, zero), 0, 0},
-      {"empty INTEGER as error-status", v1, v1Integers(zero, zero, empty, zero), 0, 0},
-      {"empty INTEGER as error-index", v1, v1Integers(zero, zero, zero, empty), 0, 0},
-      {"v3 message length in five octets", bare, rewrapped(v3Plain, {0x30, 0x85, 0, 0, 0, 0}), 0,
-       0},
-      {"v3 lone 0x80 as message length", bare, rewrapped(v3Plain, {0x30, 0x80}), 0, 0},
       {"engine ID of 32 octets", bare, v3(plain, [](AgentAnswer& a) { a.engineId = Bytes(32, 1); }),
        1, 1},
       {"engine ID of 33 octets", bare, v3(plain, [](AgentAnswer& a) { a.engineId = Bytes(33, 1); }),
@@ -329,18 +293,8 @@ std::vector<Crafted> craftedCases() {
       {"privacy parameters of 65 octets", bare, v3Salt(65), 0, 0},
       {"ciphertext of 60 octets", bare, v3Encrypted(tlv(kBerOctetString, Bytes(60, 1))), 0, 0},
       {"ciphertext of 0 octets", bare, v3Encrypted(tlv(kBerOctetString, {})), 0, 0},
-      {"v3 binding longer than its list", bare, v3Short, 0, 0},
-      {"binding OID past the datagram", bare, v3List(cat({{0x30, 0x16, 0x06, 0x20}, kDeviceIdOid})),
-       0, 0},
-      {"binding value past the datagram", bare, v3List(cat({{0x30, 0x7F}, oid, {0x04, 0x7F}, abc})),
-       0, 0},
       {"second binding past the datagram", bare,
        v3List(cat({binding, {0x30, 0x7F}, oid, {0x04, 0x7F}})), 0, 1},
-      {"binding value length in five octets", bare,
-       v3List(cat({{0x30, 0x1C}, oid, {0x04, 0x85, 0, 0, 0, 0, 3}, abc})), 0, 0},
-      {"lone 0x80 as binding OID length", bare,
-       v3List(cat({{0x30, 0x19, 0x06, 0x80}, kDeviceIdOid, {kBerNull, 0}})), 0, 1},
-      {"v3 lone 0x80 as binding-list length", bare, v3LoneList, 1, 0},
       {"v3 empty binding list", bare, v3EmptyList, 1, 0},
       {"v3 three bindings", bare,
        v3(plain,

@@ -1,6 +1,5 @@
-// Many status reads in one process leave the open-descriptor count as it
-// was: every socket a read opens is closed on every way out, answered or
-// not.
+// Every socket a status read opens is closed on every way out, answered or
+// not: thousands of reads leave the open-descriptor count as it was.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,7 +19,6 @@ std::size_t openDescriptors() {
   return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
 }
 
-// Reads `count` times, returns how many succeeded.
 int readRepeatedly(bool (*read)(const char*, const char*, PRINTER_STATUS*),
                    const std::string& address, int count) {
   int succeeded = 0;
@@ -31,11 +29,9 @@ int readRepeatedly(bool (*read)(const char*, const char*, PRINTER_STATUS*),
   return succeeded;
 }
 
-// 10000 v1 reads against snmpd (a read that misses its 50 ms under load
-// fails; the count must not care), and 200 complete SNMPv3 reads (both
-// sockets, key derivation, verification, decryption, decoding) against an
-// agent that ends each of the exchange's one-second waits at once with an
-// empty datagram after its answer, so that they fit in the suite.
+// 10000 v1 reads against snmpd (one that misses its 50 ms under load fails),
+// and 200 complete SNMPv3 reads against an agent whose empty datagram after
+// each answer ends the exchange's one-second waits at once.
 TEST(Resources, ManyReadsKeepTheDescriptorCount) {
   const SnmpdAgent snmpd({.address4 = "127.0.9.2"});
   const Bytes engine = fromHex("800002a20409");
