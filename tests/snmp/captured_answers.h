@@ -1,9 +1,6 @@
-// GetResponses captured from real agents on loopback: net-snmp snmpd 5.9 and
-// a pysnmp 4.4 agent (tests/harness/pysnmp_agent.py), each asked with the
-// request the status read and the queries send (community "mirtal",
-// request-id 0, one varbind). Both device IDs end in the status block of
-// deviceIdWithToner(42) of the test harness. Both agents answered every
-// request with the very same octets, so each answer stands for both.
+// GetResponses captured from net-snmp snmpd 5.9 and a pysnmp 4.4 agent
+// (identical octets from both) to the requests of the status read and the
+// queries. The device IDs end in the status block of deviceIdWithToner(42).
 #pragma once
 
 namespace usbink::test {

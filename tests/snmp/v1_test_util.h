@@ -1,6 +1,5 @@
-// Helpers of the SNMP tests: BER elements built by hand, received octets in
-// a heap block of exactly their size (so AddressSanitizer sees any read past
-// them), and a value callback that records what it is handed.
+// BER elements built by hand, received octets in a heap block of their exact
+// size (AddressSanitizer sees any read past it), a recording value callback.
 #pragma once
 
 #include <algorithm>
@@ -16,7 +15,7 @@
 
 namespace usbink::test {
 
-// One element with a definite length in the shortest form.
+// One element, its length in the shortest form.
 inline Bytes tlv(unsigned char tag, const Bytes& content) {
   const std::size_t n = content.size();
   const auto octet = [](std::size_t v) { return static_cast<unsigned char>(v); };
@@ -50,7 +49,6 @@ inline Bytes v1Response(const Bytes& varbinds, unsigned char pduTag = kPduGetRes
   return tlv(kBerSequence, cat({zero, tlv(kBerOctetString, text(community)), pdu}));
 }
 
-// Received octets in a heap block of exactly their size.
 class Datagram {
  public:
   explicit Datagram(const Bytes& bytes)
@@ -72,8 +70,8 @@ struct Received {
   bool operator==(const Received&) const = default;
 };
 
-// Everything recordingCallback was handed since watch(), and whether each
-// pointer it got lay inside the datagram watched.
+// What recordingCallback was handed since watch(), and whether it all lay
+// inside the datagram watched.
 struct Recorder {
   std::vector<Received> values;
   const unsigned char* begin = nullptr;

@@ -1,7 +1,5 @@
-// SNMPv3 messages written by the tests themselves, front to back and
-// independently of the library's builder: agent answers (Reports and
-// Responses, genuine or forged) and a small reader for taking built
-// requests apart. tlv(), cat() and text() come from the v1 helpers.
+// SNMPv3 messages written independently of the library's builder: agent
+// answers (genuine or forged) and a small reader for built requests.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +20,8 @@ struct VarBind {
   Bytes value;               // value content
 };
 
-// An agent's answer (engine boots 1, time 100, request-id 1). Empty keys
-// mean: no authentication code (empty msgAuthenticationParameters), no
-// encryption (plaintext scoped PDU).
+// An agent's answer (engine boots 1, time 100, request-id 1). Empty keys:
+// no authentication code, plaintext scoped PDU.
 struct AgentAnswer {
   Bytes engineId{};
   std::optional<unsigned char> flags{};  // default: 0x01 with authKey, 0x02 with privKey
@@ -41,12 +38,9 @@ struct AgentAnswer {
 
 Bytes agentAnswer(const AgentAnswer& answer);
 
-// The Report an agent sends to an engine-discovery request.
 Bytes discoveryReport(const Bytes& engineId);
 
-// Localised key of a pass phrase for an engine ID.
 Bytes localise(const std::string& passPhrase, const Bytes& engineId);
-
 // Both keys of the system's USM user for an engine ID.
 std::pair<Bytes, Bytes> userKeys(const Bytes& engineId);
 
@@ -58,31 +52,26 @@ struct Element {
   std::size_t end;      // offset after the content
 };
 
-// The elements that follow each other in `bytes` from `from` to `to`.
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to);
 inline std::vector<Element> childrenOf(const Bytes& bytes, const Element& e) {
   return children(bytes, e.content, e.end);
 }
 
-// The parts of a built SNMPv3 message.
 struct V3Parts {
   Element msgData, flags;
   std::vector<Element> usm;  // engine ID, boots, time, user, auth, priv
 };
 V3Parts v3Parts(const Bytes& message);
 
-// Printer agents played by a RawResponder: each answers a discovery request
-// with its Report, and a real request naming its engine ID with the
-// datagrams `respond` returns.
+// Agents played by a RawResponder: each answers a discovery with its Report
+// and a request naming its engine ID with what `respond` returns.
 struct ScriptedAgent {
   Bytes engineId;
   std::function<std::vector<Bytes>(const Bytes& request)> respond;
 };
 RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents);
 
-// A genuine authPriv answer of the agent `engineId` with these bindings,
-// under the keys of the system's USM user: as a description to vary, and
-// as the datagram.
+// A genuine authPriv answer of agent `engineId` under the USM user's keys.
 AgentAnswer securedAgentAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 Bytes securedAnswer(const Bytes& engineId, const std::vector<VarBind>& varBinds);
 
