@@ -212,9 +212,6 @@ std::vector<Crafted> craftedCases() {
   const Bytes oid = tlv(kBerObjectId, kDeviceIdOid);
   const Bytes abc = text("abc");
   const Bytes binding = tlv(kBerSequence, cat({oid, tlv(kBerOctetString, abc)}));
-  const auto v1Value = [&](const Bytes& header) {
-    return v1Response(tlv(kBerSequence, cat({oid, header, abc})));
-  };
   AgentAnswer plain;
   plain.engineId = kEngine;
   plain.varBinds = {{kDeviceIdOid, kBerOctetString, abc}};
@@ -252,9 +249,6 @@ std::vector<Crafted> craftedCases() {
   const Bytes v3Plain = agentAnswer(plain);
   const Bytes v3EmptyList = v3(plain, [](AgentAnswer& a) { a.varBinds.clear(); });
   const Bytes noSequence = cat({binding, {kBerOctetString, 0}});
-  const auto v3Tag = [&](unsigned char tag) {
-    return v3(plain, [tag](AgentAnswer& a) { a.pduTag = tag; });
-  };
   // Once the request was authenticated and encrypted, only an answer that
   // is authenticated with the right key and encrypted is taken.
   const AgentAnswer genuine = securedAgentAnswer(kEngine, plain.varBinds);
@@ -264,7 +258,9 @@ std::vector<Crafted> craftedCases() {
       {"empty datagram", v1, {}, 0, 0},
       {"message length in five octets", v1, rewrapped(v1Empty, {0x30, 0x85, 0, 0, 0, 0}), 0, 0},
       {"message length in four octets", v1, rewrapped(v1Empty, {0x30, 0x84, 0, 0, 0}), 1, 0},
-      {"value length in five octets", v1, v1Value({kBerOctetString, 0x85, 0, 0, 0, 0, 3}), 0, 0},
+      {"value length in five octets", v1,
+       v1Response(tlv(kBerSequence, cat({oid, {kBerOctetString, 0x85, 0, 0, 0, 0, 3}, abc}))), 0,
+       0},
       {"GetRequest tag", v1, v1Response(binding, kPduGetRequest), 0, 0},
       {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
       {"empty binding list", v1, v1Empty, 1, 0},
@@ -304,8 +300,9 @@ std::vector<Crafted> craftedCases() {
           }),
        1, 3},
       {"v3 second item no SEQUENCE", bare, v3List(noSequence), 0, 1},
-      {"v3 GetRequest tag", bare, v3Tag(kPduGetRequest), 0, 0},
-      {"v3 Report tag", bare, v3Tag(kPduReport), 1, 1},
+      {"v3 GetRequest tag", bare, v3(plain, [](AgentAnswer& a) { a.pduTag = kPduGetRequest; }), 0,
+       0},
+      {"v3 Report tag", bare, v3(plain, [](AgentAnswer& a) { a.pduTag = kPduReport; }), 1, 1},
       {"empty context engine ID", bare,
        v3(plain, [](AgentAnswer& a) { a.contextEngineId = Bytes{}; }), 0, 0},
       {"other context engine ID", bare,
