@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,7 +76,7 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
   ASSERT_EQ(connector.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
   auto connect =
       startInBackground([&] { return connector.Connect(full.address(), full.length()); });
-  ASSERT_TRUE(blockedInSelect(connect.tid));
+  ASSERT_TRUE(blockedInSelect());
   EXPECT_EQ(connector.Cancel(), 0);
   EXPECT_EQ(awaitResult(connect, "the cancelled connect"), ECANCELED);
 
@@ -89,7 +90,7 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       unsigned long done = kUntouched;
       return std::make_pair(waiting->Read(in, sizeof in, &done), done);
     });
-    ASSERT_TRUE(blockedInSelect(read.tid));
+    ASSERT_TRUE(blockedInSelect());
     if (how == "destruction") {
       s.reset();
     } else {

@@ -1,5 +1,5 @@
-// Real TCP peers on loopback for the stream tests, and calls run on a second
-// thread that can be seen blocked in their wait.
+// Real TCP peers on loopback for the stream tests, and calls on a second
+// thread seen blocked in their wait.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
@@ -84,45 +85,37 @@ inline bool sendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A call running on a detached thread of its own, and that thread's id.
-template <typename T>
-struct Background {
-  std::future<T> result;
-  pid_t tid = 0;
-};
-
-template <typename Work>
-auto startInBackground(Work work) {
-  std::promise<pid_t> started;
-  std::future<pid_t> tid = started.get_future();
-  std::packaged_task<decltype(work())()> task(std::move(work));
-  Background<decltype(work())> background{task.get_future()};
-  std::thread([task = std::move(task), started = std::move(started)]() mutable {
-    started.set_value(::gettid());
-    task();
-  }).detach();
-  background.tid = tid.get();
-  return background;
+// True once a thread of this process other than the caller sleeps inside
+// select, that is, a background call's wait has begun.
+inline bool blockedInSelect() {
+  return waitFor([] {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      const long call = std::strtol(readFile(task.path() / "syscall").c_str(), nullptr, 10);
+      if (call == SYS_select || call == SYS_pselect6) return true;
+    }
+    return false;
+  });
 }
 
-// True once the thread sleeps inside select, that is, its wait has begun.
-inline bool blockedInSelect(pid_t tid) {
-  return waitFor([tid] {
-    const std::string line = readFile("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    const long call = std::strtol(line.c_str(), nullptr, 10);
-    return call == SYS_select || call == SYS_pselect6;
-  });
+// Runs `work` on a detached thread, whose future, unlike std::async's,
+// does not wait for it on destruction.
+template <typename Work>
+auto startInBackground(Work work) {
+  std::packaged_task<decltype(work())()> task(std::move(work));
+  auto result = task.get_future();
+  std::thread(std::move(task)).detach();
+  return result;
 }
 
 // The call's result; one that does not end within 60 s ends the binary at
 // once rather than hang the suite or outlive the objects it uses.
 template <typename T>
-T awaitResult(Background<T>& background, const char* what) {
-  if (background.result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+T awaitResult(std::future<T>& background, const char* what) {
+  if (background.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     std::fprintf(stderr, "%s did not end within 60 s\n", what);
     std::_Exit(1);
   }
-  return background.result.get();
+  return background.get();
 }
 
 }  // namespace usbink::test
