@@ -94,30 +94,40 @@ class LossyLink {
 
 constexpr char kAddress[] = "127.0.3.8";
 
+// Each queue and, for the end-to-end table, the status and level the tool
+// gives and whether its v1 read goes over IPv6 (status -1: another test's).
+struct Queue {
+  const char* name;
+  const char* uri;
+  int exitCode;
+  int level = 0;
+  bool v6 = false;
+};
+constexpr Queue kQueues[] = {
+    {"q_socket", "socket://127.0.3.2:9100", kExitReported, 42},
+    {"q_ipp", "ipp://127.0.3.2/ipp/print", kExitReported, 42},
+    {"q_lpd", "lpd://127.0.3.2/queue", kExitReported, 42},
+    {"q_socket_caps", "SOCKET://127.0.3.2", kExitReported, 42},
+    {"q_ipp_mixed", "Ipp://127.0.3.2:631/printers/x", kExitReported, 42},
+    {"q_lpd_caps", "LPD://127.0.3.2", kExitReported, 42},
+    {"q_v4_name", "socket://four.printers.test", kExitReported, 42},
+    {"q_ipp6", "ipp://[fd00:3::2]:631/ipp/print", kExitReported, 42, true},
+    {"q_ipp6_zeros", "socket://[fd00:3:0::2]", kExitReported, 42, true},
+    {"q_dual_name", "socket://dual.printers.test:9100", kExitReported, 42, true},
+    {"q_v3_only", "socket://127.0.3.4", kExitReported, 73},
+    {"q_silent", "socket://127.0.3.9", kExitFailed},
+    {"q_unknown_name", "socket://nowhere.printers.test", kExitNoAddress},
+    {"q_path", "socket:///tmp/x", kExitNoAddress},
+    {"q_http", "http://127.0.3.2/", kExitNoAddress},
+    {"q_socketx", "socketx://127.0.3.2", kExitNoAddress},
+    {"q_fault", "socket://127.0.3.8", -1},
+    {"q_lossy", "socket://192.0.2.2", -1},
+};
+
 struct Printers {
   Printers() {
-    for (const auto& [queue, uri] : kQueues) cups.addQueue(queue, uri);
+    for (const Queue& q : kQueues) cups.addQueue(q.name, q.uri);
   }
-  static constexpr std::pair<const char*, const char*> kQueues[] = {
-      {"q_socket", "socket://127.0.3.2:9100"},
-      {"q_ipp", "ipp://127.0.3.2/ipp/print"},
-      {"q_lpd", "lpd://127.0.3.2/queue"},
-      {"q_socket_caps", "SOCKET://127.0.3.2"},
-      {"q_ipp_mixed", "Ipp://127.0.3.2:631/printers/x"},
-      {"q_lpd_caps", "LPD://127.0.3.2"},
-      {"q_ipp6_zeros", "socket://[fd00:3:0::2]"},
-      {"q_path", "socket:///tmp/x"},
-      {"q_http", "http://127.0.3.2/"},
-      {"q_socketx", "socketx://127.0.3.2"},
-      {"q_v4_name", "socket://four.printers.test"},
-      {"q_ipp6", "ipp://[fd00:3::2]:631/ipp/print"},
-      {"q_dual_name", "socket://dual.printers.test:9100"},
-      {"q_v3_only", "socket://127.0.3.4"},
-      {"q_silent", "socket://127.0.3.9"},
-      {"q_unknown_name", "socket://nowhere.printers.test"},
-      {"q_fault", "socket://127.0.3.8"},
-      {"q_lossy", "socket://192.0.2.2"},
-  };
   SnmpdAgent snmpd{{.address4 = "127.0.3.2", .address6 = "fd00:3::2", .toner = 42}};
   SnmpdAgent v3Only{{.address4 = "127.0.3.4", .v1 = false, .toner = 73}};
   Cupsd cups;
@@ -132,34 +142,12 @@ TEST_F(NetworkQueue, ReportsTheLevelOfTheQueuesPrinterOverV1OrV3) {
   const std::string v6Lines = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = " +
                               std::to_string(fromHex(kDeviceIdAnswer).size()) +
                               "\nNetworkReadStatus response=\n";
-  const struct {
-    const char* queue;
-    int exitCode;
-    int level;
-    bool v6 = false;
-  } cases[] = {
-      {"q_socket", kExitReported, 42},
-      {"q_ipp", kExitReported, 42},
-      {"q_lpd", kExitReported, 42},
-      {"q_socket_caps", kExitReported, 42},
-      {"q_ipp_mixed", kExitReported, 42},
-      {"q_lpd_caps", kExitReported, 42},
-      {"q_v4_name", kExitReported, 42},
-      {"q_ipp6", kExitReported, 42, true},
-      {"q_ipp6_zeros", kExitReported, 42, true},
-      {"q_dual_name", kExitReported, 42, true},
-      {"q_v3_only", kExitReported, 73},
-      {"q_silent", kExitFailed, 0},
-      {"q_unknown_name", kExitNoAddress, 0},
-      {"q_path", kExitNoAddress, 0},
-      {"q_http", kExitNoAddress, 0},
-      {"q_socketx", kExitNoAddress, 0},
-  };
-  for (const auto& c : cases) {
-    const auto r = tool(c.queue);
-    EXPECT_EQ(r.exitCode, c.exitCode) << c.queue;
+  for (const Queue& c : kQueues) {
+    if (c.exitCode < 0) continue;
+    const auto r = tool(c.name);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
     const std::string report = c.exitCode == kExitReported ? expectedReport(c.level) : "";
-    EXPECT_EQ(r.out, (c.v6 ? v6Lines : "") + report) << c.queue;
+    EXPECT_EQ(r.out, (c.v6 ? v6Lines : "") + report) << c.name;
   }
 }
 
