@@ -114,8 +114,9 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
 }
 
 // A socket never opened or closed refuses everything with -1 and leaves
-// `done` alone; an open one refuses a null address and an unknown wait mode.
-TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndRefusedConnects) {
+// `done` alone; an open one refuses a null address and an unknown wait mode
+// (a refused connect: connection_test).
+TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
   Listener listener;
   CSocket never, closed;
   Fd peer = connectTo(closed, listener);
@@ -131,11 +132,9 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndRefusedConnects) 
     EXPECT_EQ(s->Select(SELECTMODE_READ, &ready), -1);
     EXPECT_EQ(s->Connect(listener.address(), listener.length()), -1);
   }
-  Listener nobody("127.0.0.1", -1);
   CSocket s;
   ASSERT_EQ(s.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
-  EXPECT_EQ(s.Connect(nobody.address(), nobody.length()), ECONNREFUSED);
-  EXPECT_EQ(s.Connect(nullptr, nobody.length()), -1);
+  EXPECT_EQ(s.Connect(nullptr, listener.length()), -1);
   EXPECT_EQ(s.Select(static_cast<SOCKETSELECTMODE>(3), &ready), EINVAL);
 }
 
