@@ -99,7 +99,7 @@ TEST_F(UsbQueue, DecodesTheFirst4095CharactersOfOutputAsOneText) {
   }
 }
 
-TEST_F(UsbQueue, GivesNoReportWhenTheProgramCannotRunOrIsNotMeant) {
+TEST_F(UsbQueue, GivesNoReportWhenTheProgramOrSchedulerCannotServeOrIsNotMeant) {
   const struct {
     std::vector<std::string> argv;
     int exitCode;
@@ -117,16 +117,13 @@ TEST_F(UsbQueue, GivesNoReportWhenTheProgramCannotRunOrIsNotMeant) {
   }
   EXPECT_EQ(tool("q_long").exitCode, kFailed);
   EXPECT_EQ(programArguments(), "");
-}
 
-TEST(Scheduler, AbsentOrHungGivesNoReport) {
-  TempDir dir;
-  const auto absent = run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", dir.file("s")}}));
-  Cupsd cups;
-  cups.addQueue("q_usb", "usb://Acme/Laser?serial=1");
-  kill(cups.pid(), SIGSTOP);
-  const auto hung = runTool(USBINK_TOOL_SIM, cups, "q_usb");
-  kill(cups.pid(), SIGCONT);
+  // The scheduler absent, or hung.
+  const auto absent =
+      run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", m_dir.file("no-socket")}}));
+  kill(s_cups->pid(), SIGSTOP);
+  const auto hung = tool("q_usb");
+  kill(s_cups->pid(), SIGCONT);
   for (const auto& r : {absent, hung}) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, kFailed);
