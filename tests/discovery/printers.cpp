@@ -72,25 +72,6 @@ class PrintersEnvironment : public ::testing::Environment {
 
 }  // namespace
 
-SegmentHost::SegmentHost(const std::string& switchNamespace, int number)
-    : m_number(number), m_namespace("usbink-dsc-h" + std::to_string(number) + "-") {
-  const std::string& ns = m_namespace.name();
-  const std::string port = "h" + std::to_string(number);
-  disableDuplicateAddressDetection(ns);
-  runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
-  runChecked({"ip", "-n", switchNamespace, "link", "add", port, "type", "veth", "peer", "name",
-              kHostInterface, "netns", ns});
-  joinBridge(port, switchNamespace);
-  // No link-local address from the MAC: answers come from fe80::N only.
-  runChecked({"ip", "-n", ns, "link", "set", kHostInterface, "addrgenmode", "none"});
-  runChecked({"ip", "-n", ns, "addr", "add", address4() + "/24", "dev", kHostInterface});
-  for (const std::string prefix : {"2001:db8::", "fe80::"}) {
-    runChecked({"ip", "-n", ns, "addr", "add", prefix + std::to_string(number) + "/64", "dev",
-                kHostInterface, "nodad"});
-  }
-  runChecked({"ip", "-n", ns, "link", "set", kHostInterface, "up"});
-}
-
 DiscoveryPrinters::DiscoveryPrinters() {
   if (!inPrivateNetwork()) {
     throw std::runtime_error("DiscoveryPrinters reconfigure their caller's network");
@@ -128,9 +109,24 @@ DiscoveryPrinters::DiscoveryPrinters() {
 
 DiscoveryPrinters::~DiscoveryPrinters() = default;
 
-SegmentHost& DiscoveryPrinters::addHost(int number) {
-  m_hosts.push_back(std::make_unique<SegmentHost>(m_switch.name(), number));
-  return *m_hosts.back();
+const NamedNamespace& DiscoveryPrinters::addHost(int number) {
+  const NamedNamespace& host = *m_hosts.emplace_back(
+      std::make_unique<NamedNamespace>("usbink-dsc-h" + std::to_string(number) + "-"));
+  const std::string& ns = host.name();
+  const std::string port = "h" + std::to_string(number), n = std::to_string(number);
+  disableDuplicateAddressDetection(ns);
+  runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
+  runChecked({"ip", "-n", m_switch.name(), "link", "add", port, "type", "veth", "peer", "name",
+              kHostInterface, "netns", ns});
+  joinBridge(port, m_switch.name());
+  // No link-local address from the MAC: answers come from fe80::N only.
+  runChecked({"ip", "-n", ns, "link", "set", kHostInterface, "addrgenmode", "none"});
+  runChecked({"ip", "-n", ns, "addr", "add", "192.0.2." + n + "/24", "dev", kHostInterface});
+  for (const std::string prefix : {"2001:db8::", "fe80::"}) {
+    runChecked({"ip", "-n", ns, "addr", "add", prefix + n + "/64", "dev", kHostInterface, "nodad"});
+  }
+  runChecked({"ip", "-n", ns, "link", "set", kHostInterface, "up"});
+  return host;
 }
 
 // The library's requests have a length of one octet, or of two (81 LL).

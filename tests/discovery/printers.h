@@ -11,7 +11,6 @@
 //   16 a raw responder (see hostile()) 17 free for a test's own peer
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,17 +33,6 @@ inline constexpr char kModelB[] = "1.3.6.1.4.1.26266.886.1.2";
 inline constexpr int kFlooding = 17;
 inline constexpr int kToner = 57;  // what every real agent reports
 
-class SegmentHost {
- public:
-  SegmentHost(const std::string& switchNamespace, int number);
-  std::string address4() const { return "192.0.2." + std::to_string(m_number); }
-  void enter(const std::function<void()>& work) const { m_namespace.enter(work); }
-
- private:
-  int m_number;
-  NamedNamespace m_namespace;
-};
-
 class DiscoveryPrinters {
  public:
   // Throws std::runtime_error outside a private network or when something
@@ -54,7 +42,8 @@ class DiscoveryPrinters {
   DiscoveryPrinters(const DiscoveryPrinters&) = delete;
   DiscoveryPrinters& operator=(const DiscoveryPrinters&) = delete;
 
-  SegmentHost& addHost(int number);
+  // Host N on the segment, in a namespace of its own.
+  const NamedNamespace& addHost(int number);
   // Answers a v1 GET with model A's sysObjectID followed by more arcs than
   // a target holds; SNMPv3 with a printer agent's Report, then genErr with
   // model A's sysObjectID. It records every request.
@@ -62,7 +51,7 @@ class DiscoveryPrinters {
 
  private:
   NamedNamespace m_switch{"usbink-dsc-sw-"};
-  std::vector<std::unique_ptr<SegmentHost>> m_hosts;
+  std::vector<std::unique_ptr<NamedNamespace>> m_hosts;
   std::vector<std::unique_ptr<SnmpdAgent>> m_snmpd;
   std::unique_ptr<PysnmpAgent> m_pysnmp;
   std::unique_ptr<RawResponder> m_hostile;

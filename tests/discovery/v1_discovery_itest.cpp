@@ -220,7 +220,8 @@ TEST(V1Discovery, ThreeTimesProbesOnceThenSendsAtOnce) {
 // A peer answering every requester each millisecond, 2000 times: a search
 // that stopped only at a silent second would not end while it lasts.
 TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
-  const SegmentHost& host = printers().addHost(kFlooding);
+  const NamedNamespace& host = printers().addHost(kFlooding);
+  const std::string address = "192.0.2." + std::to_string(kFlooding);
   int fd = -1;
   host.enter([&] { fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0); });
   sockaddr_in any{};
@@ -245,12 +246,11 @@ TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
   });
   Searcher io;
   Counts counts;
-  EXPECT_TRUE(
-      io.FindSnmpAgent(nullptr, host.address4().c_str(), kOidSysObjectId, record, &counts, false));
+  EXPECT_TRUE(io.FindSnmpAgent(nullptr, address.c_str(), kOidSysObjectId, record, &counts, false));
   stop = true;
   flooder.join();
   close(fd);
-  EXPECT_EQ(counts, (Counts{{host.address4(), 2 * 512}}));
+  EXPECT_EQ(counts, (Counts{{address, 2 * 512}}));
 }
 
 }  // namespace
