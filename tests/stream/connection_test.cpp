@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include "stream/tcp_peer.h"
 #include "support/netns.h"
@@ -13,12 +14,9 @@
 namespace usbink::test {
 namespace {
 
-struct Attempt {
-  int result;
-  std::string log;
-};
-
-Attempt connectLogged(CNetIO& io, std::string server, int port, bool v6Only = false) {
+// The result of a connect and what it logged.
+std::pair<int, std::string> connectLogged(CNetIO& io, std::string server, int port,
+                                          bool v6Only = false) {
   ::testing::internal::CaptureStderr();
   const int result =
       v6Only ? io.NetworkConnectV6(server.data(), port) : io.NetworkConnect(server.data(), port);
@@ -31,49 +29,43 @@ TEST(NetworkConnect, CarriesBytesOverIpv4AndIpv6OrPassesTheFailureOn) {
   ASSERT_STREQ(g_ifsName, "%en0");
   const std::string v6 = "NetworkConnect server=::1\nNetworkConnectV6=::1%en0\n";
   const struct {
-    const char* server;
-    const char* listener;
-    bool listening;
-    int result;
+    std::string server;
+    int result;       // ECONNREFUSED: nothing listens
     std::string log;  // its start
   } cases[] = {
-      {"127.0.0.1", "127.0.0.1", true, 0, "NetworkConnect server=127.0.0.1\n"},
-      {"::1", "::1", true, 0, v6 + "nRet = 0\nnReturn = 0\n"},
-      {"127.0.0.1", "127.0.0.1", false, ECONNREFUSED, "NetworkConnect server=127.0.0.1\n"},
-      {"::1", "::1", false, ECONNREFUSED, v6 + "nRet = 6f\nnReturn = 6f\n"},
-      {"printer.invalid", "127.0.0.1", true, -1,
-       "NetworkConnect server=printer.invalid\nerror in getaddrinfo: "},
+      {"127.0.0.1", 0, "NetworkConnect server=127.0.0.1\n"},
+      {"::1", 0, v6 + "nRet = 0\nnReturn = 0\n"},
+      {"127.0.0.1", ECONNREFUSED, "NetworkConnect server=127.0.0.1\n"},
+      {"::1", ECONNREFUSED, v6 + "nRet = 6f\nnReturn = 6f\n"},
+      {"printer.invalid", -1, "NetworkConnect server=printer.invalid\nerror in getaddrinfo: "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.server) + (c.listening ? "" : " refusing"));
-    Listener listener(c.listener, c.listening ? 16 : -1);
+    SCOPED_TRACE(c.server + " " + std::to_string(c.result));
+    Listener listener(c.server == "::1" ? "::1" : "127.0.0.1", c.result == ECONNREFUSED ? -1 : 16);
     CNetIO io;
-    const Attempt a = connectLogged(io, c.server, listener.port());
-    EXPECT_EQ(a.result, c.result);
-    EXPECT_EQ(a.log.substr(0, c.log.size()), c.log);
-    if (a.result != 0) continue;
+    const auto [result, log] = connectLogged(io, c.server, listener.port());
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(log.substr(0, c.log.size()), c.log);
+    if (result != 0) continue;
 
     Fd peer = listener.accept();
-    char hello[] = "hello";
-    EXPECT_EQ(io.NetworkWrite(0, hello, 5), 5u);
-    char got[5] = {};
-    ASSERT_EQ(::recv(peer.get(), got, sizeof got, MSG_WAITALL), 5);
-    EXPECT_EQ(std::string(got, 5), "hello");
+    char bytes[6] = "hello";
+    EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 5u);
+    ASSERT_EQ(::recv(peer.get(), bytes, 5, MSG_WAITALL), 5);
+    EXPECT_STREQ(bytes, "hello");
     ASSERT_TRUE(sendAll(peer.get(), "world"));
-    EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 5u);
-    EXPECT_EQ(std::string(got, 5), "world");
-
+    EXPECT_EQ(io.NetworkRead(0, bytes, 5), 5u);
+    EXPECT_STREQ(bytes, "world");
     io.NetworkClose(0);
-    EXPECT_EQ(io.NetworkRead(0, got, sizeof got), 0u);
-    EXPECT_EQ(io.NetworkWrite(0, hello, 5), 0u);
-    EXPECT_EQ(::recv(peer.get(), got, sizeof got, 0), 0);
+    EXPECT_EQ(io.NetworkRead(0, bytes, 5), 0u);
+    EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 0u);
+    EXPECT_EQ(::recv(peer.get(), bytes, 5, 0), 0);  // the stream ended
   }
 }
 
-// None of these texts is an IPv6 address inet_pton takes, which would leave
-// the address unspecified, and the system takes that as this host: nothing
-// may connect there. A scoped text that does not fit its 256 bytes ("%en0"
-// takes 4 and the NUL one more) is refused before its log line.
+// No text here is an IPv6 address inet_pton takes; an unspecified address
+// would reach this host. A scoped text over its 256 bytes ("%en0" and the
+// NUL included) is refused before its log line.
 TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
   Listener anyAddress("::");
   const std::string fits(251, 'a');
@@ -95,9 +87,7 @@ TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server.substr(0, 20));
     CNetIO io;
-    const Attempt a = connectLogged(io, c.server, anyAddress.port(), c.v6Only);
-    EXPECT_EQ(a.result, -1);
-    EXPECT_EQ(a.log, c.log);
+    EXPECT_EQ(connectLogged(io, c.server, anyAddress.port(), c.v6Only), std::make_pair(-1, c.log));
     EXPECT_FALSE(anyAddress.hasPending());
   }
 }

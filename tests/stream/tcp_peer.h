@@ -1,6 +1,5 @@
-// Real TCP peers on loopback for the stream tests, and a way to run a call
-// on a second thread, see it blocked in its wait, and collect its result
-// without ever hanging the suite.
+// Real TCP peers on loopback for the stream tests, and calls on a second
+// thread seen blocked in their wait.
 #pragma once
 
 #include <arpa/inet.h>
@@ -13,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
@@ -42,24 +42,19 @@ class Fd {
   int m_fd;
 };
 
-// A TCP socket bound to an ephemeral port of `address` (an IPv4 or IPv6
-// literal); it listens with `backlog` unless that is negative, so that a
-// connect to it is refused.
+// A TCP socket on an ephemeral port of `address` (IPv4 or IPv6 literal),
+// listening with `backlog`; a negative backlog leaves it refusing connects.
 class Listener {
  public:
   explicit Listener(const std::string& address = "127.0.0.1", int backlog = 16) {
-    const int family = address.find(':') != std::string::npos ? AF_INET6 : AF_INET;
-    m_address.ss_family = static_cast<sa_family_t>(family);
-    auto& in4 = reinterpret_cast<sockaddr_in&>(m_address);
+    const bool v6 = address.find(':') != std::string::npos;
     auto& in6 = reinterpret_cast<sockaddr_in6&>(m_address);
-    if (family == AF_INET) {
-      ::inet_pton(family, address.c_str(), &in4.sin_addr);
-      m_length = sizeof in4;
-    } else {
-      ::inet_pton(family, address.c_str(), &in6.sin6_addr);
-      m_length = sizeof in6;
-    }
-    m_fd = Fd(::socket(family, SOCK_STREAM, 0));
+    m_address.ss_family = v6 ? AF_INET6 : AF_INET;
+    m_length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    ::inet_pton(m_address.ss_family, address.c_str(),
+                v6 ? static_cast<void*>(&in6.sin6_addr)
+                   : &reinterpret_cast<sockaddr_in&>(m_address).sin_addr);
+    m_fd = Fd(::socket(m_address.ss_family, SOCK_STREAM, 0));
     EXPECT_TRUE(::bind(m_fd.get(), this->address(), m_length) == 0 &&
                 ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&m_address), &m_length) == 0)
         << "bind to " << address;
@@ -69,9 +64,7 @@ class Listener {
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&m_address); }
   int length() const { return static_cast<int>(m_length); }
   int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(m_address).sin_port); }
-  // The next connection in the accept queue (waits for one).
   Fd accept() { return Fd(::accept(m_fd.get(), nullptr, nullptr)); }
-  // Whether a connection waits in the accept queue now.
   bool hasPending() const {
     pollfd p{m_fd.get(), POLLIN, 0};
     return ::poll(&p, 1, 0) == 1;
@@ -92,46 +85,37 @@ inline bool sendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A call running on a thread of its own, and that thread's id.
-template <typename T>
-struct Background {
-  std::future<T> result;
-  pid_t tid = 0;
-};
-
-template <typename Work>
-auto startInBackground(Work work) {
-  std::promise<pid_t> started;
-  std::future<pid_t> tid = started.get_future();
-  std::packaged_task<decltype(work())()> task(std::move(work));
-  Background<decltype(work())> background{task.get_future()};
-  std::thread([task = std::move(task), started = std::move(started)]() mutable {
-    started.set_value(::gettid());
-    task();
-  }).detach();
-  background.tid = tid.get();
-  return background;
-}
-
-// True once the thread is asleep inside select: the moment a wait has begun.
-inline bool blockedInSelect(pid_t tid) {
-  return waitFor([tid] {
-    const std::string line = readFile("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    const long call = std::strtol(line.c_str(), nullptr, 10);
-    return call == SYS_select || call == SYS_pselect6;
+// True once a thread of this process other than the caller sleeps inside
+// select, that is, a background call's wait has begun.
+inline bool blockedInSelect() {
+  return waitFor([] {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      const long call = std::strtol(readFile(task.path() / "syscall").c_str(), nullptr, 10);
+      if (call == SYS_select || call == SYS_pselect6) return true;
+    }
+    return false;
   });
 }
 
-// The background call's result. A call that does not end within the limit
-// fails the test binary at once, rather than hanging the suite or leaving a
-// thread behind that still uses the test's objects.
+// Runs `work` on a detached thread, whose future, unlike std::async's,
+// does not wait for it on destruction.
+template <typename Work>
+auto startInBackground(Work work) {
+  std::packaged_task<decltype(work())()> task(std::move(work));
+  auto result = task.get_future();
+  std::thread(std::move(task)).detach();
+  return result;
+}
+
+// The call's result; one that does not end within 60 s ends the binary at
+// once rather than hang the suite or outlive the objects it uses.
 template <typename T>
-T awaitResult(Background<T>& background, const char* what) {
-  if (background.result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+T awaitResult(std::future<T>& background, const char* what) {
+  if (background.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     std::fprintf(stderr, "%s did not end within 60 s\n", what);
     std::_Exit(1);
   }
-  return background.result.get();
+  return background.get();
 }
 
 }  // namespace usbink::test

@@ -1,8 +1,5 @@
-// The usbink program under valgrind's memcheck on each of its ways: a USB
-// queue, a network queue answering SNMP v1, one answering SNMPv3 only, a
-// queue that does not exist and one whose URI yields no address. Each run
-// must end with its own exit status and without any memory error or leak
-// (definite, indirect or possible). scripts/valgrind-check runs it alone.
+// The usbink program under valgrind's memcheck on each of its ways: each
+// run ends with its own status and without any memory error or leak.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -41,8 +38,6 @@ TEST(Memcheck, EveryWayThroughTheToolIsClean) {
                         "--errors-for-leak-kinds=definite,indirect,possible", "--log-file=" + log,
                         USBINK_TOOL_SIM, way.queue},
                        options);
-    std::printf("[memcheck] %-14s exit %3d after %5lld ms\n", way.queue, r.exitCode,
-                static_cast<long long>(r.elapsed.count()));
     EXPECT_EQ(r.exitCode, way.exitCode) << way.queue << "\n" << readFile(log);
     EXPECT_EQ(readFile(log), "") << way.queue;
   }

@@ -1,9 +1,10 @@
 // Runs the usbink program as the print system would, against a private
-// scheduler, and holds what the caller sees: standard output and exit status.
+// scheduler.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,21 +15,33 @@
 namespace usbink::test {
 
 // The report usbink writes for `level` with `description`, byte for byte.
-std::string expectedReport(int level, const std::string& description = "Black Print Cartridge");
+inline std::string expectedReport(int level,
+                                  const std::string& description = "Black Print Cartridge") {
+  std::string report =
+      readFile(std::string(USBINK_SOURCE_DIR) + "/tests/tool/expected/report.plist");
+  while (!report.empty() && report.back() == '\n') report.pop_back();
+  report.replace(report.find("@DESCRIPTION@"), 13, description);
+  return report.replace(report.find("@LEVEL@"), 7, std::to_string(level));
+}
 
-// Runs `tool QUEUE` with CUPS_SERVER naming `cups` and the extra `env`.
-ProcessResult runTool(const std::string& tool, const Cupsd& cups, const std::string& queue,
-                      std::map<std::string, std::string> env = {});
+// Runs `tool QUEUE` from `cwd` as a client of `cups`, with the extra `env`.
+inline ProcessResult runTool(const std::string& tool, const Cupsd& cups, const std::string& queue,
+                             std::map<std::string, std::string> env = {},
+                             const std::string& cwd = "") {
+  for (const auto& [k, v] : cups.clientEnv()) env[k] = v;
+  ProcessOptions options = withEnv(env);
+  options.cwd = cwd;
+  options.timeout = std::chrono::seconds(60);
+  return run({tool, queue}, options);
+}
 
-// A suite whose printers, the agents and the scheduler `cups` of a
-// `Printers` object, come up before its first test and go after its last.
+// A suite whose `Printers` (agents and a scheduler `cups`) come up before
+// its first test and go after its last.
 template <typename Printers>
 class PrintersSuite : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { s_printers = std::make_unique<Printers>(); }
   static void TearDownTestSuite() { s_printers.reset(); }
-  // Runs the test build of the tool (USBINK_TOOL_SIM, defined for every
-  // binary of the tool tests) on a queue of that scheduler.
   static ProcessResult tool(const std::string& queue) {
     return runTool(USBINK_TOOL_SIM, s_printers->cups, queue);
   }
