@@ -53,16 +53,16 @@ class AvahiNet {
   void publish(const std::vector<std::vector<std::string>>& publications);
 
   // The client side's avahi-daemon, to stop or kill it, and its
-  // replacement by a fresh one (the old one is stopped first if still there).
+  // replacement by a fresh one (stopping the old one if still there).
   Child& clientAvahi() { return m_clientAvahi; }
   void restartClientAvahi();
 
   // Runs `start` with this thread in the printer namespace, so that the
   // processes it starts (SNMP agents at a printer's address) live there.
-  void onPrinterSide(const std::function<void()>& start);
+  void onPrinterSide(const std::function<void()>& start) { m_printerNs.enter(start); }
 
  private:
-  void startSide(const std::string& side, const std::string& interface, Child& bus, Child& avahi);
+  Child startBus(const std::string& side, const std::string& interface);
   Child startAvahi(const std::string& side);
 
   // Declared in bring-up order; torn down in reverse, processes first.

@@ -15,19 +15,14 @@ Cupsd::Cupsd() : m_dir(m_parent.file("cups")) {
   m_pid = std::stoi(r.out);
 }
 
-Cupsd::~Cupsd() { run({kScript, "stop", m_dir}); }
-
-void Cupsd::addQueue(const std::string& name, const std::string& deviceUri, const std::string& ppd) {
-  const auto r = run({kScript, "add", m_dir, name, deviceUri, ppd});
-  if (r.exitCode != 0) throw std::runtime_error("adding queue " + name + " failed: " + r.err);
+Cupsd::~Cupsd() {
+  run({kScript, "stop", m_dir});
 }
 
-}  // namespace usbink::test
-
-namespace usbink::test {
-
-void Cupsd::installProgram(const std::string& relativePath, const std::string& content) const {
-  writeFile(m_dir + "/bin/" + relativePath, content, 0755);
+void Cupsd::addQueue(const std::string& name, const std::string& deviceUri,
+                     const std::string& ppd) {
+  const auto r = run({kScript, "add", m_dir, name, deviceUri, ppd});
+  if (r.exitCode != 0) throw std::runtime_error("adding queue " + name + " failed: " + r.err);
 }
 
 }  // namespace usbink::test

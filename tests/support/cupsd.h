@@ -23,7 +23,9 @@ class Cupsd {
   // given, that PPD file.
   void addQueue(const std::string& name, const std::string& deviceUri, const std::string& ppd = "");
   // Puts an executable into the scheduler's ServerBin (e.g. "filter/x").
-  void installProgram(const std::string& relativePath, const std::string& content) const;
+  void installProgram(const std::string& relativePath, const std::string& content) const {
+    writeFile(m_dir + "/bin/" + relativePath, content, 0755);
+  }
   // The CUPS_SERVER value that names this scheduler.
   std::string socketPath() const { return m_dir + "/cups.sock"; }
   // The environment a client of this scheduler needs.
@@ -32,8 +34,6 @@ class Cupsd {
   const std::string& dir() const { return m_dir; }
 
  private:
-  std::string script(const std::string& command) const;
-
   TempDir m_parent{"usbink-cups"};
   std::string m_dir;
   pid_t m_pid = -1;
