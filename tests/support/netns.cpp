@@ -9,18 +9,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "support/process.h"
 
 namespace usbink::test {
 namespace {
-
-// Kept for the life of the process: the files the bind mounts show.
-std::string g_etcDir;
 
 ino_t namespaceInode(const char* path) {
   struct stat st {};
@@ -105,20 +100,15 @@ int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& i
 void usePrivateHosts(const std::string& hostsContent) {
   if (unshare(CLONE_NEWNS) != 0) fail("unshare(CLONE_NEWNS)");
   if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make / private");
-  char templ[] = "/tmp/usbink-etc-XXXXXX";
-  if (mkdtemp(templ) == nullptr) fail("mkdtemp");
-  g_etcDir = templ;
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_etcDir, ignored);
-  });
+  // Kept, with the files the bind mounts show, for the life of the process.
+  static const TempDir etc("usbink-etc");
   const std::pair<const char*, std::string> files[] = {
       {"hosts", hostsContent},
       {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
       {"nsswitch.conf", "hosts: files dns\n"},
   };
   for (const auto& [name, content] : files) {
-    const std::string source = g_etcDir + "/" + name, target = std::string("/etc/") + name;
+    const std::string source = etc.file(name), target = std::string("/etc/") + name;
     writeFile(source, content);
     if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
       fail("bind mount over " + target);

@@ -27,15 +27,12 @@ using Clock = std::chrono::steady_clock;
 // up by `actions` (which this destroys); throws when it cannot start.
 pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra,
             posix_spawn_file_actions_t* actions) {
-  std::map<std::string, std::string> env;
+  std::vector<std::string> args = argv, envStrings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry(*e);
-    const auto eq = entry.find('=');
-    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    if (!extra.contains(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
   }
-  for (const auto& [k, v] : extra) env[k] = v;
-  std::vector<std::string> envStrings, args = argv;
-  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+  for (const auto& [k, v] : extra) envStrings.push_back(k + "=" + v);
   std::vector<char*> cArgs, cEnv;
   for (auto& s : args) cArgs.push_back(s.data());
   for (auto& s : envStrings) cEnv.push_back(s.data());
@@ -157,10 +154,6 @@ bool Child::running() {
   if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == 0) return true;
   m_pid = -1;
   return false;
-}
-
-void Child::signal(int sig) const {
-  if (m_pid > 0) kill(m_pid, sig);
 }
 
 void Child::stop() {

@@ -55,7 +55,6 @@ class Child {
   // that stop() can never signal a reused PID.
   bool running();
   void stop();
-  void signal(int sig) const;
 
  private:
   pid_t m_pid = -1;
