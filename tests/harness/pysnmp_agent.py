@@ -1,14 +1,11 @@
 #!/usr/bin/python3
-"""A second, independent SNMP agent for the tests, built on pysnmp 4.
-
-It answers SNMP v1 GETs for a community and SNMPv3 GETs for one USM user
-(HMAC-MD5-96, CBC-DES) with a fixed table of values. Missing objects are
-answered the way pysnmp answers them (noSuchName in v1, noSuchObject in v3).
-Prints "pysnmp agent ready" once its sockets are bound."""
+"""A second, independent SNMP agent for the tests (pysnmp 4): v1 GETs for a
+community, SNMPv3 GETs for one USM user (HMAC-MD5-96, CBC-DES), from a fixed
+table; missing objects are answered as pysnmp answers them. Prints "pysnmp
+agent ready" once its sockets are bound."""
 import argparse
 import os
 import socket
-import sys
 
 from pysnmp.carrier.asyncore.dgram import udp, udp6
 from pysnmp.entity import config, engine
@@ -20,30 +17,19 @@ from pysnmp.smi import instrum
 PRIVATE = "1.3.6.1.4.1.26266.886.300.369.8531.1."
 
 parser = argparse.ArgumentParser()
-parser.add_argument("--addr")
-parser.add_argument("--addr6")
-parser.add_argument("--engine-id", required=True)
-parser.add_argument("--community")
-parser.add_argument("--user")
-parser.add_argument("--auth")
-parser.add_argument("--priv")
-parser.add_argument("--device-id")
-parser.add_argument("--sys-name", default="Laser-Agent")
-parser.add_argument("--sys-object-id", default="1.3.6.1.4.1.26266.886.1.1")
-parser.add_argument("--fw")
-parser.add_argument("--mcu")
+for option in ("addr", "addr6", "community", "user", "auth", "priv", "device-id", "fw", "mcu"):
+    parser.add_argument("--" + option)
+for option in ("engine-id", "sys-name", "sys-object-id"):
+    parser.add_argument("--" + option, required=True)
 args = parser.parse_args()
 
 table = {
     "1.3.6.1.2.1.1.5.0": v2c.OctetString(args.sys_name),
     "1.3.6.1.2.1.1.2.0": v2c.ObjectIdentifier(args.sys_object_id),
 }
-if args.device_id is not None:
-    table[PRIVATE + "1.0"] = v2c.OctetString(args.device_id)
-if args.fw is not None:
-    table[PRIVATE + "2.1.0"] = v2c.OctetString(args.fw)
-if args.mcu is not None:
-    table[PRIVATE + "2.3.0"] = v2c.OctetString(args.mcu)
+for suffix, value in (("1.0", args.device_id), ("2.1.0", args.fw), ("2.3.0", args.mcu)):
+    if value is not None:
+        table[PRIVATE + suffix] = v2c.OctetString(value)
 
 
 class FixedTable(instrum.AbstractMibInstrumController):

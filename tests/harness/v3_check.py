@@ -1,14 +1,10 @@
 #!/usr/bin/python3
-"""Takes one SNMPv3 message apart with pysnmp's own USM code, as an
-independent check of the library's builder.
+"""Takes one SNMPv3 message (hex) apart with pysnmp's own USM code, as an
+independent check of the library's builder: canonical BER, the HMAC-MD5-96
+code when authenticated, the DES decryption when private. Prints one
+"name=value" line per field and exits 0, or "INVALID: reason" and exits 1.
 
-usage: v3_check.py HEX --user U --auth A --priv P
-
-The message must be canonical BER. When msgFlags ask for authentication the
-HMAC-MD5-96 code is verified with the key pysnmp localises from the pass
-phrase; when they ask for privacy the scoped PDU is decrypted with pysnmp's
-DES. Prints one "name=value" line per field and exits 0, or prints
-"INVALID: reason" and exits 1."""
+usage: v3_check.py HEX --user U --auth A --priv P"""
 import argparse
 import sys
 
@@ -69,9 +65,8 @@ def fields(raw, user, auth, priv):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("hex")
-    parser.add_argument("--user", required=True)
-    parser.add_argument("--auth", required=True)
-    parser.add_argument("--priv", required=True)
+    for option in ("--user", "--auth", "--priv"):
+        parser.add_argument(option, required=True)
     args = parser.parse_args()
     try:
         decoded = fields(bytes.fromhex(args.hex), args.user, args.auth, args.priv)

@@ -1,10 +1,10 @@
 // What usbink-query prints for values that come from the network.
+#include "query/output.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
-
-#include "query/output.h"
 
 namespace usbink::query {
 namespace {

@@ -13,10 +13,6 @@ constexpr const char* kClientSide = "cl";
 constexpr const char* kPrinterSide = "pr";
 constexpr const char* kClientInterface = "mdns-cl";
 constexpr const char* kPrinterInterface = "mdns-pr";
-constexpr const char* kClientLink4 = "192.0.2.2/24";
-constexpr const char* kClientLink6 = "2001:db8::2/64";
-constexpr const char* kPrinterNet4 = "198.51.100.0/24";
-constexpr const char* kPrinterNet6 = "2001:db8:100::/64";
 constexpr const char* kBusVariable = "DBUS_SYSTEM_BUS_ADDRESS";
 constexpr auto kStartLimit = std::chrono::seconds(10);
 
@@ -70,8 +66,8 @@ std::string serviceFile(const PrinterService& p) {
 // folder). The machine's /run and /etc/avahi stay untouched.
 constexpr const char* kAvahiLauncher =
     "mount -n -t tmpfs -o mode=0755 usbink-run /run && mkdir /run/avahi-daemon /run/dbus &&"
-    " touch /run/dbus/system_bus_socket && mount -n --bind \"$0/bus\" /run/dbus/system_bus_socket "
-    "&&"
+    " touch /run/dbus/system_bus_socket &&"
+    " mount -n --bind \"$0/bus\" /run/dbus/system_bus_socket &&"
     " for f in avahi-daemon.conf hosts services; do"
     " mount -n --bind \"$0/$f\" \"/etc/avahi/$f\" || exit; done &&"
     " exec avahi-daemon --no-drop-root --no-chroot --no-rlimits --no-proc-title";
@@ -83,28 +79,30 @@ AvahiNet::AvahiNet() {
     throw std::runtime_error("AvahiNet reconfigures its caller's network: use a private one");
   }
   const std::string& ns = m_printerNs.name();
+  const std::string p4 = kPrinterLinkAddress4, p6 = kPrinterLinkAddress6;
   disableDuplicateAddressDetection();
   disableDuplicateAddressDetection(ns);
-  runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
-  runChecked({"ip", "link", "add", kClientInterface, "type", "veth", "peer", "name",
-              kPrinterInterface, "netns", ns});
-  runChecked({"ip", "-n", ns, "addr", "add", std::string(kPrinterLinkAddress4) + "/24", "dev",
-              kPrinterInterface});
-  runChecked({"ip", "-n", ns, "addr", "add", std::string(kPrinterLinkAddress6) + "/64", "dev",
-              kPrinterInterface, "nodad"});
-  runChecked({"ip", "addr", "add", kClientLink4, "dev", kClientInterface});
-  runChecked({"ip", "addr", "add", kClientLink6, "dev", kClientInterface, "nodad"});
-  runChecked({"ip", "-n", ns, "link", "set", kPrinterInterface, "up"});
-  runChecked({"ip", "link", "set", kClientInterface, "up"});
-  runChecked({"ip", "route", "add", kPrinterNet4, "via", kPrinterLinkAddress4});
-  runChecked({"ip", "-6", "route", "add", kPrinterNet6, "via", kPrinterLinkAddress6});
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"ip", "-n", ns, "link", "set", "lo", "up"},
+           {"ip", "link", "add", kClientInterface, "type", "veth", "peer", "name",
+            kPrinterInterface, "netns", ns},
+           {"ip", "-n", ns, "addr", "add", p4 + "/24", "dev", kPrinterInterface},
+           {"ip", "-n", ns, "addr", "add", p6 + "/64", "dev", kPrinterInterface, "nodad"},
+           {"ip", "addr", "add", "192.0.2.2/24", "dev", kClientInterface},
+           {"ip", "addr", "add", "2001:db8::2/64", "dev", kClientInterface, "nodad"},
+           {"ip", "-n", ns, "link", "set", kPrinterInterface, "up"},
+           {"ip", "link", "set", kClientInterface, "up"},
+           {"ip", "route", "add", "198.51.100.0/24", "via", p4},
+           {"ip", "-6", "route", "add", "2001:db8:100::/64", "via", p6}}) {
+    runChecked(command);
+  }
 
   // The printers' hosts: published from the static hosts file, and their
   // routable addresses on the printer side's loopback (out of the daemon's
   // sight, so its own host keeps only its link addresses).
-  const std::string printerDir = m_dir.file(kPrinterSide);
+  const std::string printerDir = m_dir.file(kPrinterSide), clientDir = m_dir.file(kClientSide);
   std::filesystem::create_directories(printerDir + "/services");
-  std::filesystem::create_directories(m_dir.file(kClientSide) + "/services");
+  std::filesystem::create_directories(clientDir + "/services");
   std::string hosts;
   for (const PrinterService* p : kStaticPrinters) {
     writeFile(printerDir + "/services/" + p->host + ".service", serviceFile(*p));
@@ -116,33 +114,32 @@ AvahiNet::AvahiNet() {
     }
   }
   writeFile(printerDir + "/hosts", hosts);
-  writeFile(m_dir.file(kClientSide) + "/hosts", "");
+  writeFile(clientDir + "/hosts", "");
 
-  startSide(kPrinterSide, kPrinterInterface, m_printerBus, m_printerAvahi);
-  startSide(kClientSide, kClientInterface, m_clientBus, m_clientAvahi);
+  m_printerBus = startBus(kPrinterSide, kPrinterInterface);
+  m_printerAvahi = startAvahi(kPrinterSide);
+  m_clientBus = startBus(kClientSide, kClientInterface);
+  restartClientAvahi();
   waitForLog(printerDir + "/avahi.log", "successfully established",
              kStaticPrinters.size() + occurrences(hosts, "\n"), "printer-side avahi-daemon");
-  waitForLog(m_dir.file(kClientSide) + "/avahi.log", "Server startup complete", 1,
-             "client-side avahi-daemon");
-  setenv(kBusVariable, ("unix:path=" + m_dir.file(kClientSide) + "/bus").c_str(), 1);
+  setenv(kBusVariable, ("unix:path=" + clientDir + "/bus").c_str(), 1);
 }
 
 AvahiNet::~AvahiNet() {
   unsetenv(kBusVariable);
 }
 
-void AvahiNet::startSide(const std::string& side, const std::string& interface, Child& bus,
-                         Child& avahi) {
+Child AvahiNet::startBus(const std::string& side, const std::string& interface) {
   const std::string dir = m_dir.file(side);
   writeFile(dir + "/dbus.conf", dbusConfig(dir + "/bus"));
   writeFile(dir + "/avahi-daemon.conf", avahiConfig(side, interface));
-  bus = Child({"dbus-daemon", "--config-file=" + dir + "/dbus.conf", "--nofork", "--nopidfile",
-               "--nosyslog"},
-              dir + "/dbus.log");
+  Child bus({"dbus-daemon", "--config-file=" + dir + "/dbus.conf", "--nofork", "--nopidfile",
+             "--nosyslog"},
+            dir + "/dbus.log");
   if (!waitFor([&] { return std::filesystem::exists(dir + "/bus"); }, kStartLimit)) {
     throw std::runtime_error("dbus-daemon did not come up:\n" + readFile(dir + "/dbus.log"));
   }
-  avahi = startAvahi(side);
+  return bus;
 }
 
 Child AvahiNet::startAvahi(const std::string& side) {
@@ -173,10 +170,6 @@ void AvahiNet::publish(const std::vector<std::vector<std::string>>& publications
     m_publishers.emplace_back(argv, logs.back(), env);
   }
   for (const auto& log : logs) waitForLog(log, "Established under name", 1, "avahi-publish");
-}
-
-void AvahiNet::onPrinterSide(const std::function<void()>& start) {
-  m_printerNs.enter(start);
 }
 
 std::unique_ptr<AvahiNet> AvahiNetEnvironment::s_net;

@@ -1,12 +1,9 @@
-// A private multicast-DNS network for tests. The calling process's network
-// namespace (an integration binary's private one) is the client side; a
-// second, named namespace is the printer side; a veth pair joins them and
-// nothing routes out. Each side runs its own dbus-daemon (a private system
-// bus) and avahi-daemon, which sees a private /run and /etc/avahi through
-// bind mounts in its own mount namespace, so the machine's are never used.
-// The printer side publishes the static printers below; every routable
-// address of theirs lives on the printer side's loopback and is reachable
-// from the client side.
+// A private multicast-DNS network for tests: the calling process's (private)
+// network namespace is the client side, a named namespace the printer side,
+// joined by a veth pair. Each side runs its own dbus-daemon and avahi-daemon,
+// which sees a private /run and /etc/avahi through bind mounts, so the
+// machine's are never used. The printer side publishes the static printers
+// below, whose routable addresses live on its loopback.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -42,7 +39,6 @@ class AvahiNet {
   // at the client bus; throws std::runtime_error when something does not
   // start. Call it while the process has one thread.
   AvahiNet();
-  // Stops every process it started, by PID, and deletes the namespace.
   ~AvahiNet();
   AvahiNet(const AvahiNet&) = delete;
   AvahiNet& operator=(const AvahiNet&) = delete;
@@ -53,16 +49,16 @@ class AvahiNet {
   void publish(const std::vector<std::vector<std::string>>& publications);
 
   // The client side's avahi-daemon, to stop or kill it, and its
-  // replacement by a fresh one (the old one is stopped first if still there).
+  // replacement by a fresh one (stopping the old one if still there).
   Child& clientAvahi() { return m_clientAvahi; }
   void restartClientAvahi();
 
   // Runs `start` with this thread in the printer namespace, so that the
   // processes it starts (SNMP agents at a printer's address) live there.
-  void onPrinterSide(const std::function<void()>& start);
+  void onPrinterSide(const std::function<void()>& start) { m_printerNs.enter(start); }
 
  private:
-  void startSide(const std::string& side, const std::string& interface, Child& bus, Child& avahi);
+  Child startBus(const std::string& side, const std::string& interface);
   Child startAvahi(const std::string& side);
 
   // Declared in bring-up order; torn down in reverse, processes first.
@@ -72,16 +68,14 @@ class AvahiNet {
   std::vector<Child> m_publishers;
 };
 
-// One AvahiNet for a whole test binary, whose bring-up takes about two
-// seconds: registered in main() with ::testing::AddGlobalTestEnvironment, it
-// comes up before the first test (after runInPrivateNetwork has entered the
-// private network) and goes down after the last. When it cannot come up,
-// the failure is reported and gtest runs no test.
+// One AvahiNet (about two seconds to bring up) for a whole test binary:
+// registered in main() with ::testing::AddGlobalTestEnvironment, it comes up
+// in the private network before the first test; when it cannot, gtest
+// reports that and runs no test.
 class AvahiNetEnvironment : public ::testing::Environment {
  public:
   void SetUp() override;
   void TearDown() override;
-  // The network, between SetUp and TearDown.
   static AvahiNet& net() { return *s_net; }
 
  private:

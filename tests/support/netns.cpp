@@ -9,9 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "support/process.h"
@@ -19,29 +17,14 @@
 namespace usbink::test {
 namespace {
 
-// Kept for the life of the process: the files the bind mounts show.
-std::string g_etcDir;
-
-// Network namespace identity.
 ino_t namespaceInode(const char* path) {
   struct stat st {};
   return stat(path, &st) == 0 ? st.st_ino : 0;
 }
 
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
 
 }  // namespace
 
@@ -71,71 +54,38 @@ NamedNamespace::~NamedNamespace() {
 }
 
 void NamedNamespace::enter(const std::function<void()>& work) const {
-  const Fd home(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
-  const Fd target(open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC));
-  if (home.get() < 0 || target.get() < 0 || setns(target.get(), CLONE_NEWNET) != 0) {
-    throw std::runtime_error("cannot enter network namespace " + m_name + ": " +
-                             std::strerror(errno));
+  const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int target = open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC);
+  const bool entered = home >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
+  const int error = errno;
+  for (int fd : {target, entered ? -1 : home}) {
+    if (fd >= 0) close(fd);
   }
+  errno = error;
+  if (!entered) fail("cannot enter network namespace " + m_name);
   struct Return {
     int fd;
-    ~Return() { setns(fd, CLONE_NEWNET); }
-  } back{home.get()};
+    ~Return() {
+      setns(fd, CLONE_NEWNET);
+      close(fd);
+    }
+  } back{home};
   work();
 }
 
 void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses) {
-  if (unshare(CLONE_NEWNET) != 0) {
-    throw std::runtime_error(std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno));
-  }
+  if (unshare(CLONE_NEWNET) != 0) fail("unshare(CLONE_NEWNET)");
   runChecked({"ip", "link", "set", "lo", "up"});
   // A dual-stack host: one address of each family besides loopback. The
   // default flags of getaddrinfo include AI_ADDRCONFIG, which otherwise
   // hides a family (a dotted IPv4 text then comes back as an IPv4-mapped
   // IPv6 address, or "::1" not at all), as on no ordinary host.
-  runChecked({"ip", "addr", "add", std::string(kPrivateNetworkIPv4) + "/32", "dev", "lo"});
-  runChecked({"ip", "-6", "addr", "add", std::string(kPrivateNetworkIPv6) + "/128", "dev", "lo",
-              "nodad"});
+  runChecked({"ip", "addr", "add", "198.18.0.1/32", "dev", "lo"});
+  runChecked({"ip", "-6", "addr", "add", "fd00:ffff::1/128", "dev", "lo", "nodad"});
   for (const auto& a : ipv6Addresses) {
     runChecked({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
   }
 }
-
-void usePrivateHosts(const std::string& hostsContent) {
-  if (unshare(CLONE_NEWNS) != 0) {
-    throw std::runtime_error(std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno));
-  }
-  if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    throw std::runtime_error(std::string("make / private: ") + std::strerror(errno));
-  }
-  char templ[] = "/tmp/usbink-etc-XXXXXX";
-  if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
-  g_etcDir = templ;
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_etcDir, ignored);
-  });
-  const struct {
-    const char* name;
-    std::string content;
-  } files[] = {
-      {"hosts", hostsContent},
-      {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
-      {"nsswitch.conf", "hosts: files dns\n"},
-  };
-  for (const auto& f : files) {
-    const std::string source = g_etcDir + "/" + f.name;
-    const std::string target = std::string("/etc/") + f.name;
-    writeFile(source, f.content);
-    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      throw std::runtime_error("bind mount over " + target + ": " + std::strerror(errno));
-    }
-  }
-}
-
-}  // namespace usbink::test
-
-namespace usbink::test {
 
 int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6Addresses) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -145,6 +95,25 @@ int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& i
   }
   enterPrivateNetwork(ipv6Addresses);
   return RUN_ALL_TESTS();
+}
+
+void usePrivateHosts(const std::string& hostsContent) {
+  if (unshare(CLONE_NEWNS) != 0) fail("unshare(CLONE_NEWNS)");
+  if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make / private");
+  // Kept, with the files the bind mounts show, for the life of the process.
+  static const TempDir etc("usbink-etc");
+  const std::pair<const char*, std::string> files[] = {
+      {"hosts", hostsContent},
+      {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
+      {"nsswitch.conf", "hosts: files dns\n"},
+  };
+  for (const auto& [name, content] : files) {
+    const std::string source = etc.file(name), target = std::string("/etc/") + name;
+    writeFile(source, content);
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      fail("bind mount over " + target);
+    }
+  }
 }
 
 }  // namespace usbink::test

@@ -4,12 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,26 +23,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> buildEnv(const std::map<std::string, std::string>& extra,
-                                  const std::vector<std::string>& unset) {
-  std::map<std::string, std::string> env;
+// Starts `argv` with our environment plus `extra`, its standard streams set
+// up by `actions` (which this destroys); throws when it cannot start.
+pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra,
+            posix_spawn_file_actions_t* actions) {
+  std::vector<std::string> args = argv, envStrings;
   for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    auto eq = entry.find('=');
-    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    const std::string entry(*e);
+    if (!extra.contains(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
   }
-  for (const auto& [k, v] : extra) env[k] = v;
-  for (const auto& k : unset) env.erase(k);
-  std::vector<std::string> out;
-  for (const auto& [k, v] : env) out.push_back(k + "=" + v);
-  return out;
-}
-
-std::vector<char*> cStrings(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
+  for (const auto& [k, v] : extra) envStrings.push_back(k + "=" + v);
+  std::vector<char*> cArgs, cEnv;
+  for (auto& s : args) cArgs.push_back(s.data());
+  for (auto& s : envStrings) cEnv.push_back(s.data());
+  cArgs.push_back(nullptr);
+  cEnv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, cArgs[0], actions, nullptr, cArgs.data(), cEnv.data());
+  posix_spawn_file_actions_destroy(actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+  return pid;
 }
 
 void reap(pid_t pid, int* status) {
@@ -54,38 +53,25 @@ void reap(pid_t pid, int* status) {
 }  // namespace
 
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  int outPipe[2], errPipe[2], inPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC) || pipe2(inPipe, O_CLOEXEC)) {
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
-  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
-  auto args = argv;
-  auto env = buildEnv(options.env, options.unsetEnv);
-  auto cArgs = cStrings(args);
-  auto cEnv = cStrings(env);
   const auto start = Clock::now();
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, cArgs[0], &actions, nullptr, cArgs.data(), cEnv.data());
-  posix_spawn_file_actions_destroy(&actions);
+  try {
+    pid = spawn(argv, options.env, &actions);
+  } catch (...) {
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    throw;
+  }
   close(outPipe[1]);
   close(errPipe[1]);
-  close(inPipe[0]);
-  if (rc != 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    close(inPipe[1]);
-    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
-  }
-  signal(SIGPIPE, SIG_IGN);
-  if (!options.input.empty()) {
-    (void)!write(inPipe[1], options.input.data(), options.input.size());
-  }
-  close(inPipe[1]);
 
   ProcessResult result;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -93,7 +79,8 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
   int open = 2;
   const auto deadline = start + options.timeout;
   while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
@@ -142,19 +129,12 @@ Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  auto args = argv;
-  auto envStrings = buildEnv(env, {});
-  auto cArgs = cStrings(args);
-  auto cEnv = cStrings(envStrings);
-  const int rc = posix_spawnp(&m_pid, cArgs[0], &actions, nullptr, cArgs.data(), cEnv.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    m_pid = -1;
-    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
-  }
+  m_pid = spawn(argv, env, &actions);
 }
 
-Child::Child(Child&& other) noexcept : m_pid(other.m_pid) { other.m_pid = -1; }
+Child::Child(Child&& other) noexcept : m_pid(other.m_pid) {
+  other.m_pid = -1;
+}
 
 Child& Child::operator=(Child&& other) noexcept {
   if (this != &other) {
@@ -165,33 +145,25 @@ Child& Child::operator=(Child&& other) noexcept {
   return *this;
 }
 
-Child::~Child() { stop(); }
-
-bool Child::running() {
-  if (m_pid <= 0) return false;
-  int status = 0;
-  if (waitpid(m_pid, &status, WNOHANG) == 0) return true;
-  m_pid = -1;
-  return false;
+Child::~Child() {
+  stop();
 }
 
-void Child::signal(int sig) const {
-  if (m_pid > 0) kill(m_pid, sig);
+bool Child::running() {
+  int status = 0;
+  if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == 0) return true;
+  m_pid = -1;
+  return false;
 }
 
 void Child::stop() {
   if (m_pid <= 0) return;
   kill(m_pid, SIGCONT);
   kill(m_pid, SIGTERM);
-  int status = 0;
-  const auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (waitpid(m_pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(m_pid, SIGKILL);
-      reap(m_pid, &status);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!waitFor([this] { return !running(); }, std::chrono::seconds(3))) {
+    kill(m_pid, SIGKILL);
+    int status = 0;
+    reap(m_pid, &status);
   }
   m_pid = -1;
 }
@@ -204,10 +176,7 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& content, int mode) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
   chmod(path.c_str(), static_cast<mode_t>(mode));
 }
 

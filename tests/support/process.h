@@ -13,33 +13,30 @@
 namespace usbink::test {
 
 struct ProcessResult {
-  int exitCode = -1;       // exit status, or -1 when killed by a signal
-  int signal = 0;          // the signal that ended it, or 0
-  bool timedOut = false;   // killed because it ran past its limit
-  std::string out;         // everything written to standard output
-  std::string err;         // everything written to standard error
+  int exitCode = -1;      // exit status, or -1 when killed by a signal
+  int signal = 0;         // the signal that ended it, or 0
+  bool timedOut = false;  // killed because it ran past its limit
+  std::string out;
+  std::string err;
   std::chrono::milliseconds elapsed{0};
 };
 
 struct ProcessOptions {
-  std::map<std::string, std::string> env;  // set (or, with an empty value, keep) on top of ours
-  std::vector<std::string> unsetEnv;
-  std::string input;                       // written to standard input
+  std::map<std::string, std::string> env;  // set on top of ours
   std::string cwd;                         // working directory ("" keeps ours)
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
 
-// Options that only add environment variables.
 inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
   ProcessOptions o;
   o.env = std::move(env);
   return o;
 }
 
-// Runs `argv` without a shell and collects its output.
+// Runs `argv` without a shell, standard input empty, and collects its output.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
-// The same for set-up commands that must succeed: throws std::runtime_error
-// with the command line and its standard error when it exits non-zero.
+// For set-up commands that must succeed: throws std::runtime_error with the
+// command line and its standard error when it exits non-zero.
 ProcessResult runChecked(const std::vector<std::string>& argv);
 
 // A background process, stopped (TERM, then KILL) and reaped by its owner.
@@ -58,7 +55,6 @@ class Child {
   // that stop() can never signal a reused PID.
   bool running();
   void stop();
-  void signal(int sig) const;
 
  private:
   pid_t m_pid = -1;

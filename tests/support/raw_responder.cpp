@@ -1,11 +1,11 @@
 #include "support/raw_responder.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <stdexcept>
 
@@ -13,23 +13,13 @@ namespace usbink::test {
 
 Bytes fromHex(const std::string& hex) {
   Bytes out;
-  int nibbles = 0;
-  unsigned value = 0;
+  std::string pair;
   for (char c : hex) {
-    int v;
-    if (c >= '0' && c <= '9')
-      v = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      v = c - 'A' + 10;
-    else
-      continue;
-    value = value * 16 + static_cast<unsigned>(v);
-    if (++nibbles == 2) {
-      out.push_back(static_cast<unsigned char>(value));
-      nibbles = 0;
-      value = 0;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
+    pair += c;
+    if (pair.size() == 2) {
+      out.push_back(static_cast<unsigned char>(std::stoi(pair, nullptr, 16)));
+      pair.clear();
     }
   }
   return out;
@@ -47,28 +37,22 @@ std::string toHex(const Bytes& bytes) {
 
 namespace {
 
-// A UDP socket bound to `address`:`port`; throws when that fails.
-int boundSocket(const std::string& address, unsigned short port) {
-  sockaddr_storage ss{};
-  socklen_t len;
-  if (address.find(':') != std::string::npos) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
-    a->sin6_family = AF_INET6;
-    a->sin6_port = htons(port);
-    inet_pton(AF_INET6, address.c_str(), &a->sin6_addr);
-    len = sizeof *a;
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-    a->sin_family = AF_INET;
-    a->sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &a->sin_addr);
-    len = sizeof *a;
+// A UDP socket bound to `address`:161; throws when that fails.
+int boundSocket(const std::string& address) {
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.c_str(), "161", &hints, &found) != 0) {
+    throw std::runtime_error("raw responder: not an address: " + address);
   }
-  const int fd = socket(ss.ss_family, SOCK_DGRAM, 0);
+  const int fd = socket(found->ai_family, SOCK_DGRAM, 0);
   const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
-    const std::string why = std::strerror(errno);
+  const bool bound = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                     bind(fd, found->ai_addr, found->ai_addrlen) == 0;
+  const std::string why = std::strerror(errno);
+  freeaddrinfo(found);
+  if (!bound) {
     if (fd >= 0) close(fd);
     throw std::runtime_error("raw responder cannot bind " + address + ": " + why);
   }
@@ -77,18 +61,19 @@ int boundSocket(const std::string& address, unsigned short port) {
 
 }  // namespace
 
-RawResponder::RawResponder(const std::string& address, Handler handler, unsigned short port)
-    : m_fds{boundSocket(address, port)}, m_handler(std::move(handler)) {
-  m_thread = std::thread([this] { serve(); });
-}
+RawResponder::RawResponder(const std::string& address, Handler handler)
+    : RawResponder(std::vector{address}, std::move(handler)) {}
 
 RawResponder::RawResponder(const std::string& address, const std::string& replyAddress,
-                           Handler handler, unsigned short port)
-    : m_fds{boundSocket(address, port)}, m_handler(std::move(handler)) {
+                           Handler handler)
+    : RawResponder(std::vector{address, replyAddress}, std::move(handler)) {}
+
+RawResponder::RawResponder(std::vector<std::string> addresses, Handler handler)
+    : m_handler(std::move(handler)) {
   try {
-    m_fds.push_back(boundSocket(replyAddress, port));
+    for (const auto& a : addresses) m_fds.push_back(boundSocket(a));
   } catch (...) {
-    close(m_fds.front());
+    for (int fd : m_fds) close(fd);
     throw;
   }
   m_thread = std::thread([this] { serve(); });

@@ -13,19 +13,19 @@ namespace usbink::test {
 
 using Bytes = std::vector<unsigned char>;
 
+// Hex digits to bytes; any other character is skipped.
 Bytes fromHex(const std::string& hex);
 std::string toHex(const Bytes& bytes);
 
 class RawResponder {
  public:
   // Answers each request with the datagrams `handler` returns (possibly
-  // none), from `address`:`port`.
+  // none), from `address`:161.
   using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
-  RawResponder(const std::string& address, Handler handler, unsigned short port = 161);
-  // The same, but every answer leaves from `replyAddress`:`port`, where
+  RawResponder(const std::string& address, Handler handler);
+  // The same, but every answer leaves from `replyAddress`:161, where
   // requests are served as well: an agent that answers from another address.
-  RawResponder(const std::string& address, const std::string& replyAddress, Handler handler,
-               unsigned short port = 161);
+  RawResponder(const std::string& address, const std::string& replyAddress, Handler handler);
   ~RawResponder();
   RawResponder(const RawResponder&) = delete;
   RawResponder& operator=(const RawResponder&) = delete;
@@ -35,6 +35,7 @@ class RawResponder {
   std::size_t requestCount() const;
 
  private:
+  RawResponder(std::vector<std::string> addresses, Handler handler);
   void serve();
 
   std::vector<int> m_fds;  // the last one sends every answer

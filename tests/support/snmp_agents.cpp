@@ -3,36 +3,41 @@
 #include <stdexcept>
 
 #include "snmpv3/credentials.h"
+#include "support/raw_responder.h"
 #include "usbink/base64.h"
 #include "usbink/oids.h"
 
 namespace usbink::test {
 namespace {
 
-std::string hexOf(const std::string& text) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : text) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
+// What both agents serve, with the defaults filled in.
+struct Served {
+  std::string engineId, user, auth, priv, deviceId;
+};
+
+Served served(const AgentConfig& c) {
+  const auto cred = usmCredentials();
+  // A distinct engine ID per listening address, with the expected enterprise.
+  const std::string tag = (c.address4.empty() ? c.address6 : c.address4).substr(0, 24);
+  return {c.engineId.empty() ? "800002a204" + toHex(Bytes(tag.begin(), tag.end())) : c.engineId,
+          cred.userName, c.authPassPhrase.empty() ? cred.authPassword : c.authPassPhrase,
+          c.privPassPhrase.empty() ? cred.privPassword : c.privPassPhrase,
+          c.deviceId.value_or(deviceIdWithToner(c.toner))};
+}
+
+std::string quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+// Starts the agent and waits for `readyLine` in its log.
+Child start(const std::vector<std::string>& argv, const std::string& log,
+            const std::map<std::string, std::string>& env, const std::string& readyLine) {
+  Child child(argv, log, env);
+  waitFor([&] { return readFile(log).find(readyLine) != std::string::npos || !child.running(); });
+  if (!child.running() || readFile(log).find(readyLine) == std::string::npos) {
+    throw std::runtime_error("agent did not start, " + log + ":\n" + readFile(log));
   }
-  return out;
-}
-
-// A distinct engine ID per listening address, with the expected enterprise.
-std::string defaultEngineId(const AgentConfig& c) {
-  const std::string tag = c.address4.empty() ? c.address6 : c.address4;
-  return "800002a204" + hexOf(tag.substr(0, 24));
-}
-
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
-
-void waitForLine(const std::string& log, const std::string& line, Child& child,
-                 const std::string& what) {
-  const bool ok = waitFor([&] {
-    return readFile(log).find(line) != std::string::npos || !child.running();
-  });
-  if (!ok || !child.running()) throw std::runtime_error(what + " did not start:\n" + readFile(log));
+  return child;
 }
 
 }  // namespace
@@ -51,60 +56,47 @@ std::string deviceIdWithToner(int toner) {
 }
 
 SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
-  m_engineId = c.engineId.empty() ? defaultEngineId(c) : c.engineId;
-  const auto cred = usmCredentials();
+  const Served s = served(c);
   std::string listen;
   if (!c.address4.empty()) listen = "udp:" + c.address4 + ":161";
-  if (!c.address6.empty()) listen += std::string(listen.empty() ? "" : ",") + "udp6:[" + c.address6 + "]:161";
+  if (!c.address6.empty())
+    listen += std::string(listen.empty() ? "" : ",") + "udp6:[" + c.address6 + "]:161";
   std::string conf = "[snmp] persistentDir " + m_dir.file("state") + "\n";
-  conf += "agentaddress " + listen + "\n";
-  conf += "exactEngineID 0x" + m_engineId + "\n";
+  conf += "agentaddress " + listen + "\nexactEngineID 0x" + s.engineId + "\n";
   if (c.v1) conf += "rocommunity mirtal\nrocommunity6 mirtal\n";
   if (c.v3) {
-    conf += std::string("createUser ") + cred.userName + " MD5 " +
-            quoted(c.authPassPhrase.empty() ? cred.authPassword : c.authPassPhrase) + " DES " +
-            quoted(c.privPassPhrase.empty() ? cred.privPassword : c.privPassPhrase) + "\n";
-    conf += std::string("rouser ") + cred.userName + " priv\n";
+    conf += "createUser " + s.user + " MD5 " + quoted(s.auth) + " DES " + quoted(s.priv) + "\n";
+    conf += "rouser " + s.user + " priv\n";
   }
-  conf += "sysName " + c.sysName + "\n";
-  conf += "sysObjectID ." + c.sysObjectId + "\n";
-  if (c.serveDeviceId) {
-    conf += std::string("override .") + kOidDeviceId + " octet_str " +
-            quoted(c.deviceId.value_or(deviceIdWithToner(c.toner))) + "\n";
-  }
+  conf += "sysName " + c.sysName + "\nsysObjectID ." + c.sysObjectId + "\n";
+  const auto override = [&](const char* oid, const std::string& value) {
+    conf += std::string("override .") + oid + " octet_str " + quoted(value) + "\n";
+  };
+  if (c.serveDeviceId) override(kOidDeviceId, s.deviceId);
   if (c.serveVersions) {
-    conf += std::string("override .") + kOidFwVersion + " octet_str " + quoted(c.fwVersion) + "\n";
-    conf += std::string("override .") + kOidMcuVersion + " octet_str " + quoted(c.mcuVersion) + "\n";
+    override(kOidFwVersion, c.fwVersion);
+    override(kOidMcuVersion, c.mcuVersion);
   }
   writeFile(m_dir.file("snmpd.conf"), conf);
-  const std::string log = m_dir.file("snmpd.log");
-  m_child = Child({"snmpd", "-f", "-Lo", "-C", "-c", m_dir.file("snmpd.conf"), "-I", "-smux", "-m",
+  m_child = start({"snmpd", "-f", "-Lo", "-C", "-c", m_dir.file("snmpd.conf"), "-I", "-smux", "-m",
                    "", "-p", m_dir.file("snmpd.pid")},
-                  log, {{"MIBS", ""}});
-  waitForLine(log, "NET-SNMP version", m_child, "snmpd");
+                  m_dir.file("snmpd.log"), {{"MIBS", ""}}, "NET-SNMP version");
 }
 
 PysnmpAgent::PysnmpAgent(const AgentConfig& c) {
-  m_engineId = c.engineId.empty() ? defaultEngineId(c) : c.engineId;
-  const auto cred = usmCredentials();
-  std::vector<std::string> argv = {USBINK_PYTHON, std::string(USBINK_SOURCE_DIR) + "/tests/harness/pysnmp_agent.py",
-                                   "--engine-id", m_engineId, "--sys-name", c.sysName,
-                                   "--sys-object-id", c.sysObjectId};
+  const Served s = served(c);
+  std::vector<std::string> argv = {
+      USBINK_PYTHON,     std::string(USBINK_SOURCE_DIR) + "/tests/harness/pysnmp_agent.py",
+      "--engine-id",     s.engineId,
+      "--sys-name",      c.sysName,
+      "--sys-object-id", c.sysObjectId};
   if (!c.address4.empty()) argv.insert(argv.end(), {"--addr", c.address4});
   if (!c.address6.empty()) argv.insert(argv.end(), {"--addr6", c.address6});
   if (c.v1) argv.insert(argv.end(), {"--community", "mirtal"});
-  if (c.v3) {
-    argv.insert(argv.end(),
-                {"--user", cred.userName, "--auth",
-                 c.authPassPhrase.empty() ? std::string(cred.authPassword) : c.authPassPhrase,
-                 "--priv",
-                 c.privPassPhrase.empty() ? std::string(cred.privPassword) : c.privPassPhrase});
-  }
-  if (c.serveDeviceId) argv.insert(argv.end(), {"--device-id", c.deviceId.value_or(deviceIdWithToner(c.toner))});
+  if (c.v3) argv.insert(argv.end(), {"--user", s.user, "--auth", s.auth, "--priv", s.priv});
+  if (c.serveDeviceId) argv.insert(argv.end(), {"--device-id", s.deviceId});
   if (c.serveVersions) argv.insert(argv.end(), {"--fw", c.fwVersion, "--mcu", c.mcuVersion});
-  const std::string log = m_dir.file("pysnmp.log");
-  m_child = Child(argv, log, {{"TMPDIR", m_dir.path()}});
-  waitForLine(log, "pysnmp agent ready", m_child, "pysnmp agent");
+  m_child = start(argv, m_dir.file("pysnmp.log"), {{"TMPDIR", m_dir.path()}}, "pysnmp agent ready");
 }
 
 }  // namespace usbink::test

@@ -1,5 +1,6 @@
 // Real SNMP agents for tests: net-snmp's snmpd and a pysnmp agent, each on
 // its own addresses at UDP port 161, both serving the printer's objects.
+// Each is stopped, by PID, with the object.
 #pragma once
 
 #include <optional>
@@ -37,28 +38,18 @@ std::string statusBlockWithToner(int toner);
 class SnmpdAgent {
  public:
   explicit SnmpdAgent(const AgentConfig& config);
-  const std::string& engineId() const { return m_engineId; }
-  pid_t pid() const { return m_child.pid(); }
-  void stop() { m_child.stop(); }
-  Child& process() { return m_child; }
 
  private:
   TempDir m_dir{"usbink-snmpd"};
-  std::string m_engineId;
   Child m_child;
 };
 
 class PysnmpAgent {
  public:
   explicit PysnmpAgent(const AgentConfig& config);
-  const std::string& engineId() const { return m_engineId; }
-  pid_t pid() const { return m_child.pid(); }
-  void stop() { m_child.stop(); }
-  Child& process() { return m_child; }
 
  private:
   TempDir m_dir{"usbink-pysnmp"};
-  std::string m_engineId;
   Child m_child;
 };
 

@@ -25,7 +25,6 @@ TEST(UsbTonerLevelProgram, FailsWithOneLineWhenNoPrinterMatchesOrOnWrongArgument
        kNotFound,
        "no USB printer matches"},
       {{}, kUsageError, usage},
-      {{"queue", "usb://Tavren/LP", "extra"}, kUsageError, usage},
       {{"queue", "ipp://printer.local/ipp/print"}, kUsageError, usage},
       {{"queue", "usb://Tavren/LP?serial=1\nsecond line"}, kUsageError, usage},
   };
