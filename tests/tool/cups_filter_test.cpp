@@ -7,6 +7,7 @@
 #include "support/cupsd.h"
 #include "support/netns.h"
 #include "support/process.h"
+#include "support/snmp_agents.h"
 
 namespace usbink::test {
 namespace {
@@ -15,11 +16,20 @@ std::string printerOptions(const Cupsd& cups, const std::string& queue) {
   return run({"lpoptions", "-p", queue}, withEnv(cups.clientEnv())).out;
 }
 
+// The scheduler runs filters as its unprivileged user, who may not reach
+// the build tree (a checkout in a private directory), so the filter and
+// the usbink it runs are copied into the scheduler's own ServerBin, and
+// the printer is a network one that needs no further program.
 TEST(LevelsFilter, PublishesTheLevelWhenAJobPasses) {
+  const SnmpdAgent printer(AgentConfig{.address4 = "127.0.0.2", .toner = 57});
   Cupsd cups;
-  cups.installProgram("backend/usb", "#!/bin/sh\ncat >/dev/null\n");  // takes the job
-  cups.installProgram("filter/usbink-levels", readFile(USBINK_LEVELS_FILTER));
-  cups.addQueue("office", "usb://Acme/Laser%20Sim%201000?serial=SIM0001", USBINK_LEVELS_PPD);
+  cups.installProgram("backend/socket", "#!/bin/sh\ncat >/dev/null\n");  // takes the job
+  const std::string usbink = cups.dir() + "/bin/filter/usbink";
+  cups.installProgram("filter/usbink", readFile(USBINK_PROGRAM));
+  std::string filter = readFile(USBINK_LEVELS_FILTER_TEMPLATE);
+  filter.replace(filter.find("@USBINK_PROGRAM@"), std::string("@USBINK_PROGRAM@").size(), usbink);
+  cups.installProgram("filter/usbink-levels", filter);
+  cups.addQueue("office", "socket://127.0.0.2", USBINK_LEVELS_PPD);
   EXPECT_EQ(printerOptions(cups, "office").find("marker-levels"), std::string::npos);
 
   TempDir dir;
@@ -31,7 +41,6 @@ TEST(LevelsFilter, PublishesTheLevelWhenAJobPasses) {
     options = printerOptions(cups, "office");
     return options.find("marker-levels") != std::string::npos;
   })) << readFile(cups.dir() + "/log/error_log");
-  // The simulated printer reports 57 percent.
   EXPECT_NE(options.find("marker-levels=57"), std::string::npos) << options;
   EXPECT_NE(options.find("marker-types=toner"), std::string::npos);
   EXPECT_NE(options.find("marker-colors=#000000"), std::string::npos);
