@@ -16,6 +16,11 @@ AddressText netmaskText(const ifaddrs& entry) {
   return addressText(*reinterpret_cast<const Address*>(entry.ifa_netmask));
 }
 
+// True when the entry carries an address of `family`.
+bool hasFamily(const ifaddrs& entry, int family) {
+  return entry.ifa_addr != nullptr && entry.ifa_addr->sa_family == family;
+}
+
 }  // namespace
 
 int searchFamily(const char* address) {
@@ -25,8 +30,17 @@ int searchFamily(const char* address) {
   return family;
 }
 
-bool hasFamily(const ifaddrs& entry, int family) {
-  return entry.ifa_addr != nullptr && entry.ifa_addr->sa_family == family;
+bool forEachAddressEntry(int family, const std::function<bool(const ifaddrs&)>& visit) {
+  const auto entries = interfaceAddresses();
+  if (entries == nullptr) {
+    std::perror(family == AF_INET6 ? "[ipv6 BC] getifaddrs Error! errno"
+                                   : "[ipv4 BC] getifaddrs Error! errno");
+    return true;
+  }
+  for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
+    if (hasFamily(*entry, family) && !visit(*entry)) return false;
+  }
+  return true;
 }
 
 in_addr describeIpv4Entry(const ifaddrs& entry) {

@@ -29,8 +29,12 @@ using AddressText = std::array<char, kAddressTextSize>;
 // after "error in getaddrinfo: ..." on standard error.
 int searchFamily(const char* address);
 
-// True when the entry carries an address of `family`.
-bool hasFamily(const ifaddrs& entry, int family);
+// Calls `visit` with every entry of the host's interface addresses that
+// carries an address of `family` (AF_INET or AF_INET6), in the system's
+// order, while it returns true. When the addresses cannot be listed, nothing
+// is visited after "[ipv4 BC] getifaddrs Error! errno" (or "[ipv6 BC] ...")
+// through perror. False when `visit` ended the walk.
+bool forEachAddressEntry(int family, const std::function<bool(const ifaddrs&)>& visit);
 
 // Writes "[ipv4 BC] " lines with the entry's name, address and netmask to
 // standard error and returns its address.

@@ -111,21 +111,15 @@ bool CNetIO::FindSnmpAgent(const char* community, const char* address, const cha
     return FindSnmpAgentV6_(community, address, oid, callback, user, broadcast);
   DiscoveryRequest request;
   if (!request.build(community, oid)) return false;
-  const auto entries = interfaceAddresses();
-  if (entries == nullptr) {
-    std::perror("[ipv4 BC] getifaddrs Error! errno");
-    return true;
-  }
   const HitReport report{callback, user};
-  for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!hasFamily(*entry, AF_INET)) continue;
-    const in_addr local = describeIpv4Entry(*entry);
+  forEachAddressEntry(AF_INET, [&](const ifaddrs& entry) {
+    const in_addr local = describeIpv4Entry(entry);
     UdpSocket socket(AF_INET);
-    if (!socket.valid() || !prepareIpv4Socket(socket, local, broadcast)) continue;
+    if (!socket.valid() || !prepareIpv4Socket(socket, local, broadcast)) return true;
     sockaddr_in to = usbink::snmpDestinationV4(address);
-    if (sendCopies(socket, request, to) <= 0) continue;
-    collectHits(*this, socket, to, report);
-  }
+    if (sendCopies(socket, request, to) > 0) collectHits(*this, socket, to, report);
+    return true;
+  });
   return true;
 }
 
@@ -139,28 +133,23 @@ bool CNetIO::FindSnmpAgentV6_(const char* community, const char* address, const 
   if (!request.build(community, oid)) return false;
   sockaddr_in6 target{};
   if (!destinationV6(address, &target)) return true;
-  const auto entries = interfaceAddresses();
-  if (entries == nullptr) {
-    std::perror("[ipv6 BC] getifaddrs Error! errno");
-    return true;
-  }
   const HitReport report{callback, user};
-  for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!hasFamily(*entry, AF_INET6)) continue;
+  forEachAddressEntry(AF_INET6, [&](const ifaddrs& entry) {
     UdpSocket socket;
     sockaddr_in6 local{};
-    if (openIpv6EntrySocket(*entry, address, broadcast, &socket, &local) != EntrySocket::kReady) {
-      continue;
+    if (openIpv6EntrySocket(entry, address, broadcast, &socket, &local) != EntrySocket::kReady) {
+      return true;
     }
     sockaddr_in6 to = target;
     to.sin6_scope_id = local.sin6_scope_id;
-    if (!sendIpv6Request(socket, request.bytes(), to)) continue;
+    if (!sendIpv6Request(socket, request.bytes(), to)) return true;
     const auto noteReceive = [](ssize_t n) {
       std::fprintf(stderr, "[ipv6 BC] nRecv = %d", static_cast<int>(n));
     };
     collectHits(*this, socket, to, report, noteReceive,
-                [&] { rememberInterface(to.sin6_scope_id, entry->ifa_name); });
-  }
+                [&] { rememberInterface(to.sin6_scope_id, entry.ifa_name); });
+    return true;
+  });
   return true;
 }
 

@@ -142,26 +142,20 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
     return FindSnmpV3AgentV6_(community, address, oid, callback, user, broadcast);
   const EngineRequest request;
   encodeRequestedObjects();
-  const auto entries = interfaceAddresses();
-  if (entries == nullptr) {
-    std::perror("[ipv4 BC] getifaddrs Error! errno");
-    return true;
-  }
   const auto agentPasses = [this] { return matchesTarget(_sysObjIdValue, _sysObjIdLen); };
   const Search search{false, {callback, user, "FindSnmpV3Agent szAddr="}, agentPasses};
-  for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!hasFamily(*entry, AF_INET)) continue;
+  forEachAddressEntry(AF_INET, [&](const ifaddrs& entry) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr = describeIpv4Entry(*entry);
+    local.sin_addr = describeIpv4Entry(entry);
     UdpSocket socket(AF_INET);
-    if (!socket.valid() || !prepareIpv4Socket(socket, local.sin_addr, broadcast)) continue;
+    if (!socket.valid() || !prepareIpv4Socket(socket, local.sin_addr, broadcast)) return true;
     sockaddr_in to = usbink::snmpDestinationV4(address);
     std::printf("ipv4=%s\n", address);
     const ssize_t sent = request.sendFrom(socket, to);
     std::printf("sendto: nRet=%d\n", static_cast<int>(sent));
     ::usleep(kSendPause);
-    if (sent <= 0) continue;
+    if (sent <= 0) return true;
     const auto noteReceive = [&](ssize_t n) {
       if (n > 0) {
         std::printf("recvfrom nRecv = %d, szAddr=%s\n", static_cast<int>(n),
@@ -171,7 +165,8 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
     V3Buffer answer{};
     receiveAnswers(socket, answer, reinterpret_cast<sockaddr*>(&to), sizeof to, noteReceive,
                    [&](std::span<unsigned char> a) { askAgent(search, a, to, local); });
-  }
+    return true;
+  });
   return true;
 }
 
@@ -183,23 +178,17 @@ bool CNetIO::FindSnmpV3AgentV6_(const char*, const char* address, const char*,
   if (address == nullptr || !usbink::snmpDestinationV6(address, 0, &target)) return true;
   const EngineRequest request;
   encodeRequestedObjects();
-  const auto entries = interfaceAddresses();
-  if (entries == nullptr) {
-    std::perror("[ipv6 BC] getifaddrs Error! errno");
-    return true;
-  }
   const auto agentPasses = [this] { return matchesTarget(_sysObjIdValue, _sysObjIdLen); };
   const Search search{true, {callback, user, "FindSnmpV3AgentV6_ szAddr="}, agentPasses};
-  for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!hasFamily(*entry, AF_INET6)) continue;
+  // An entry for which no socket can be created ends the search with false.
+  return forEachAddressEntry(AF_INET6, [&](const ifaddrs& entry) {
     UdpSocket socket;
     sockaddr_in6 local{};
-    const EntrySocket opened = openIpv6EntrySocket(*entry, address, broadcast, &socket, &local);
-    if (opened == EntrySocket::kNone) return false;
-    if (opened == EntrySocket::kNotBound) continue;
+    const EntrySocket opened = openIpv6EntrySocket(entry, address, broadcast, &socket, &local);
+    if (opened != EntrySocket::kReady) return opened == EntrySocket::kNotBound;
     sockaddr_in6 to = target;
     to.sin6_scope_id = local.sin6_scope_id;
-    if (!sendIpv6Request(socket, request.bytes(), to)) continue;
+    if (!sendIpv6Request(socket, request.bytes(), to)) return true;
     const auto noteReceive = [&](ssize_t n) {
       std::printf("szAddr=%s\n", addressText(to).data());
       std::fprintf(stderr, "[ipv6 BC] nRecv = %d", static_cast<int>(n));
@@ -207,9 +196,9 @@ bool CNetIO::FindSnmpV3AgentV6_(const char*, const char* address, const char*,
     V3Buffer answer{};
     receiveAnswers(socket, answer, reinterpret_cast<sockaddr*>(&to), sizeof to, noteReceive,
                    [&](std::span<unsigned char> a) {
-                     rememberInterface(to.sin6_scope_id, entry->ifa_name);
+                     rememberInterface(to.sin6_scope_id, entry.ifa_name);
                      askAgent(search, a, to, local);
                    });
-  }
-  return true;
+    return true;
+  });
 }
