@@ -61,9 +61,13 @@ sockaddr_in6 describeIpv6Entry(const ifaddrs& entry) {
   return address;
 }
 
-bool prepareIpv4Socket(UdpSocket& socket, in_addr local, bool broadcast) {
+void setSearchOptions(UdpSocket& socket, bool broadcast) {
   socket.setBroadcast(broadcast);
   socket.setReceiveTimeout(kAnswerWaitSeconds, 0);
+}
+
+bool prepareIpv4Socket(UdpSocket& socket, in_addr local, bool broadcast) {
+  setSearchOptions(socket, broadcast);
   sockaddr_in bound{};
   bound.sin_family = AF_INET;
   bound.sin_addr = local;
@@ -85,8 +89,7 @@ bool prepareIpv6Socket(UdpSocket& socket, const sockaddr_in6& local, const char*
     return false;
   }
   std::printf("tmpip=%s%%en0\n", address);
-  socket.setBroadcast(broadcast);
-  socket.setReceiveTimeout(kAnswerWaitSeconds, 0);
+  setSearchOptions(socket, broadcast);
   return true;
 }
 

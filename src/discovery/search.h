@@ -44,9 +44,12 @@ in_addr describeIpv4Entry(const ifaddrs& entry);
 // by the index of the entry's interface.
 sockaddr_in6 describeIpv6Entry(const ifaddrs& entry);
 
-// Binds `socket` to `local` (port 0) and sets SO_BROADCAST to `broadcast`
-// and the answer wait. False, after "[ipv4 BC] ERROR on binding" through
-// perror, when the bind fails.
+// Sets SO_BROADCAST on `socket` to `broadcast`, and its receive time-out to
+// the answer wait.
+void setSearchOptions(UdpSocket& socket, bool broadcast);
+
+// Binds `socket` to `local` (port 0) and sets the search options. False,
+// after "[ipv4 BC] ERROR on binding" through perror, when the bind fails.
 bool prepareIpv4Socket(UdpSocket& socket, in_addr local, bool broadcast);
 // The same for IPv6: binds to `local` with its scope, writes
 // "tmpip=<address>%en0" (a log line) to standard output, then sets the

@@ -178,8 +178,7 @@ bool CNetIO::FindSnmpAgentV6(const char* community, const char* address, const c
       std::perror("socket failed");
       return false;
     }
-    socket.setBroadcast(broadcast);
-    socket.setReceiveTimeout(kAnswerWaitSeconds, 0);
+    setSearchOptions(socket, broadcast);
     int scope = pass;
     if (scope_id > 0) {
       std::printf("[if] scope_id=%d", scope_id);
@@ -212,8 +211,7 @@ UdpSocket broadcastUnbound(const DiscoveryRequest& request, sockaddr_in* to) {
   *to = usbink::snmpDestinationV4(kLimitedBroadcast);
   UdpSocket socket(AF_INET);
   if (!socket.valid()) return socket;
-  socket.setBroadcast(true);
-  socket.setReceiveTimeout(kAnswerWaitSeconds, 0);
+  setSearchOptions(socket, true);
   if (sendCopies(socket, request, *to) <= 0) return UdpSocket();
   return socket;
 }
@@ -230,8 +228,7 @@ UdpSocket probeAllNodes(const DiscoveryRequest& request, int* index, sockaddr_in
       std::perror("socket failed");
       return probe;
     }
-    probe.setBroadcast(true);
-    probe.setReceiveTimeout(kAnswerWaitSeconds, 0);
+    setSearchOptions(probe, true);
     usbink::snmpDestinationV6(kAllNodes, static_cast<unsigned>(scope_id > 0 ? scope_id : pass), to);
     if (*index != -1) {
       sendCopies(probe, request, *to);
