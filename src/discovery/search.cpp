@@ -30,6 +30,10 @@ int searchFamily(const char* address) {
   return family;
 }
 
+bool destinationV6(const char* address, sockaddr_in6* out) {
+  return address != nullptr && snmpDestinationV6(address, 0, out);
+}
+
 bool forEachAddressEntry(int family, const std::function<bool(const ifaddrs&)>& visit) {
   const auto entries = interfaceAddresses();
   if (entries == nullptr) {

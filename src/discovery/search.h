@@ -29,6 +29,10 @@ using AddressText = std::array<char, kAddressTextSize>;
 // after "error in getaddrinfo: ..." on standard error.
 int searchFamily(const char* address);
 
+// The SNMP destination for the IPv6 `address` with scope 0; false for a
+// null text or one inet_pton does not take.
+bool destinationV6(const char* address, sockaddr_in6* out);
+
 // Calls `visit` with every entry of the host's interface addresses that
 // carries an address of `family` (AF_INET or AF_INET6), in the system's
 // order, while it returns true. When the addresses cannot be listed, nothing

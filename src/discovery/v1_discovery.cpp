@@ -57,12 +57,6 @@ class DiscoveryRequest {
   std::span<const unsigned char> m_message;
 };
 
-// The IPv6 destination for `address` with scope 0; false for a null text or
-// one inet_pton does not take.
-bool destinationV6(const char* address, sockaddr_in6* out) {
-  return address != nullptr && usbink::snmpDestinationV6(address, 0, out);
-}
-
 ssize_t sendCopies(UdpSocket& socket, const DiscoveryRequest& request, const auto& to) {
   return usbink::sendCopies(socket, request.bytes(), reinterpret_cast<const sockaddr*>(&to),
                             sizeof to, kCopyPause);

@@ -175,7 +175,7 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
 bool CNetIO::FindSnmpV3AgentV6_(const char*, const char* address, const char*,
                                 SnmpAgentCallback callback, void* user, bool broadcast) {
   sockaddr_in6 target{};
-  if (address == nullptr || !usbink::snmpDestinationV6(address, 0, &target)) return true;
+  if (!destinationV6(address, &target)) return true;
   const EngineRequest request;
   encodeRequestedObjects();
   const auto agentPasses = [this] { return matchesTarget(_sysObjIdValue, _sysObjIdLen); };
