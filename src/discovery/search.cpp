@@ -1,9 +1,11 @@
 #include "discovery/search.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 
 #include <cstdio>
 
+#include "discovery/interface_addresses.h"
 #include "usbink/interfaces.h"
 
 namespace usbink::discovery {

@@ -4,7 +4,6 @@
 // requests, and the report of a printer found.
 #pragma once
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
@@ -13,7 +12,6 @@
 #include <functional>
 #include <span>
 
-#include "discovery/interface_addresses.h"
 #include "snmp/udp.h"
 #include "usbink/netio.h"
 

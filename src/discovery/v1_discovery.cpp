@@ -3,16 +3,14 @@
 // a scanned IPv6 scope, and every answering agent whose sysObjectID names a
 // target reported through the caller's callback. The IPv6 searches remember
 // the interface of the first answer for later IPv6 requests.
-#include <netdb.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <utility>
 
 #include "discovery/search.h"
+#include "snmp/ber_back_writer.h"
 #include "snmp/udp.h"
 #include "snmp/v1_exchange.h"
 #include "snmp/v1_message.h"

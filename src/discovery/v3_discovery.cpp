@@ -3,7 +3,6 @@
 // (engine ID 80 00 02 A2 ...) that answers gets the authenticated, encrypted
 // GET of sysObjectID, sysName and the device ID on a second socket, and is
 // reported when its answer passes the agent test.
-#include <netdb.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,7 +14,6 @@
 #include "snmp/udp.h"
 #include "snmpv3/v3_exchange.h"
 #include "usbink/agent_values.h"
-#include "usbink/interfaces.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
 
