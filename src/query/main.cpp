@@ -125,7 +125,8 @@ int identity(const Invocation& in, const Streams& s) {
     return kExitNoAnswer;
   }
   Record record = {{"address", address}};
-  for (const auto& [key, value] : {std::pair{"name", name}, {"firmware", firmware}, {"mcu-firmware", mcu}}) {
+  for (const auto& [key, value] :
+       {std::pair{"name", name}, {"firmware", firmware}, {"mcu-firmware", mcu}}) {
     if (value[0] != '\0') record.push_back({key, value});
   }
   printRecord(s.results, record, in.json);
@@ -215,17 +216,18 @@ bool accepts(const Command& command, const std::string& option) {
   return false;
 }
 
+// A command that prints the one value `query` reads, under `key`.
+Command v1Command(V1Query query, const char* key) {
+  return {{}, [query, key](const Invocation& in, const Streams& s) {
+            return v1Value(in, s, query, key);
+          }};
+}
+
 const std::map<std::string, Command>& commands() {
   static const std::map<std::string, Command> table = {
-      {"name", {{}, [](auto& in, auto& s) {
-                  return v1Value(in, s, &CNetIO::TavrenNetworkGetPrinterName, "name");
-                }}},
-      {"firmware", {{}, [](auto& in, auto& s) {
-                      return v1Value(in, s, &CNetIO::TavrenNetworkGetFwVersion, "firmware");
-                    }}},
-      {"mcu-firmware", {{}, [](auto& in, auto& s) {
-                          return v1Value(in, s, &CNetIO::TavrenNetworkGetFwMCUVersion, "mcu-firmware");
-                        }}},
+      {"name", v1Command(&CNetIO::TavrenNetworkGetPrinterName, "name")},
+      {"firmware", v1Command(&CNetIO::TavrenNetworkGetFwVersion, "firmware")},
+      {"mcu-firmware", v1Command(&CNetIO::TavrenNetworkGetFwMCUVersion, "mcu-firmware")},
       {"identity", {{}, identity}},
       {"status", {{"--v1", "--v3"}, status}},
       {"discover", {{"--v3", kTargetOption}, discover, true}},
