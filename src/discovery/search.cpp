@@ -113,10 +113,7 @@ EntrySocket openIpv6EntrySocket(const ifaddrs& entry, const char* address, bool 
 
 bool sendIpv6Request(UdpSocket& socket, std::span<const unsigned char> request,
                      const sockaddr_in6& to) {
-  if (socket.sendTo(request.data(), request.size(), reinterpret_cast<const sockaddr*>(&to),
-                    sizeof to) > 0) {
-    return true;
-  }
+  if (sendRequest(socket, request, to) > 0) return true;
   std::perror("[ipv6 BC] snedto failed");
   return false;
 }

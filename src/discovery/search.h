@@ -69,7 +69,14 @@ enum class EntrySocket {
 // `*socket` for it (prepareIpv6Socket).
 EntrySocket openIpv6EntrySocket(const ifaddrs& entry, const char* address, bool broadcast,
                                 UdpSocket* socket, sockaddr_in6* local);
-// Sends `request` once to `*to`; false, after "[ipv6 BC] snedto failed"
+// Sends `request` once to `to` (a sockaddr_in or sockaddr_in6); what
+// sendto returned.
+template <typename Address>
+ssize_t sendRequest(UdpSocket& socket, std::span<const unsigned char> request, const Address& to) {
+  return socket.sendTo(request.data(), request.size(), reinterpret_cast<const sockaddr*>(&to),
+                       sizeof to);
+}
+// Sends `request` once to `to`; false, after "[ipv6 BC] snedto failed"
 // through perror, when nothing was sent.
 bool sendIpv6Request(UdpSocket& socket, std::span<const unsigned char> request,
                      const sockaddr_in6& to);

@@ -60,11 +60,6 @@ ssize_t sendCopies(UdpSocket& socket, const DiscoveryRequest& request, const aut
                             sizeof to, kCopyPause);
 }
 
-ssize_t sendOnce(UdpSocket& socket, const DiscoveryRequest& request, const auto& to) {
-  return socket.sendTo(request.bytes().data(), request.bytes().size(),
-                       reinterpret_cast<const sockaddr*>(&to), sizeof to);
-}
-
 // Collects the answers on `socket` and reports each hit with the sender's
 // address text. `beforeTest` (when set) runs for every datagram first.
 template <typename Address>
@@ -226,7 +221,7 @@ UdpSocket probeAllNodes(const DiscoveryRequest& request, int* index, sockaddr_in
       sendCopies(probe, request, *to);
       return probe;
     }
-    if (sendOnce(probe, request, *to) <= 0) {
+    if (sendRequest(probe, request.bytes(), *to) <= 0) {
       std::perror("sendto failed");
       continue;
     }

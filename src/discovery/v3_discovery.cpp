@@ -41,10 +41,6 @@ class EngineRequest {
   std::span<const unsigned char> bytes() const {
     return {m_bytes.data(), static_cast<std::size_t>(std::max(m_length, 0))};
   }
-  ssize_t sendFrom(UdpSocket& socket, const sockaddr_in& to) const {
-    return socket.sendTo(bytes().data(), bytes().size(), reinterpret_cast<const sockaddr*>(&to),
-                         sizeof to);
-  }
 
  private:
   V3Buffer m_bytes{};
@@ -107,11 +103,9 @@ void askAgent(const Search& s, std::span<unsigned char> answer, Address& agent,
   const int length = usbink::buildAgentRequest(params, kObjectCount, objects, request);
   if (s.ipv6) std::printf("snmpv3RequestPacketLen = %d", length);
   // A request that could not be built is not sent.
-  if (length <= 0 ||
-      socket.sendTo(request.data(), static_cast<std::size_t>(length),
-                    reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != length) {
-    return;
-  }
+  if (length <= 0) return;
+  const auto message = std::span(request).first(static_cast<std::size_t>(length));
+  if (sendRequest(socket, message, agent) != length) return;
   const auto noteReceive = [&](ssize_t n) {
     if (!s.ipv6) {
       std::printf("recvfrom nRecv2 = %d, szAddr=%s\n", static_cast<int>(n),
@@ -150,7 +144,7 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
     if (!socket.valid() || !prepareIpv4Socket(socket, local.sin_addr, broadcast)) return true;
     sockaddr_in to = usbink::snmpDestinationV4(address);
     std::printf("ipv4=%s\n", address);
-    const ssize_t sent = request.sendFrom(socket, to);
+    const ssize_t sent = sendRequest(socket, request.bytes(), to);
     std::printf("sendto: nRet=%d\n", static_cast<int>(sent));
     ::usleep(kSendPause);
     if (sent <= 0) return true;
