@@ -96,9 +96,18 @@ std::vector<std::string> optionValues(const Invocation& in, const std::string& p
 // The library writes diagnostic lines to both standard streams. Results
 // and our own messages go to copies of the caller's streams; the originals
 // are pointed at /dev/null, or both at standard error with --verbose.
+// Without descriptors for the copies (none left), everything stays on the
+// caller's streams, diagnostics included, rather than write to no stream.
 Streams separateDiagnostics(bool verbose) {
   Streams s{fdopen(dup(STDOUT_FILENO), "w"), fdopen(dup(STDERR_FILENO), "w")};
   const int sink = verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
+  if (s.results == nullptr || s.errors == nullptr || sink < 0) {
+    for (std::FILE* copy : {s.results, s.errors}) {
+      if (copy != nullptr) std::fclose(copy);
+    }
+    if (sink >= 0) close(sink);
+    return {stdout, stderr};
+  }
   std::fflush(stdout);
   dup2(sink, STDOUT_FILENO);
   if (!verbose) dup2(sink, STDERR_FILENO);

@@ -61,6 +61,14 @@ TEST(QueryCli, PrintsWhatTheAgentAnswersAndFailsCleanly) {
   EXPECT_EQ(v1only.exitCode, 1);
   EXPECT_EQ(v1only.out, "");
   EXPECT_EQ(v1only.err, "usbink-query: status: no answer from 127.0.4.3\n");
+  // With no descriptor left for copies of its streams, the answer still
+  // comes, behind the library's diagnostics, instead of a crash.
+  const auto starved =
+      run({"sh", "-c",
+           "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&- prlimit --nofile=4 \"$0\" name 127.0.4.2",
+           USBINK_QUERY});
+  EXPECT_EQ(starved.exitCode, 0) << starved.err;
+  EXPECT_TRUE(starved.out.ends_with(cases[0].out)) << starved.out;
   for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                {"name"},
                                                {"nonsense", "127.0.4.2"},
