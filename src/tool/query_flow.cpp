@@ -60,7 +60,7 @@ int readStatusOfAddresses(PRINTER_STATUS* status) {
 
 namespace {
 
-int readOverNetwork(const std::string& deviceUri, PRINTER_STATUS* status) {
+int readOverNetwork(const platform::UriParts& deviceUri, PRINTER_STATUS* status) {
   getAddressFromURL(deviceUri);
   if (mDNSIP.empty()) return kExitNoAddress;
   return readStatusOfAddresses(status);
@@ -93,7 +93,7 @@ int runQuery(const char* queue, const ToolSettings& settings) {
 
   const int result = strcasecmp(parts->scheme.c_str(), kUsbScheme) == 0
                          ? readOverUsb(settings.statusProgram, queue, *deviceUri, &status)
-                         : readOverNetwork(*deviceUri, &status);
+                         : readOverNetwork(*parts, &status);
   if (result != kExitReported) return result;
 
   const std::string description = platform::localized(kDescriptionKey);
