@@ -96,6 +96,9 @@ int runQuery(const char* queue, const ToolSettings& settings) {
                          : readOverNetwork(*parts, &status);
   if (result != kExitReported) return result;
 
+  // Only the report is translated, so only a run that writes one loads the
+  // user's locale; the failures, a missing queue first, skip that work.
+  platform::initLocalization(settings.localeDir);
   const std::string description = platform::localized(kDescriptionKey);
   writeSupplyReport(stdout, description.c_str(), status.tonerLevel & kLevelMask);
   return kExitReported;
