@@ -13,30 +13,17 @@
 #include "snmp/captured_answers.h"
 #include "snmpv3/credentials.h"
 #include "snmpv3/usm_detail.h"
+#include "support/process.h"
+#include "support/raw_responder.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
 #include "usbink/usm.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes fromHex(const char* hex) {
-  Bytes out;
-  for (std::size_t i = 0; hex[i] != '\0' && hex[i + 1] != '\0'; i += 2) {
-    out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-Bytes readFile(const std::string& path) {
-  Bytes out;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    for (int c; (c = std::fgetc(f)) != EOF;) out.push_back(static_cast<unsigned char>(c));
-    std::fclose(f);
-  }
-  return out;
-}
+using usbink::test::Bytes;
+using usbink::test::fromHex;
+using usbink::test::readFile;
 
 // The engine of the agents whose SNMPv3 answers were recorded.
 const Bytes kEngine = {0x80, 0x00, 0x02, 0xA2, 0x04, 'u', 's', 'b',
@@ -108,7 +95,7 @@ void BM_V3RequestBuild(benchmark::State& state) {
 // The parse works in place (the code is zeroed, the PDU decrypted), so each
 // round starts from a fresh copy of the datagram; the copy is timed too.
 void BM_V3ResponseVerifyDecryptParse(benchmark::State& state) {
-  const Bytes answer =
+  const std::string answer =
       readFile(std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/snmpd_device_id");
   _SNMP_PARAM_V3 params{};
   const Keys keys = localisedKeys();

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <memory>
 
-#include "private_network_bench.h"
 #include "discovery/printers.h"
+#include "private_network_bench.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
 
@@ -46,16 +46,8 @@ void discover(benchmark::State& state, Search search) {
   state.counters["first_hit_ms"] = firstHitMs;
 }
 
-BENCHMARK_CAPTURE(discover, v1_broadcast, &CNetIO::FindSnmpAgent)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(discover, v3_broadcast, &CNetIO::FindSnmpV3Agent)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK_CAPTURE(discover, v1_broadcast, &CNetIO::FindSnmpAgent)->Apply(wholeExchanges<3>);
+BENCHMARK_CAPTURE(discover, v3_broadcast, &CNetIO::FindSnmpV3Agent)->Apply(wholeExchanges<3>);
 
 }  // namespace
 }  // namespace usbink::test

@@ -23,16 +23,8 @@ void resolveInstance(benchmark::State& state, const PrinterService& printer) {
   }
 }
 
-BENCHMARK_CAPTURE(resolveInstance, two_addresses, kPrinterTwoFamilies)
-    ->Iterations(1)
-    ->Repetitions(10)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(resolveInstance, one_address, kPrinterOneAddress)
-    ->Iterations(1)
-    ->Repetitions(10)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK_CAPTURE(resolveInstance, two_addresses, kPrinterTwoFamilies)->Apply(wholeExchanges<10>);
+BENCHMARK_CAPTURE(resolveInstance, one_address, kPrinterOneAddress)->Apply(wholeExchanges<10>);
 
 // Set up by main before the benchmarks run.
 AvahiNet* g_net = nullptr;
@@ -51,11 +43,7 @@ void toolOnDnssdQueue(benchmark::State& state) {
   }
 }
 
-BENCHMARK(toolOnDnssdQueue)
-    ->Iterations(1)
-    ->Repetitions(10)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(toolOnDnssdQueue)->Apply(wholeExchanges<10>);
 
 }  // namespace
 }  // namespace usbink::test

@@ -12,6 +12,14 @@
 
 namespace usbink::test {
 
+// The registration of a benchmark whose one iteration is a whole exchange
+// with the peers: timed on the wall clock in milliseconds, `Repetitions`
+// times. Use as BENCHMARK(...)->Apply(wholeExchanges<N>).
+template <int Repetitions>
+void wholeExchanges(benchmark::internal::Benchmark* b) {
+  b->Iterations(1)->Repetitions(Repetitions)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 // Moves the process into a private network, brings the peers up with
 // `setUp` (whatever it returns lives until the benchmarks are done), then
 // runs the benchmarks.

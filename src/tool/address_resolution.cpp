@@ -9,7 +9,6 @@
 #include <array>
 #include <memory>
 
-#include "tool/platform/cups_queue.h"
 #include "tool/platform/mdns.h"
 
 std::vector<std::string> mDNSIP;
@@ -17,8 +16,6 @@ std::vector<std::string> mDNSType;
 
 namespace {
 
-// A size hint for the lists, not a limit.
-constexpr std::size_t kAddressListHint = 255;
 constexpr std::array kHostSchemes = {"socket", "ipp", "lpd"};
 constexpr std::array kServiceSchemes = {"mdns", "dnssd"};
 
@@ -28,66 +25,60 @@ bool isOneOf(const std::string& scheme, const std::array<const char*, N>& names)
                      [&](const char* name) { return strcasecmp(scheme.c_str(), name) == 0; });
 }
 
-void append(const char* type, const char* address) {
-  mDNSType.emplace_back(type);
-  mDNSIP.emplace_back(address);
+// Appends the text of an IPv4 or IPv6 socket address, with its family;
+// false for another family or an address without text.
+bool append(const sockaddr* address) {
+  char text[INET6_ADDRSTRLEN];
+  if (address->sa_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    if (inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text) == nullptr) return false;
+    mDNSType.emplace_back(kAddressTypeV4);
+  } else if (address->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+    if (inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text) == nullptr) return false;
+    mDNSType.emplace_back(kAddressTypeV6);
+  } else {
+    return false;
+  }
+  mDNSIP.emplace_back(text);
+  return true;
 }
 
-// Text of the first address of `family` the resolver gives for `name`.
-bool firstAddressText(const std::string& name, int family, char* text, socklen_t size) {
+// Appends the first address of `family` the resolver gives for `name`.
+bool appendFirstAddress(const std::string& name, int family) {
   addrinfo hints{};
   hints.ai_family = family;
   addrinfo* found = nullptr;
   if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return false;
   const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
-  const void* raw = family == AF_INET6
-                        ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
-                        : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
-  return inet_ntop(family, raw, text, size) != nullptr;
+  return append(found->ai_addr);
 }
 
 // A name with both kinds of address yields its IPv6 address only.
 void lookUpHost(std::string host) {
   for (char unwanted : {']', '[', ' '}) std::erase(host, unwanted);
   if (host.empty()) return;
-  char text[256];
-  if (firstAddressText(host, AF_INET6, text, sizeof text)) {
-    append(kAddressTypeV6, text);
-  } else if (firstAddressText(host, AF_INET, text, sizeof text)) {
-    append(kAddressTypeV4, text);
-  }
+  if (!appendFirstAddress(host, AF_INET6)) appendFirstAddress(host, AF_INET);
 }
 
 // The instance name is the host up to its first dot. A host without a dot
 // is taken whole as the name: that is what the queue's author meant, and
 // the resolver still only finds a service of that exact name.
 void resolveService(const std::string& host) {
-  const std::string name = host.substr(0, host.find('.'));
-  if (name.empty()) return;
-  char text[256];
-  for (const sockaddr_storage& address : usbink::platform::resolvePrinterService(name)) {
-    if (address.ss_family == AF_INET) {
-      const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
-      if (inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text)) append(kAddressTypeV4, text);
-    } else if (address.ss_family == AF_INET6) {
-      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-      if (inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text)) append(kAddressTypeV6, text);
-    }
+  for (const sockaddr_storage& address :
+       usbink::platform::resolvePrinterService(host.substr(0, host.find('.')))) {
+    append(reinterpret_cast<const sockaddr*>(&address));
   }
 }
 
 }  // namespace
 
-void getAddressFromURL(const std::string& deviceUri) {
-  mDNSIP = {};
-  mDNSType = {};
-  mDNSIP.reserve(kAddressListHint);
-  mDNSType.reserve(kAddressListHint);
-  const auto parts = usbink::platform::splitUri(deviceUri);
-  if (!parts) return;
-  if (isOneOf(parts->scheme, kHostSchemes)) {
-    lookUpHost(parts->host);
-  } else if (isOneOf(parts->scheme, kServiceSchemes)) {
-    resolveService(parts->host);
+void getAddressFromURL(const usbink::platform::UriParts& deviceUri) {
+  mDNSIP.clear();
+  mDNSType.clear();
+  if (isOneOf(deviceUri.scheme, kHostSchemes)) {
+    lookUpHost(deviceUri.host);
+  } else if (isOneOf(deviceUri.scheme, kServiceSchemes)) {
+    resolveService(deviceUri.host);
   }
 }

@@ -8,7 +8,6 @@ int main(int argc, char** argv) {
   // The caller reads only the report and the exit status; diagnostics of
   // the network code must not reach it.
   usbink::platform::discardStandardError();
-  usbink::platform::initLocalization(USBINK_LOCALEDIR);
   if (argc < 2 || argv[1] == nullptr) return usbink::kExitFailed;
-  return usbink::runQuery(argv[1], {USBINK_STATUS_PROGRAM});
+  return usbink::runQuery(argv[1], {USBINK_STATUS_PROGRAM, USBINK_LOCALEDIR});
 }

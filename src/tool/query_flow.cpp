@@ -60,7 +60,7 @@ int readStatusOfAddresses(PRINTER_STATUS* status) {
 
 namespace {
 
-int readOverNetwork(const std::string& deviceUri, PRINTER_STATUS* status) {
+int readOverNetwork(const platform::UriParts& deviceUri, PRINTER_STATUS* status) {
   getAddressFromURL(deviceUri);
   if (mDNSIP.empty()) return kExitNoAddress;
   return readStatusOfAddresses(status);
@@ -93,9 +93,12 @@ int runQuery(const char* queue, const ToolSettings& settings) {
 
   const int result = strcasecmp(parts->scheme.c_str(), kUsbScheme) == 0
                          ? readOverUsb(settings.statusProgram, queue, *deviceUri, &status)
-                         : readOverNetwork(*deviceUri, &status);
+                         : readOverNetwork(*parts, &status);
   if (result != kExitReported) return result;
 
+  // Only the report is translated, so only a run that writes one loads the
+  // user's locale; the failures, a missing queue first, skip that work.
+  platform::initLocalization(settings.localeDir);
   const std::string description = platform::localized(kDescriptionKey);
   writeSupplyReport(stdout, description.c_str(), status.tonerLevel & kLevelMask);
   return kExitReported;

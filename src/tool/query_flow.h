@@ -12,6 +12,7 @@ inline constexpr int kExitFailed = 255;   // every other failure (exit(-1))
 
 struct ToolSettings {
   const char* statusProgram;  // the USB status program, fixed at build time
+  const char* localeDir;      // the message catalogues, fixed at build time
 };
 
 // Looks up the queue's device URI, reads the printer's status over USB or
