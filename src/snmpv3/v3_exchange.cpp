@@ -51,7 +51,6 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
   bool delivered = false;
   V3Buffer response;
   for (int count = 0; count < kMaxAnswersPerLoop; ++count) {
-    if (x.trace != V3Trace::kIpv6) response.fill(0);
     socklen_t fromLength = x.destinationLength;
     const ssize_t received = socket.receiveFrom(response.data(), response.size(),
                                                 asAddress(&x.destination), &fromLength);
