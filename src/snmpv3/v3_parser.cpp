@@ -18,11 +18,11 @@
 namespace {
 
 using usbink::BerCursor;
+using usbink::kFlagAuth;
+using usbink::kFlagPriv;
 
 constexpr int kRejected = 0;
 constexpr int kAccepted = 1;
-constexpr unsigned char kFlagAuth = 0x01;
-constexpr unsigned char kFlagPriv = 0x02;
 // msgPrivacyParameters are kept in a zeroed area of this size; DES uses the
 // first 8 octets (the salt) and shorter parameters leave the rest zero.
 constexpr int kPrivParamsArea = 64;
