@@ -25,10 +25,6 @@ namespace {
 
 using usbink::BerCursor;
 
-constexpr unsigned char kNullValue[] = {kBerNull, 0x00};
-constexpr unsigned char kZeroInteger[] = {kBerInteger, 0x01, 0x00};
-// request-id, error-status and error-index of a request: all zero.
-constexpr int kPduIntegerCount = 3;
 // Content octets of sysObjectID.0, the only variable outputOidValue takes.
 constexpr unsigned char kSysObjectIdOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00};
 // A sysObjectID of this many octets or fewer never counts as a target.
@@ -95,17 +91,7 @@ int CNetIO::BuildGetRequestFor(int count, char* oid, char* community, unsigned c
 
   std::array<unsigned char, usbink::kShortMessageMax> work{};
   usbink::BerBackWriter writer(work);
-  for (int i = 0; i < count && writer.ok(); ++i) {
-    const int binding = writer.size();
-    writer.bytes(kNullValue);
-    const int oidStart = writer.size();
-    writer.bytes(oidContent);
-    writer.wrapShort(kBerObjectId, oidStart);
-    writer.wrapShort(kBerSequence, binding);
-  }
-  writer.wrapShort(kBerSequence, 0);
-  for (int i = 0; i < kPduIntegerCount; ++i) writer.bytes(kZeroInteger);
-  writer.wrapShort(kPduGetRequest, 0);
+  usbink::writeGetRequestPdu(writer, oidContent, count);
   if (!usbink::prependV1Header(writer, community)) return -1;
   std::ranges::copy(writer.written(), out);
   return writer.size();

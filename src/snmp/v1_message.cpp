@@ -9,8 +9,26 @@ namespace usbink {
 namespace {
 
 constexpr unsigned char kVersion1[] = {kBerInteger, 0x01, 0x00};
+constexpr unsigned char kNullValue[] = {kBerNull, 0x00};
+constexpr unsigned char kZeroInteger[] = {kBerInteger, 0x01, 0x00};
+// request-id, error-status and error-index of a request: all zero.
+constexpr int kPduIntegerCount = 3;
 
 }  // namespace
+
+void writeGetRequestPdu(BerBackWriter& writer, std::span<const unsigned char> oid, int count) {
+  for (int i = 0; i < count && writer.ok(); ++i) {
+    const int binding = writer.size();
+    writer.bytes(kNullValue);
+    const int oidStart = writer.size();
+    writer.bytes(oid);
+    writer.wrapShort(kBerObjectId, oidStart);
+    writer.wrapShort(kBerSequence, binding);
+  }
+  writer.wrapShort(kBerSequence, 0);
+  for (int i = 0; i < kPduIntegerCount; ++i) writer.bytes(kZeroInteger);
+  writer.wrapShort(kPduGetRequest, 0);
+}
 
 bool prependV1Header(BerBackWriter& writer, const char* community) {
   const char* text = community != nullptr ? community : kDefaultCommunity;
