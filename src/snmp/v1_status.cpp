@@ -78,9 +78,9 @@ bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINT
                         false);
 }
 
-// The same over IPv6, with the three lines on standard output. A text
-// inet_pton does not accept leaves the destination undefined: the read then
-// fails before anything is sent.
+// The same over IPv6, with the three lines on standard output. A null
+// address or a text inet_pton does not accept leaves the destination
+// undefined: the read then fails before anything is sent.
 bool CNetIO::NetworkReadStatusV6(const char* community, const char* address,
                                  PRINTER_STATUS* status) {
   std::array<unsigned char, kRequestWorkSize> work{};
@@ -89,9 +89,7 @@ bool CNetIO::NetworkReadStatusV6(const char* community, const char* address,
   auto socket = usbink::openSnmpSocket(AF_INET6, 0, kStatusTimeoutMicroseconds);
   if (!socket.valid()) return false;
   sockaddr_in6 to{};
-  if (address == nullptr || !usbink::snmpDestinationV6(address, usbink::ipv6Scope(), &to)) {
-    return false;
-  }
+  if (!usbink::snmpDestinationV6(address, usbink::ipv6Scope(), &to)) return false;
   return exchangeStatus(socket, request, reinterpret_cast<const sockaddr*>(&to), sizeof to, status,
                         true);
 }
