@@ -13,7 +13,7 @@ int base64_encode(unsigned char* source, unsigned long sourceLength, char* targe
 
 // Decodes the NUL-terminated `source` (read) into `target` (written, at most
 // `targetSize` bytes). Returns the byte count, or -1 when the data would not
-// fit (earlier groups stay written) or the working copy cannot be allocated.
+// fit (earlier groups stay written).
 long base64_decode(char* source, unsigned char* target, unsigned long targetSize);
 
 // Writes the four characters that encode the three bytes at `source`.

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-// `value` in network byte order (host order probed at run time).
+// `value` in network byte order.
 unsigned short FLIPWORD(unsigned short value);
 std::uint32_t FLIPDWORD(unsigned long value);
 

@@ -120,6 +120,10 @@ class CNetIO {
   bool NetworkReadStatusSNMPv3(const char* community, const char* address, PRINTER_STATUS* status);
   bool NetworkReadStatusV6SNMPv3(const char* community, const char* address,
                                  PRINTER_STATUS* status);
+  // The three identity queries copy each value that arrives non-empty to its
+  // output when that is not null: at most 127 characters and the NUL, so
+  // `name`, `fwVersion` and `mcuVersion` must each hold 128 characters
+  // (kAgentValueSize). Success (0, true) means at least one value was copied.
   int TavrenNetworkGetNameAndFwAndMCUVersion(const char* address, char* name, char* fwVersion,
                                              char* mcuVersion, int reserved);
   bool NetSnmpGetV4SNMPv3(const char* address, char* name, char* fwVersion, char* mcuVersion,

@@ -1,18 +1,12 @@
 // BER primitives shared by every SNMP message the system builds or parses.
 #include "usbink/ber.h"
 
+#include <bit>
 #include <cstring>
 
 #include "usbink/netio.h"
 
 namespace {
-
-bool hostIsLittleEndian() {
-  const int probe = 1;
-  unsigned char first = 0;
-  std::memcpy(&first, &probe, 1);
-  return first == 1;
-}
 
 constexpr unsigned char kLongFormFlag = 0x80;
 constexpr int kOidArcBits = 7;
@@ -37,13 +31,13 @@ bool readArc(const char*& text, long* value) {
 }  // namespace
 
 unsigned short FLIPWORD(unsigned short value) {
-  if (!hostIsLittleEndian()) return value;
+  if constexpr (std::endian::native != std::endian::little) return value;
   return static_cast<unsigned short>((value >> 8) | (value << 8));
 }
 
 std::uint32_t FLIPDWORD(unsigned long value) {
   auto v = static_cast<std::uint32_t>(value);
-  if (!hostIsLittleEndian()) return v;
+  if constexpr (std::endian::native != std::endian::little) return v;
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 
@@ -53,7 +47,9 @@ int readIntValue(unsigned char* data, int length) {
   return static_cast<int>(value);
 }
 
-int max(int a, int b) { return a > b ? a : b; }
+int max(int a, int b) {
+  return a > b ? a : b;
+}
 
 unsigned char* CNetIO::parseLength(unsigned char* p, int* length) {
   if (p[0] < kLongFormFlag) {
@@ -109,7 +105,8 @@ int CNetIO::oidEncode(const char* text, unsigned char* out) {
     int groups = 1;
     while ((v >> (kOidArcBits * groups)) != 0) ++groups;
     for (int g = groups - 1; g > 0; --g) {
-      out[n++] = static_cast<unsigned char>(kLongFormFlag | ((v >> (kOidArcBits * g)) & kOidArcMask));
+      out[n++] =
+          static_cast<unsigned char>(kLongFormFlag | ((v >> (kOidArcBits * g)) & kOidArcMask));
     }
     out[n++] = static_cast<unsigned char>(v & kOidArcMask);
   }

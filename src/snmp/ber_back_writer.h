@@ -10,6 +10,7 @@
 #include <cstring>
 #include <span>
 
+#include "usbink/ber.h"
 #include "usbink/netio.h"
 
 namespace usbink {
@@ -72,14 +73,14 @@ class BerBackWriter {
     if (octets[octets.size() - n] & 0x80) ++n;  // the zero octet already there
     bytes(octets.data() + octets.size() - n, static_cast<std::size_t>(n));
     shortLength(static_cast<std::size_t>(n));
-    byte(kIntegerTag);
+    byte(kBerInteger);
   }
 
   // An OCTET STRING with a one-octet length; a null or empty content gives 04 00.
   void shortOctetString(const unsigned char* p, std::size_t n) {
     bytes(p, p == nullptr ? 0 : n);
     shortLength(p == nullptr ? 0 : n);
-    byte(kOctetStringTag);
+    byte(kBerOctetString);
   }
 
   // Puts `tag` and the BER length of everything written since `mark` (an
@@ -96,9 +97,6 @@ class BerBackWriter {
   }
 
  private:
-  static constexpr unsigned char kIntegerTag = 0x02;
-  static constexpr unsigned char kOctetStringTag = 0x04;
-
   bool room(std::size_t n) {
     if (!m_ok || n > static_cast<std::size_t>(m_pos - m_begin)) {
       m_ok = false;

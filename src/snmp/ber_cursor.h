@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "usbink/ber.h"
+
 namespace usbink {
 
 // Length fields of more than four octets are refused: no SNMP message the
@@ -73,6 +75,24 @@ class BerCursor {
   bool enter(unsigned char tag) {
     int ignored = 0;
     return expectTag(tag) && readLength(&ignored);
+  }
+
+  // Reads an INTEGER and hands out its first content octet (when `out` is
+  // given). An INTEGER without content octets is refused: X.690 requires at
+  // least one, and the octet would otherwise come from the next element.
+  bool readIntegerOctet(unsigned char* out) {
+    unsigned char* content = nullptr;
+    int length = 0;
+    if (!readTlv(kBerInteger, &content, &length) || length < 1) return false;
+    if (out != nullptr) *out = content[0];
+    return true;
+  }
+
+  // Reads the length of a constructed element that must run exactly to the
+  // end of the data: nothing missing and nothing after it.
+  bool lengthFillsRest() {
+    int length = 0;
+    return readLength(&length) && length == remaining();
   }
 
   bool skip(int count) {

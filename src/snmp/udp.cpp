@@ -82,7 +82,7 @@ bool snmpDestinationV6(const char* address, unsigned int scope, sockaddr_in6* ou
   out->sin6_family = AF_INET6;
   out->sin6_port = htons(kSnmpPort);
   out->sin6_scope_id = scope;
-  return ::inet_pton(AF_INET6, address, &out->sin6_addr) == 1;
+  return address != nullptr && ::inet_pton(AF_INET6, address, &out->sin6_addr) == 1;
 }
 
 }  // namespace usbink

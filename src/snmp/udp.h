@@ -47,8 +47,9 @@ int firstAddressFamily(const char* address, int* error);
 
 // Destination on UDP port 161: an IPv4 one from inet_addr (all-ones for
 // anything but a dotted address, as the system's senders expect), and an
-// IPv6 one from inet_pton with the given scope; false when inet_pton does
-// not accept the text, so that nothing is sent to an undefined address.
+// IPv6 one from inet_pton with the given scope; false for a null address or
+// a text inet_pton does not accept, so that nothing is sent to an undefined
+// address.
 sockaddr_in snmpDestinationV4(const char* address);
 bool snmpDestinationV6(const char* address, unsigned int scope, sockaddr_in6* out);
 

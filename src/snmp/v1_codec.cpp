@@ -7,6 +7,7 @@
 
 #include "snmp/ber_cursor.h"
 #include "snmp/v1_message.h"
+#include "snmp/varbind_list.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
 #include "usbink/status.h"
@@ -24,42 +25,20 @@ namespace {
 
 using usbink::BerCursor;
 
-constexpr unsigned char kNullValue[] = {kBerNull, 0x00};
-constexpr unsigned char kZeroInteger[] = {kBerInteger, 0x01, 0x00};
-// request-id, error-status and error-index of a request: all zero.
-constexpr int kPduIntegerCount = 3;
 // Content octets of sysObjectID.0, the only variable outputOidValue takes.
 constexpr unsigned char kSysObjectIdOid[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00};
 // A sysObjectID of this many octets or fewer never counts as a target.
 constexpr int kSysObjIdMinMatch = 4;
 
-// Reads an INTEGER and hands out its first content octet (when `out` is
-// given). An INTEGER without content octets is refused: X.690 requires at
-// least one, and the octet would otherwise come from the next element.
-bool readIntegerOctet(BerCursor& cursor, unsigned char* out) {
-  unsigned char* content = nullptr;
-  int length = 0;
-  if (!cursor.readTlv(kBerInteger, &content, &length) || length < 1) return false;
-  if (out != nullptr) *out = content[0];
-  return true;
-}
-
-// Reads the length of a constructed element that must run exactly to the end
-// of the data: nothing missing and nothing after it.
-bool fillsRest(BerCursor& cursor) {
-  int length = 0;
-  return cursor.readLength(&length) && length == cursor.remaining();
-}
-
 bool enterMessage(BerCursor& cursor) {
-  return cursor.expectTag(kBerSequence) && fillsRest(cursor);
+  return cursor.expectTag(kBerSequence) && cursor.lengthFillsRest();
 }
 
 // A GetResponse, or a PDU tagged like a SetRequest, which is read the same way.
 bool enterPdu(BerCursor& cursor) {
   unsigned char tag = 0;
   return cursor.readTag(&tag) && (tag == kPduGetResponse || tag == kPduSetRequest) &&
-         fillsRest(cursor);
+         cursor.lengthFillsRest();
 }
 
 // Reads the community and copies it, with a zero octet, to `out` when given.
@@ -73,40 +52,6 @@ bool readCommunity(BerCursor& cursor, char* out) {
   if (length >= kCommunityCapacity) return false;
   std::copy_n(content, length, out);
   out[length] = '\0';
-  return true;
-}
-
-// Reads one variable binding and hands it to `callback` (when given). The
-// item's own length is not used; the OID and the value must lie inside the
-// varbind list that `list` covers, so no inner length reaches past it.
-bool readVarbind(BerCursor& list, SnmpValueCallback callback) {
-  unsigned char* oid = nullptr;
-  int oidLength = 0;
-  unsigned char valueType = 0;
-  int valueLength = 0;
-  if (!list.enter(kBerSequence) || !list.readTlv(kBerObjectId, &oid, &oidLength) ||
-      !list.readTag(&valueType) || !list.readLength(&valueLength)) {
-    return false;
-  }
-  unsigned char* value = list.pos();
-  if (!list.skip(valueLength)) return false;
-  if (callback != nullptr) callback(oid, oidLength, valueType, value, valueLength);
-  return true;
-}
-
-// Reads the varbind list. A lone 0x80 length or an empty list is accepted
-// without a callback; a list that claims more octets than the data holds is
-// refused. Octets after the list, still inside the PDU, are not examined.
-bool readVarbindList(BerCursor& cursor, SnmpValueCallback callback) {
-  int length = 0;
-  bool indefinite = false;
-  if (!cursor.expectTag(kBerSequence) || !cursor.readLength(&length, &indefinite)) return false;
-  if (indefinite || length == 0) return true;
-  if (length > cursor.remaining()) return false;
-  BerCursor list(cursor.pos(), cursor.pos() + length);
-  while (!list.atEnd()) {
-    if (!readVarbind(list, callback)) return false;
-  }
   return true;
 }
 
@@ -146,17 +91,7 @@ int CNetIO::BuildGetRequestFor(int count, char* oid, char* community, unsigned c
 
   std::array<unsigned char, usbink::kShortMessageMax> work{};
   usbink::BerBackWriter writer(work);
-  for (int i = 0; i < count && writer.ok(); ++i) {
-    const int binding = writer.size();
-    writer.bytes(kNullValue);
-    const int oidStart = writer.size();
-    writer.bytes(oidContent);
-    writer.wrapShort(kBerObjectId, oidStart);
-    writer.wrapShort(kBerSequence, binding);
-  }
-  writer.wrapShort(kBerSequence, 0);
-  for (int i = 0; i < kPduIntegerCount; ++i) writer.bytes(kZeroInteger);
-  writer.wrapShort(kPduGetRequest, 0);
+  usbink::writeGetRequestPdu(writer, oidContent, count);
   if (!usbink::prependV1Header(writer, community)) return -1;
   std::ranges::copy(writer.written(), out);
   return writer.size();
@@ -176,12 +111,12 @@ int CNetIO::parseGetResponse(unsigned char* data, int length, int* version, char
   if (data == nullptr || length < 2) return 0;
   BerCursor cursor(data, data + length);
   unsigned char versionOctet = 0;
-  if (!enterMessage(cursor) || !readIntegerOctet(cursor, &versionOctet)) return 0;
+  if (!enterMessage(cursor) || !cursor.readIntegerOctet(&versionOctet)) return 0;
   if (version != nullptr) *version = versionOctet;
-  const bool accepted = readCommunity(cursor, community) && enterPdu(cursor) &&
-                        readIntegerOctet(cursor, requestId) &&
-                        readIntegerOctet(cursor, errorStatus) &&
-                        readIntegerOctet(cursor, errorIndex) && readVarbindList(cursor, callback);
+  const bool accepted =
+      readCommunity(cursor, community) && enterPdu(cursor) && cursor.readIntegerOctet(requestId) &&
+      cursor.readIntegerOctet(errorStatus) && cursor.readIntegerOctet(errorIndex) &&
+      usbink::readVarbindList(cursor, callback);
   return accepted ? 1 : 0;
 }
 

@@ -10,30 +10,26 @@
 #include "snmp/udp.h"
 #include "snmp/v1_exchange.h"
 #include "snmp/v1_message.h"
+#include "usbink/ber.h"
 #include "usbink/netio.h"
+#include "usbink/oids.h"
 
 namespace {
-
-// GetRequest, request-id 0, error-status 0, error-index 0, one varbind: the
-// private device-ID object 1.3.6.1.4.1.26266.886.300.369.8531.1.1.0 with a
-// NULL value.
-constexpr unsigned char kDeviceIdRequestPdu[] = {
-    0xA0, 0x24, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x19,
-    0x30, 0x17, 0x06, 0x13, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x81, 0xCD, 0x1A, 0x86,
-    0x76, 0x82, 0x2C, 0x82, 0x71, 0xC2, 0x53, 0x01, 0x01, 0x00, 0x05, 0x00};
 
 constexpr std::size_t kRequestWorkSize = 256;
 constexpr std::size_t kStatusAnswerSize = 4024;
 constexpr long kStatusTimeoutMicroseconds = 50000;
 
-// The request datagram: the fixed PDU with version and community in front.
-// The message length must fit one octet, which leaves room for a community of
-// at most 84 characters (message length = community + 43); a longer one is
-// refused and the result is empty.
+// The request datagram: a GetRequest of the private device-ID object with
+// version and community in front. The message length must fit one octet,
+// which leaves room for a community of at most 84 characters (message length
+// = community + 43); a longer one is refused and the result is empty.
 std::span<const unsigned char> buildStatusRequest(
     const char* community, std::array<unsigned char, kRequestWorkSize>& work) {
+  std::array<unsigned char, kOidEncodedMax> oid{};
+  const int oidLength = CNetIO::oidEncode(kOidDeviceId, oid.data());
   usbink::BerBackWriter writer(work);
-  writer.bytes(kDeviceIdRequestPdu);
+  usbink::writeGetRequestPdu(writer, {oid.data(), static_cast<std::size_t>(oidLength)}, 1);
   if (!usbink::prependV1Header(writer, community)) return {};
   return writer.written();
 }
@@ -82,9 +78,9 @@ bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINT
                         false);
 }
 
-// The same over IPv6, with the three lines on standard output. A text
-// inet_pton does not accept leaves the destination undefined: the read then
-// fails before anything is sent.
+// The same over IPv6, with the three lines on standard output. A null
+// address or a text inet_pton does not accept leaves the destination
+// undefined: the read then fails before anything is sent.
 bool CNetIO::NetworkReadStatusV6(const char* community, const char* address,
                                  PRINTER_STATUS* status) {
   std::array<unsigned char, kRequestWorkSize> work{};
@@ -93,9 +89,7 @@ bool CNetIO::NetworkReadStatusV6(const char* community, const char* address,
   auto socket = usbink::openSnmpSocket(AF_INET6, 0, kStatusTimeoutMicroseconds);
   if (!socket.valid()) return false;
   sockaddr_in6 to{};
-  if (address == nullptr || !usbink::snmpDestinationV6(address, usbink::ipv6Scope(), &to)) {
-    return false;
-  }
+  if (!usbink::snmpDestinationV6(address, usbink::ipv6Scope(), &to)) return false;
   return exchangeStatus(socket, request, reinterpret_cast<const sockaddr*>(&to), sizeof to, status,
                         true);
 }

@@ -116,14 +116,12 @@ void Password_to_Key_md5(const unsigned char* password, unsigned int passwordLen
   }
   alignas(8) std::array<unsigned char, kUsmPadSize> localised;
   MD5Final(localised.data());  // Ku
-  md5FreeBuffer();
 
   if (engineIDLen != 0) std::memcpy(localised.data() + kUsmKeySize, engineID, engineIDLen);
   std::memcpy(localised.data() + kUsmKeySize + engineIDLen, localised.data(), kUsmKeySize);
   MD5Init();
   MD5Update(localised.data(), 2 * kUsmKeySize + engineIDLen);
   MD5Final(key);
-  md5FreeBuffer();
 }
 
 void AuthKey2K1K2(unsigned char* authKey, unsigned char* K1, unsigned char* K2) {
@@ -144,12 +142,10 @@ void CalcuateAuthParams(unsigned char* msg, unsigned int msgLen, unsigned char* 
   MD5Update(K1, kUsmPadSize);
   MD5Update(msg, msgLen);
   MD5Final(inner);
-  md5FreeBuffer();
   MD5Init();
   MD5Update(K2, kUsmPadSize);
   MD5Update(inner, kUsmKeySize);
   MD5Final(outer);
-  md5FreeBuffer();
   std::memcpy(mac, outer, kUsmMacSize);
 }
 

@@ -9,6 +9,10 @@ namespace usbink {
 
 inline constexpr int kUsmSaltSize = 8;
 
+// msgFlags bits (RFC 3412) of the security services a message uses.
+inline constexpr unsigned char kFlagAuth = 0x01;
+inline constexpr unsigned char kFlagPriv = 0x02;
+
 // Writes the next privacy salt to `salt` (8 bytes): `engineBoots` then
 // salt_low, each most significant byte first, and advances salt_low.
 void nextPrivacySalt(std::uint32_t engineBoots, unsigned char* salt);

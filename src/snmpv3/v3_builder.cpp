@@ -27,10 +27,7 @@ constexpr int kWorkAreaSize = 2048;
 constexpr int kMsgMaxSize = 2048;
 constexpr std::uint32_t kSnmpVersion3 = 3;
 constexpr std::uint32_t kSecurityModelUsm = 3;
-constexpr unsigned char kFlagAuth = 0x01;
-constexpr unsigned char kFlagPriv = 0x02;
 constexpr unsigned char kFlagReportable = 0x04;
-constexpr int kOidScratchSize = 128;
 constexpr int kFailed = -1;
 
 using WorkArea = std::array<unsigned char, kWorkAreaSize>;
@@ -68,14 +65,13 @@ bool writeBinding(BerBackWriter& w, const char* oid, bool set, const unsigned ch
     w.byte(0x00);
     w.byte(kBerNull);
   }
-  std::array<unsigned char, kOidScratchSize> encoded;
+  std::array<unsigned char, kOidEncodedMax> encoded;
   const int oidLength = CNetIO::oidEncode(oid, encoded.data());
   if (oidLength < 1) return false;
+  const int oidMark = w.size();
   w.bytes(encoded.data(), static_cast<std::size_t>(oidLength));
-  w.shortLength(static_cast<std::size_t>(oidLength));
-  w.byte(kBerObjectId);
-  w.shortLength(static_cast<std::size_t>(w.size() - mark));
-  w.byte(kBerSequence);
+  w.wrapShort(kBerObjectId, oidMark);
+  w.wrapShort(kBerSequence, mark);
   return w.ok();
 }
 
@@ -188,8 +184,8 @@ int CNetIO::BuildSnmpV3msgGlobalDataUSM(int msgID, int msgMaxSize, int reportabl
                static_cast<unsigned>(FLIPWORD(static_cast<unsigned short>(msgMaxSize & 0xFFFF))));
   unsigned char flags = 0;
   if (reportable != 0) flags |= kFlagReportable;
-  if (priv != 0) flags |= kFlagPriv;
-  if (auth != 0) flags |= kFlagAuth;
+  if (priv != 0) flags |= usbink::kFlagPriv;
+  if (auth != 0) flags |= usbink::kFlagAuth;
 
   std::array<unsigned char, kWorkAreaSize> area;
   BerBackWriter w(area);

@@ -51,7 +51,6 @@ bool askAgent(V3Exchange& x, _SNMP_PARAM_V3& params) {
   bool delivered = false;
   V3Buffer response;
   for (int count = 0; count < kMaxAnswersPerLoop; ++count) {
-    if (x.trace != V3Trace::kIpv6) response.fill(0);
     socklen_t fromLength = x.destinationLength;
     const ssize_t received = socket.receiveFrom(response.data(), response.size(),
                                                 asAddress(&x.destination), &fromLength);
@@ -100,10 +99,13 @@ V3Exchange v3ExchangeV4(const char* address, V3Trace trace) {
   V3Exchange x{};
   x.address = address;
   x.family = AF_INET;
-  const sockaddr_in to = snmpDestinationV4(address);
-  std::memcpy(&x.destination, &to, sizeof to);
-  x.destinationLength = sizeof to;
-  x.destinationValid = true;
+  x.destinationLength = sizeof(sockaddr_in);
+  // A null address names no destination: the exchange then sends nothing.
+  x.destinationValid = address != nullptr;
+  if (x.destinationValid) {
+    const sockaddr_in to = snmpDestinationV4(address);
+    std::memcpy(&x.destination, &to, sizeof to);
+  }
   x.trace = trace;
   return x;
 }

@@ -47,7 +47,7 @@ struct V3Exchange {
   int family;           // AF_INET or AF_INET6
   sockaddr_storage destination;
   socklen_t destinationLength;  // 16 or 28, used for every send and receive
-  bool destinationValid;        // false: the address text named no address
+  bool destinationValid;        // false: null, or a text that named no address
   V3Trace trace;
 
   int oidCount;
@@ -62,7 +62,8 @@ struct V3Exchange {
   std::function<bool()> onResponse;
 };
 
-// The exchange for an IPv4 address (inet_addr, port 161).
+// The exchange for an IPv4 address (inet_addr, port 161); a null address
+// gives an exchange without a valid destination.
 V3Exchange v3ExchangeV4(const char* address, V3Trace trace);
 // The exchange for an IPv6 address (inet_pton, port 161, the current
 // scope_id).

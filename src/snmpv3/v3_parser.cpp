@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "snmp/ber_cursor.h"
+#include "snmp/varbind_list.h"
 #include "snmpv3/usm_detail.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
@@ -17,11 +18,11 @@
 namespace {
 
 using usbink::BerCursor;
+using usbink::kFlagAuth;
+using usbink::kFlagPriv;
 
 constexpr int kRejected = 0;
 constexpr int kAccepted = 1;
-constexpr unsigned char kFlagAuth = 0x01;
-constexpr unsigned char kFlagPriv = 0x02;
 // msgPrivacyParameters are kept in a zeroed area of this size; DES uses the
 // first 8 octets (the salt) and shorter parameters leave the rest zero.
 constexpr int kPrivParamsArea = 64;
@@ -31,17 +32,6 @@ bool skip(BerCursor& c, unsigned char tag) {
   unsigned char* content = nullptr;
   int length = 0;
   return c.readTlv(tag, &content, &length);
-}
-
-// Reads an INTEGER and reports its first content octet through `out` when
-// given. An INTEGER has at least one content octet (X.690 8.3.1); an empty
-// one is refused rather than reporting an octet of the next element.
-bool readFirstOctet(BerCursor& c, unsigned char* out) {
-  unsigned char* content = nullptr;
-  int length = 0;
-  if (!c.readTlv(kBerInteger, &content, &length) || length < 1) return false;
-  if (out != nullptr) *out = content[0];
-  return true;
 }
 
 // Reads an INTEGER as an unsigned big-endian number (the last four octets
@@ -87,29 +77,6 @@ bool verifyCode(unsigned char* data, int length, unsigned char* mac, int macLeng
                                      static_cast<std::size_t>(macLength));
 }
 
-// Walks the variable-binding list that `list` covers, handing each binding
-// to `callback`. OID and value must lie inside the list, as in the v1
-// parser, so no binding reaches past the length its list claims.
-int walkBindings(BerCursor list, SnmpValueCallback callback) {
-  if (!list.peekTag(kBerSequence)) return kRejected;
-  for (;;) {
-    if (!list.enter(kBerSequence)) return kRejected;  // the binding length is not used
-    unsigned char* oid = nullptr;
-    int oidLength = 0;
-    unsigned char valueTag = 0;
-    int valueLength = 0;
-    if (!list.readTlv(kBerObjectId, &oid, &oidLength) || !list.readTag(&valueTag) ||
-        !list.readLength(&valueLength) || valueLength > list.remaining()) {
-      return kRejected;
-    }
-    unsigned char* value = list.pos();
-    list.skip(valueLength);
-    if (callback != nullptr) callback(oid, oidLength, valueTag, value, valueLength);
-    if (list.atEnd()) return kAccepted;
-    if (!list.peekTag(kBerSequence)) return kRejected;
-  }
-}
-
 }  // namespace
 
 int CNetIO::parseSnmpV3Response(unsigned char* data, int length, int* version,
@@ -119,13 +86,10 @@ int CNetIO::parseSnmpV3Response(unsigned char* data, int length, int* version,
   BerCursor c(data, data + length);
 
   // The message fills the datagram exactly.
-  int messageLength = 0;
-  if (!c.expectTag(kBerSequence) || !c.readLength(&messageLength) ||
-      messageLength != c.remaining()) {
+  unsigned char versionOctet = 0;
+  if (!c.expectTag(kBerSequence) || !c.lengthFillsRest() || !c.readIntegerOctet(&versionOctet)) {
     return kRejected;
   }
-  unsigned char versionOctet = 0;
-  if (!readFirstOctet(c, &versionOctet)) return kRejected;
   if (version != nullptr) *version = versionOctet;
 
   // msgGlobalData: only msgFlags is kept; msgFlags is one octet (RFC 3412),
@@ -204,18 +168,9 @@ int CNetIO::parseSnmpV3Response(unsigned char* data, int length, int* version,
       !c.readLength(&pduLength) || pduLength > c.remaining()) {
     return kRejected;
   }
-  if (!readFirstOctet(c, requestId) || !readFirstOctet(c, errorStatus) ||
-      !readFirstOctet(c, errorIndex)) {
+  if (!c.readIntegerOctet(requestId) || !c.readIntegerOctet(errorStatus) ||
+      !c.readIntegerOctet(errorIndex)) {
     return kRejected;
   }
-
-  // The binding list: a lone 80 accepts at once, an empty list too. A list
-  // that claims more octets than the datagram holds is refused.
-  int listLength = 0;
-  bool indefinite = false;
-  if (!c.expectTag(kBerSequence) || !c.readLength(&listLength, &indefinite)) return kRejected;
-  if (indefinite) return kAccepted;
-  if (listLength > c.remaining()) return kRejected;
-  if (listLength == 0) return kAccepted;
-  return walkBindings(BerCursor(c.pos(), c.pos() + listLength), params->valueCallback);
+  return usbink::readVarbindList(c, params->valueCallback) ? kAccepted : kRejected;
 }

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 #include <utility>
 
 #include "snmp/udp.h"
@@ -16,24 +15,15 @@
 
 namespace {
 
-constexpr int kOidTextSize = 128;
 constexpr int kValueCount = 3;
-
-// The three objects, in the order they are requested.
-constexpr char kNameOid[kOidTextSize] = "1.3.6.1.2.1.1.5.0";
-constexpr char kFwOid[kOidTextSize] = "1.3.6.1.4.1.26266.886.300.369.8531.1.2.1.0";
-constexpr char kMcuOid[kOidTextSize] = "1.3.6.1.4.1.26266.886.300.369.8531.1.2.3.0";
-static_assert(std::string_view(kNameOid) == kOidSysName);
-static_assert(std::string_view(kFwOid) == kOidFwVersion);
-static_assert(std::string_view(kMcuOid) == kOidMcuVersion);
 
 // Encodes the three OIDs into the table and clears their values; done for
 // every discovery answer, so a later response that lacks a value leaves
 // the value of an earlier one of the same agent in place.
 void prepareValueTable() {
-  CNetIO::oidEncode(kNameOid, _sysNameOid);
-  CNetIO::oidEncode(kFwOid, _pvtFwVerOid);
-  CNetIO::oidEncode(kMcuOid, _pvtMcuVerOid);
+  CNetIO::oidEncode(kOidSysName, _sysNameOid);
+  CNetIO::oidEncode(kOidFwVersion, _pvtFwVerOid);
+  CNetIO::oidEncode(kOidMcuVersion, _pvtMcuVerOid);
   std::memset(_sysNameValue, 0, kAgentValueSize);
   std::memset(_pvtFwVerValue, 0, kAgentValueSize);
   std::memset(_pvtMcuVerValue, 0, kAgentValueSize);
@@ -54,7 +44,8 @@ bool copyDeliveredValues(char* name, char* fwVersion, char* mcuVersion) {
 }
 
 bool queryValues(usbink::V3Exchange x, char* name, char* fwVersion, char* mcuVersion) {
-  const char* oids[kValueCount] = {kNameOid, kFwOid, kMcuOid};
+  // The three objects, in the order they are requested.
+  const char* oids[kValueCount] = {kOidSysName, kOidFwVersion, kOidMcuVersion};
   x.oidCount = kValueCount;
   x.oids = oids;
   x.consumer = searchAgentProCallbackEx2;

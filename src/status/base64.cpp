@@ -4,9 +4,7 @@
 // a device-ID string without finding the end of the Base64 text first.
 #include "usbink/base64.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 const char* BASE64_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -15,11 +13,29 @@ namespace {
 constexpr char kPad = '=';
 constexpr int kGroupChars = 4;
 constexpr int kGroupBytes = 3;
-// Appended to the decoder's working copy: every group collection then ends
-// inside the copy, and an unpadded ending reads as a padded group.
-constexpr char kTrailingPadding[] = "====";
+bool isAlphabet(unsigned char c) {
+  return _base64_char_value(c) >= 0;
+}
 
-bool isAlphabet(unsigned char c) { return _base64_char_value(c) >= 0; }
+// The decoder's input: the source text followed by one group of padding
+// characters, so every group collection ends inside it and an unpadded
+// ending reads as a padded group. Nothing is copied or allocated.
+class PaddedText {
+ public:
+  explicit PaddedText(const char* text) : m_pos(text) {}
+
+  // The next character; '\0' once the text and the padding are used up.
+  char next() {
+    if (*m_pos != '\0') return *m_pos++;
+    if (m_padding == 0) return '\0';
+    --m_padding;
+    return kPad;
+  }
+
+ private:
+  const char* m_pos;
+  int m_padding = kGroupChars;
+};
 
 }  // namespace
 
@@ -79,30 +95,25 @@ int _base64_decode_triple(char* quadruple, char* result) {
   if (n < 0) n = 0;
   unsigned long v = (static_cast<unsigned long>(values[0]) << 18) |
                     (static_cast<unsigned long>(values[1]) << 12) |
-                    (static_cast<unsigned long>(values[2]) << 6) | static_cast<unsigned long>(values[3]);
+                    (static_cast<unsigned long>(values[2]) << 6) |
+                    static_cast<unsigned long>(values[3]);
   v >>= 8 * (kGroupBytes - n);
   for (int i = 0; i < n; ++i) result[i] = static_cast<char>((v >> (8 * (n - 1 - i))) & 0xFF);
   return n;
 }
 
 long base64_decode(char* source, unsigned char* target, unsigned long targetSize) {
-  const std::size_t sourceLength = std::strlen(source);
-  const std::unique_ptr<char, decltype(&std::free)> copy(
-      static_cast<char*>(std::malloc(sourceLength + sizeof kTrailingPadding)), &std::free);
-  if (!copy) return -1;
-  std::memcpy(copy.get(), source, sourceLength);
-  std::memcpy(copy.get() + sourceLength, kTrailingPadding, sizeof kTrailingPadding);
-
-  const char* pos = copy.get();
+  PaddedText text(source);
   long total = 0;
   unsigned long room = targetSize;
   for (;;) {
     char group[kGroupChars];
     int taken = 0;
-    // The appended padding guarantees four takeable characters before the
-    // terminator; the terminator check only keeps the walk inside the copy.
-    while (taken < kGroupChars && *pos != '\0') {
-      const auto c = static_cast<unsigned char>(*pos++);
+    // The padding guarantees four takeable characters after the text; the
+    // end check only stops the walk once they are used up.
+    while (taken < kGroupChars) {
+      const auto c = static_cast<unsigned char>(text.next());
+      if (c == '\0') break;
       if (c == kPad || isAlphabet(c)) group[taken++] = static_cast<char>(c);
     }
     if (taken < kGroupChars) break;

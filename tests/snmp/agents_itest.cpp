@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -233,6 +234,31 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   }
   EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "fd00:5::9"), "numeric");
   EXPECT_EQ(sent(any6, 3).size(), 3u);
+}
+
+// A null address names no destination: every status read and query fails,
+// over both families and both versions, where the SNMPv3 paths that take
+// the address without resolving it used to hand it to inet_addr/inet_pton.
+TEST(NullAddress, EveryReadAndQueryFails) {
+  for (StatusRead read : {NetworkReadStatus, NetworkReadStatusV6, NetworkReadStatusSNMPv3,
+                          NetworkReadStatusV6SNMPv3}) {
+    PRINTER_STATUS status{};
+    EXPECT_FALSE(read(kDefaultCommunity, nullptr, &status));
+  }
+  CNetIO net;
+  std::array<char, 128> name{}, fw{}, mcu{};
+  EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
+  EXPECT_FALSE(net.NetSnmpGetV6SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
+  EXPECT_EQ(
+      net.TavrenNetworkGetNameAndFwAndMCUVersion(nullptr, name.data(), fw.data(), mcu.data(), 0),
+      -1);
+  std::array<char, sizeof kDefaultCommunity> community{};
+  std::ranges::copy(kDefaultCommunity, community.begin());
+  std::array<char, sizeof kOidSysName> oid{};
+  std::ranges::copy(kOidSysName, oid.begin());
+  EXPECT_FALSE(net.NetSnmpGetV4(nullptr, community.data(), oid.data(), name.data(), 128));
+  EXPECT_FALSE(net.NetSnmpGetV6(nullptr, community.data(), oid.data(), name.data(), 128));
+  EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name.data(), 128), -1);
 }
 
 const Bytes kEngineA = fromHex("800002a204aaaa");
