@@ -25,15 +25,8 @@ bool hasFamily(const ifaddrs& entry, int family) {
 
 }  // namespace
 
-int searchFamily(const char* address) {
-  int error = 0;
-  const int family = firstAddressFamily(address, &error);
-  if (family == -1) std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
-  return family;
-}
-
 bool destinationV6(const char* address, sockaddr_in6* out) {
-  return address != nullptr && snmpDestinationV6(address, 0, out);
+  return snmpDestinationV6(address, 0, out);
 }
 
 bool forEachAddressEntry(int family, const std::function<bool(const ifaddrs&)>& visit) {

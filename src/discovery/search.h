@@ -23,10 +23,6 @@ inline constexpr long kAnswerWaitSeconds = 1;
 inline constexpr std::size_t kAddressTextSize = 256;
 using AddressText = std::array<char, kAddressTextSize>;
 
-// The family of the first address getaddrinfo gives for `address`, or -1
-// after "error in getaddrinfo: ..." on standard error.
-int searchFamily(const char* address);
-
 // The SNMP destination for the IPv6 `address` with scope 0; false for a
 // null text or one inet_pton does not take.
 bool destinationV6(const char* address, sockaddr_in6* out);

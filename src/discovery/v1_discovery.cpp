@@ -92,7 +92,7 @@ const char* interfaceName(ifs_info* list, int scope) {
 
 bool CNetIO::FindSnmpAgent(const char* community, const char* address, const char* oid,
                            SnmpAgentCallback callback, void* user, bool broadcast) {
-  const int family = searchFamily(address);
+  const int family = usbink::firstAddressFamilyOrReport(address);
   if (family == -1) return true;
   if (family == AF_INET6)
     return FindSnmpAgentV6_(community, address, oid, callback, user, broadcast);

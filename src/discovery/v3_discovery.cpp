@@ -128,7 +128,7 @@ void askAgent(const Search& s, std::span<unsigned char> answer, Address& agent,
 // answer without a sysObjectID (or with one longer than a target) is no hit.
 bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const char* oid,
                              SnmpAgentCallback callback, void* user, bool broadcast) {
-  const int family = searchFamily(address);
+  const int family = usbink::firstAddressFamilyOrReport(address);
   if (family == -1) return true;
   if (family == AF_INET6)
     return FindSnmpV3AgentV6_(community, address, oid, callback, user, broadcast);

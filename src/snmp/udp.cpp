@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "usbink/netio.h"
@@ -66,6 +67,13 @@ int firstAddressFamily(const char* address, int* error) {
   if (*error != 0) return -1;
   const int family = list->ai_family;
   ::freeaddrinfo(list);
+  return family;
+}
+
+int firstAddressFamilyOrReport(const char* address) {
+  int error = 0;
+  const int family = firstAddressFamily(address, &error);
+  if (family == -1) std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
   return family;
 }
 

@@ -44,6 +44,9 @@ class UdpSocket {
 // service, no hints), or -1 with the getaddrinfo error in `*error`. The
 // resolver's list is released before returning.
 int firstAddressFamily(const char* address, int* error);
+// The same, writing "error in getaddrinfo: ..." on standard error when
+// there is no address.
+int firstAddressFamilyOrReport(const char* address);
 
 // Destination on UDP port 161: an IPv4 one from inet_addr (all-ones for
 // anything but a dotted address, as the system's senders expect), and an

@@ -68,12 +68,8 @@ int queryValue(CNetIO& net, const char* entryLine, const char* oid, const char* 
   std::ranges::copy(kDefaultCommunity, community.begin());
   std::puts(entryLine);
 
-  int error = 0;
-  const int family = usbink::firstAddressFamily(address, &error);
-  if (family < 0) {
-    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
-    return -1;
-  }
+  const int family = usbink::firstAddressFamilyOrReport(address);
+  if (family < 0) return -1;
   if (family == AF_INET6) {
     const bool read = net.NetSnmpGetV6(address, community.data(), identifier.data(), out, size) ||
                       net.NetSnmpGetV6(address, community.data(), identifier.data(), out, size);

@@ -60,12 +60,8 @@ bool exchangeStatus(usbink::UdpSocket& socket, std::span<const unsigned char> re
 // when a status block was decoded. An address the resolver reports as IPv6
 // is read over IPv6.
 bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINTER_STATUS* status) {
-  int error = 0;
-  const int family = usbink::firstAddressFamily(address, &error);
-  if (family < 0) {
-    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
-    return false;
-  }
+  const int family = usbink::firstAddressFamilyOrReport(address);
+  if (family < 0) return false;
   if (family == AF_INET6) return NetworkReadStatusV6(community, address, status);
 
   std::array<unsigned char, kRequestWorkSize> work{};

@@ -61,12 +61,8 @@ bool queryValues(usbink::V3Exchange x, char* name, char* fwVersion, char* mcuVer
 
 int CNetIO::TavrenNetworkGetNameAndFwAndMCUVersion(const char* address, char* name, char* fwVersion,
                                                    char* mcuVersion, int reserved) {
-  int error = 0;
-  const int family = usbink::firstAddressFamily(address, &error);
-  if (family < 0) {
-    std::fprintf(stderr, "error in getaddrinfo: %s\n", gai_strerror(error));
-    return -1;
-  }
+  const int family = usbink::firstAddressFamilyOrReport(address);
+  if (family < 0) return -1;
   const bool found = family == AF_INET6
                          ? NetSnmpGetV6SNMPv3(address, name, fwVersion, mcuVersion, reserved)
                          : NetSnmpGetV4SNMPv3(address, name, fwVersion, mcuVersion, reserved);

@@ -59,12 +59,8 @@ bool formScopedText(const char* server, std::array<char, kScopedTextSize>& out) 
 int CNetIO::NetworkConnect(char* server, int port) {
   if (server == nullptr) return kNotConnected;
   std::fprintf(stderr, "NetworkConnect server=%s\n", server);
-  int error = 0;
-  const int family = usbink::firstAddressFamily(server, &error);
-  if (family == -1) {
-    std::fprintf(stderr, "error in getaddrinfo: %s\n", ::gai_strerror(error));
-    return kNotConnected;
-  }
+  const int family = usbink::firstAddressFamilyOrReport(server);
+  if (family == -1) return kNotConnected;
   if (family == AF_INET6) {
     const int result = NetworkConnectV6(server, port);
     std::fprintf(stderr, "nReturn = %x\n", static_cast<unsigned>(result));
