@@ -39,8 +39,9 @@ struct FilterCase {
   int level;          // the marker level the queue ends with, or -1 for none
 };
 
-// Row 2's stand-in answers only once the test has seen the job's data at
-// the printer: a filter that waited for the query first would never print.
+// Row 2's stand-in answers only once the test has seen the job's data, and
+// its end, at the printer: a filter that waited for the query first would
+// never print.
 constexpr FilterCase kCases[] = {
     {"RealUsbinkOnANetworkPrinter", nullptr, 40, false, 57},
     {"DataReachesThePrinterBeforeTheQueryEnds",
@@ -71,7 +72,8 @@ TEST_P(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   const std::string sink = work.file("printed"), release = work.file("release");
   ASSERT_EQ(mkfifo(release.c_str(), 0600), 0);
   chmod(release.c_str(), 0666);
-  cups.installProgram("backend/socket", "#!/bin/sh\ncat >" + sink + "\n");
+  // The backend marks the end of the data it was given.
+  cups.installProgram("backend/socket", "#!/bin/sh\ncat >" + sink + "\necho EOF >>" + sink + "\n");
   const std::string usbink = cups.dir() + "/bin/filter/usbink";
   cups.installProgram("filter/usbink", c.query == nullptr
                                            ? readFile(USBINK_PROGRAM)
@@ -87,7 +89,7 @@ TEST_P(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   writeFile(work.file("job.txt"), job);
   const auto lp = run({"lp", "-d", "office", work.file("job.txt")}, withEnv(cups.clientEnv()));
   ASSERT_EQ(lp.exitCode, 0) << lp.err;
-  ASSERT_TRUE(waitFor([&] { return readFile(sink) == job; }))
+  ASSERT_TRUE(waitFor([&] { return readFile(sink) == job + "EOF\n"; }))
       << readFile(cups.dir() + "/log/error_log");
   if (c.cancel) {
     ASSERT_TRUE(waitFor([&] { return !readFile(work.file("pids")).empty(); }));
