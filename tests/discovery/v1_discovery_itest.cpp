@@ -60,6 +60,7 @@ TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
 
 // Neither the raw responder's over-long sysObjectID nor the other vendor's
 // model is reported; the system refuses a broadcast without SO_BROADCAST.
+// A host name is no numeric address and searches nowhere.
 TEST(V1Discovery, Ipv4SearchReportsEachMatchingAgentPerInterfaceAndCopy) {
   const Counts both = {{"192.0.2.11", 2 * kCopies}, {"192.0.2.12", 2 * kCopies}};
   const struct {
@@ -70,6 +71,7 @@ TEST(V1Discovery, Ipv4SearchReportsEachMatchingAgentPerInterfaceAndCopy) {
       {"255.255.255.255", true, both},
       {"255.255.255.255", false, {}},
       {"192.0.2.11", false, {{"192.0.2.11", 2 * kCopies}}},
+      {"printer11", true, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.address) + (c.broadcast ? " broadcast" : " no broadcast"));
