@@ -5,15 +5,31 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <ifaddrs.h>
+
 #include <atomic>
+#include <cerrno>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "discovery/printers.h"
 #include "usbink/interfaces.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
+
+// getifaddrs as the library sees it (linked with --wrap): the system's, or
+// while set an empty list (0) or a failure (-1, ENOBUFS).
+std::optional<int> g_getifaddrs;
+extern "C" int __real_getifaddrs(ifaddrs** list);
+extern "C" int __wrap_getifaddrs(ifaddrs** list) {
+  if (!g_getifaddrs) return __real_getifaddrs(list);
+  *list = nullptr;
+  errno = ENOBUFS;
+  return *g_getifaddrs;
+}
 
 namespace usbink::test {
 namespace {
@@ -56,6 +72,20 @@ TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
   EXPECT_EQ(find_ifname(nullptr, 1), nullptr);
   free_ifs_info(list);
   free_ifs_info(nullptr);
+  // Only a failed enumeration is reported; an empty list is no failure.
+  for (auto [result, out, err] :
+       {std::tuple{0, "", ""},
+        {-1, "ioctl error", "[ipv4 BC] getifaddrs Error! errno: No buffer space available\n"}}) {
+    g_getifaddrs = result;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(get_ifs_info(0, 0), nullptr);
+    EXPECT_TRUE(CNetIO().FindSnmpAgent(nullptr, "192.0.2.11", kOidSysObjectId, nullptr, nullptr,
+                                       false));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), out);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), err);
+  }
+  g_getifaddrs.reset();
 }
 
 // Neither the raw responder's over-long sysObjectID nor the other vendor's
