@@ -183,6 +183,10 @@ bool outputDeviceIdValue(unsigned char* oid, int oidLength, unsigned char valueT
 bool outputOidValue(unsigned char* oid, int oidLength, unsigned char valueType,
                     unsigned char* value, int valueLength);
 
+// The network module's own copy of Big2LittleEndian (status.h), with the
+// same behaviour: reverses the four bytes at `p` on a big-endian host only.
+void Big2LittleEndian_(char* p);
+
 // The 27-octet GetRequest PDU for sysObjectID.0 that v1 discovery sends.
 inline constexpr int kRequestOidPfSize = 27;
 extern const unsigned char request_oid_pf[kRequestOidPfSize];

@@ -84,6 +84,10 @@ bool storeTerminated(std::span<char> buffer, const unsigned char* value, int val
 
 }  // namespace
 
+void Big2LittleEndian_(char* p) {
+  Big2LittleEndian(p);
+}
+
 // Builds a GetRequest naming the identifier text `oid` (read) `count` times,
 // each with a NULL value, for `community` (read; null for the default) into
 // `out` (written); returns its size, or -1 with `out` untouched.

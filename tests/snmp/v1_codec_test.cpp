@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -49,6 +50,12 @@ TEST(BerInteger, ReadsUnsignedBigEndianKeepingTheLastFourOctets) {
   EXPECT_EQ(readIntValue(five, 5), 0x02030405);
   EXPECT_EQ(readIntValue(five, 0), 0);
   EXPECT_EQ(readIntValue(five, -3), 0);
+  // Both byte-order helpers reverse a word on a big-endian host only.
+  for (void (*toLittle)(char*) : {Big2LittleEndian, Big2LittleEndian_}) {
+    char word[] = "\1\2\3\4";
+    toLittle(word);
+    EXPECT_STREQ(word, std::endian::native == std::endian::big ? "\4\3\2\1" : "\1\2\3\4");
+  }
 }
 
 TEST(OidEncode, WritesArcsInSevenBitGroups) {
