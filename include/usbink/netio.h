@@ -117,6 +117,9 @@ class CNetIO {
                                  unsigned char* errorIndex, _SNMP_PARAM_V3* params);
 
   // ---- SNMPv3 status read and single-value queries --------------------------
+  // Each wait for datagrams (here and in the searches below) stops after 512
+  // of them even while more keep arriving, so that an agent that never stops
+  // sending cannot hold the call; the v1 reads and queries take one datagram.
   bool NetworkReadStatusSNMPv3(const char* community, const char* address, PRINTER_STATUS* status);
   bool NetworkReadStatusV6SNMPv3(const char* community, const char* address,
                                  PRINTER_STATUS* status);
@@ -132,6 +135,9 @@ class CNetIO {
                           int reserved);
 
   // ---- Agent discovery --------------------------------------------------------
+  // An agent is reported only when its sysObjectID begins with targetOid1 or
+  // targetOid2, so every search, FindSnmpV3Agent included, reports nothing
+  // until InitTargetOID has set a target.
   bool FindSnmpAgent(const char* community, const char* address, const char* oid,
                      SnmpAgentCallback callback, void* user, bool broadcast);
   bool FindSnmpAgentV6_(const char* community, const char* address, const char* oid,
@@ -146,6 +152,8 @@ class CNetIO {
                           SnmpAgentCallback callback, void* user, bool broadcast);
 
   // ---- TCP stream -----------------------------------------------------------------
+  // A wait another thread ended with CSocket::Cancel fails with the
+  // platform's ECANCELED (125 on Linux); NetworkConnect passes it on.
   int NetworkConnect(char* server, int port);
   int NetworkConnectV6(char* server, int port);
   unsigned long NetworkWrite(int, void* buffer, unsigned long length);

@@ -53,6 +53,9 @@ TEST(V3Discovery, Ipv4SearchReportsOnlyPrinterAgentsOfTheTargetModels) {
   EXPECT_EQ(seen.discoveries[0], seen.discoveries[1]);
 
   EXPECT_EQ(searchV3("192.0.2.16", false, nullptr).gets, 2);
+  Counts untargeted;  // before InitTargetOID no agent is one of the targets
+  EXPECT_TRUE(CNetIO().FindSnmpV3Agent(nullptr, "192.0.2.14", nullptr, record, &untargeted, false));
+  EXPECT_TRUE(untargeted.empty());
 
   for (auto [address, broadcast] : {std::pair{"255.255.255.255", false}, {"printer11", true}}) {
     counts = {};
