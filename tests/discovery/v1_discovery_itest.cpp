@@ -1,11 +1,10 @@
 // SNMP v1 discovery on the segment of printers.h: broadcast, multicast and
 // unicast searches from a client with two interfaces.
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <ifaddrs.h>
 
 #include <atomic>
 #include <cerrno>
@@ -80,8 +79,8 @@ TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(get_ifs_info(0, 0), nullptr);
-    EXPECT_TRUE(CNetIO().FindSnmpAgent(nullptr, "192.0.2.11", kOidSysObjectId, nullptr, nullptr,
-                                       false));
+    EXPECT_TRUE(
+        CNetIO().FindSnmpAgent(nullptr, "192.0.2.11", kOidSysObjectId, nullptr, nullptr, false));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), out);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), err);
   }
