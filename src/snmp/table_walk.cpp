@@ -185,7 +185,10 @@ void runWalk(WalkRequester& requester, SubtreeWalk& walk, WalkClock::time_point 
     }
     const auto answer = requester.ask(walk.cursor(), deadline);
     if (!answer) {
-      if (WalkClock::now() >= deadline && !requester.refused()) {
+      // Out of time after the agent answered something: the budget; out
+      // of time without a single answer: no answer.
+      const bool answered = walk.cursor() != walk.root();
+      if (WalkClock::now() >= deadline && !requester.refused() && answered) {
         walk.stop(WalkEnd::kTimeBudget, "the time budget ran out under " + oidText(walk.root()));
       } else {
         walk.stop(requester.refused() ? WalkEnd::kRefused : WalkEnd::kNoAnswer,
