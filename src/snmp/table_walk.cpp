@@ -114,8 +114,9 @@ bool UdpPeer::send(std::span<const unsigned char> datagram) {
 
 ssize_t UdpPeer::receive(std::span<unsigned char> buffer, WalkClock::time_point until) {
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - WalkClock::now()).count();
+    // Rounded up, so that a wait that ends without a datagram ends at
+    // `until` or later, never just before it.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - WalkClock::now()).count();
     if (left <= 0) return -1;
     pollfd p{m_socket.fd(), POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(left));
