@@ -45,8 +45,9 @@ struct WalkLimits {
   // 9 columns gives 9 values per supply), low enough that an agent
   // inventing objects forever is stopped within a few hundred requests.
   std::size_t maxValues = 4096;
-  // Values asked per GetBulk request; 0 asks with GetNext.
-  int maxRepetitions = 48;
+  // Values asked per GetBulk request (a four-colour table of 9 columns in
+  // one answer); 0 asks with GetNext.
+  int maxRepetitions = 64;
 };
 
 // The state of one subtree's walk, fed the agent's answers in order.
