@@ -9,6 +9,8 @@ namespace usbink {
 namespace {
 
 constexpr int kLastWalkRequestId = 127;
+constexpr int kErrorTooBig = 1;
+constexpr int kErrorGenErr = 5;
 
 const char* errorStatusName(int status) {
   // RFC 3416 error-status values.
@@ -160,7 +162,7 @@ std::optional<WalkAnswer> exchangeWalkRequest(
 
 CommunityRequester::CommunityRequester(UdpPeer& peer, SnmpVersion version, std::string community,
                                        const WalkLimits& limits)
-    : m_peer(peer), m_version(version), m_community(std::move(community)), m_limits(limits) {}
+    : WalkRequester(limits), m_peer(peer), m_version(version), m_community(std::move(community)) {}
 
 std::optional<WalkAnswer> CommunityRequester::ask(const Oid& after,
                                                   WalkClock::time_point deadline) {
@@ -197,6 +199,8 @@ void runWalk(WalkRequester& requester, SubtreeWalk& walk, WalkClock::time_point 
       }
       return;
     }
+    const bool tooBig = answer->errorStatus == kErrorTooBig || answer->errorStatus == kErrorGenErr;
+    if (tooBig && requester.version() != SnmpVersion::kV1 && requester.reduceBulk()) continue;
     walk.take(*answer, requester.version());
   }
 }

@@ -105,6 +105,16 @@ class WalkRequester {
   virtual std::optional<WalkAnswer> ask(const Oid& after, WalkClock::time_point deadline) = 0;
   virtual std::string failure() const = 0;
   virtual bool refused() const { return false; }
+  // Halves the GetBulk repetitions; false when there is nothing to halve.
+  bool reduceBulk() {
+    if (m_limits.maxRepetitions <= 1) return false;
+    m_limits.maxRepetitions /= 2;
+    return true;
+  }
+
+ protected:
+  explicit WalkRequester(const WalkLimits& limits) : m_limits(limits) {}
+  WalkLimits m_limits;
 };
 
 // Request-ids stay in 1..127: the one-octet INTEGER that every parser of
@@ -136,10 +146,12 @@ class CommunityRequester : public WalkRequester {
   UdpPeer& m_peer;
   SnmpVersion m_version;
   std::string m_community;
-  WalkLimits m_limits;
 };
 
-// Walks `walk` to its end with `requester`, within `deadline`.
+// Walks `walk` to its end with `requester`, within `deadline`. A GetBulk
+// answered with tooBig or genErr (what snmpd answers when the values would
+// not fit the message size an SNMPv3 request allows) is asked again with
+// half the repetitions.
 void runWalk(WalkRequester& requester, SubtreeWalk& walk, WalkClock::time_point deadline);
 
 // The largest datagram a walk receives (the UDP maximum).

@@ -58,7 +58,7 @@ std::string usmUserProblem(const UsmUser& user) {
 }
 
 UsmRequester::UsmRequester(UdpPeer& peer, UsmUser user, const WalkLimits& limits)
-    : m_peer(peer), m_user(std::move(user)), m_limits(limits) {}
+    : WalkRequester(limits), m_peer(peer), m_user(std::move(user)) {}
 
 int UsmRequester::buildBulkRequest(const _SNMP_PARAM_V3& params, const UsmUser& user,
                                    int requestId, const Oid& after, int maxRepetitions,

@@ -49,7 +49,6 @@ class UsmRequester : public WalkRequester {
 
   UdpPeer& m_peer;
   UsmUser m_user;
-  WalkLimits m_limits;
   _SNMP_PARAM_V3 m_params{};
   bool m_discovered = false;
   bool m_refused = false;
