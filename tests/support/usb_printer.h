@@ -32,11 +32,11 @@ inline constexpr const char* kFaultSerialStall = "serial-stall";  // string desc
 struct EmulatedPrinter {
   std::string make = "Acme";
   std::string model = "Laser 1";
-  std::string serial;            // the iSerialNumber string; none when empty
+  std::string serial{};          // the iSerialNumber string; none when empty
   int interfaceNumber = 0;       // the printer interface; lower ones are vendor-specific
-  std::string deviceId;          // the fields before STS; "MFG:make;CMD:PCL;MDL:model;" when empty
+  std::string deviceId{};        // the fields before STS; "MFG:make;CMD:PCL;MDL:model;" when empty
   int level = 57;                // byte 0 of the status block appended as STS:
-  std::string fault;             // one of kFault*, none when empty
+  std::string fault{};           // one of kFault*, none when empty
   bool printerClass = true;      // false: a HID device with no printer interface
   bool usblp = false;            // usblp holds the interface and has a /dev/usb/lpN node
   bool devfsUnopenable = false;  // /dev/bus/usb/BBB/DDD cannot be opened (a directory)
