@@ -212,6 +212,7 @@ struct Device {
                             static_cast<std::size_t>(urb->buffer_length) - kSetupSize, file, what);
       complete =
           !(p.fault == usbink::test::kFaultNeverCompletes && what->starts_with("GET_DEVICE_ID"));
+      if (n < 0) *what += std::string(" -> ") + strerrorname_np(-n);
       urb->status = n < 0 ? n : 0;
       urb->actual_length = n < 0 ? 0 : n;
     } else {

@@ -35,13 +35,13 @@ TEST(Memcheck, EveryWayThroughTheToolIsClean) {
     ProcessOptions options = withEnv(cups.clientEnv());
     options.timeout = std::chrono::minutes(2);
     // The USB way reads an emulated printer through this build's usbtonerlevel.
-    const auto r = run(emulatorCommand({{.model = "Laser", .serial = "1"}}, "",
-                                       {"valgrind", "--quiet", "--error-exitcode=99",
-                                        "--leak-check=full",
-                                        "--show-leak-kinds=definite,indirect,possible",
-                                        "--errors-for-leak-kinds=definite,indirect,possible",
-                                        "--log-file=" + log, USBINK_TOOL_SIM, way.queue}),
-                       options);
+    const auto r =
+        run(emulatorCommand({{.model = "Laser", .serial = "1"}}, "",
+                            {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
+                             "--show-leak-kinds=definite,indirect,possible",
+                             "--errors-for-leak-kinds=definite,indirect,possible",
+                             "--log-file=" + log, USBINK_TOOL_SIM, way.queue}),
+            options);
     EXPECT_EQ(r.exitCode, way.exitCode) << way.queue << "\n" << readFile(log);
     EXPECT_EQ(readFile(log), "") << way.queue;
   }
