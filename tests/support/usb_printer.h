@@ -1,13 +1,6 @@
-// Emulated USB printers for tests: the usb-printer-emulator program builds
-// a umockdev testbed with these devices (sysfs, /dev/bus/usb nodes, usblp
-// nodes), answers the usbdevfs and usblp ioctls a program sends them, and
-// runs a command inside it:
-//
-//   usb-printer-emulator [--log=FILE] [--printer --make=M --model=M ...]... -- COMMAND ARGS...
-//
-// It exits with the command's status (128 + signal when a signal ended it)
-// and writes one line per ioctl the devices saw to FILE. This header is
-// both sides' view of the options.
+// Emulated USB printers: usb-printer-emulator [--log=FILE] [--printer --make=M ...]... -- COMMAND
+// builds a umockdev testbed with these devices, answers their usbdevfs and usblp ioctls, runs
+// COMMAND inside, exits with its status (128 + signal) and logs one line per ioctl to FILE.
 #pragma once
 
 #include <string>
@@ -16,16 +9,13 @@
 namespace usbink::test {
 
 // How a printer misbehaves; the faults concern GET_DEVICE_ID unless said.
-inline constexpr const char* kFaultStall = "stall";  // every GET_DEVICE_ID STALLs
-// GET_DEVICE_ID STALLs unless the interface is claimed (kernels and devices
-// that do not answer an unclaimed interface).
-inline constexpr const char* kFaultNeedsClaim = "needs-claim";
+inline constexpr const char* kFaultStall = "stall";             // always STALLs
+inline constexpr const char* kFaultNeedsClaim = "needs-claim";  // STALLs unless claimed
 inline constexpr const char* kFaultPrefixBeyondData = "prefix-beyond-data";  // prefix = size + 10
 inline constexpr const char* kFaultPrefixOne = "prefix-one";
 inline constexpr const char* kFaultPrefixZero = "prefix-zero";
 inline constexpr const char* kFaultNeverCompletes = "never-completes";  // until discarded
-// The device is unplugged during GET_DEVICE_ID: the transfer ends with
-// ESHUTDOWN and every later ioctl fails with ENODEV.
+// Unplugged during the transfer: it ends with ESHUTDOWN, later ioctls fail with ENODEV.
 inline constexpr const char* kFaultGone = "gone";
 inline constexpr const char* kFaultSerialStall = "serial-stall";  // string descriptors STALL
 
@@ -42,8 +32,7 @@ struct EmulatedPrinter {
   bool devfsUnopenable = false;  // /dev/bus/usb/BBB/DDD cannot be opened (a directory)
 };
 
-// The emulator's command line for `printers`, with the ioctl log at `log`
-// (none when empty) and `command` run inside.
+// The emulator's command line for `printers`, logging to `log` (if any), running `command`.
 inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinter>& printers,
                                                 const std::string& log,
                                                 const std::vector<std::string>& command) {

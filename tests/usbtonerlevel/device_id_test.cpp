@@ -1,5 +1,4 @@
-// Device-ID replies with their length prefix, the KEY:value fields, and the
-// names CUPS derives from them.
+// Device-ID replies, their KEY:value fields, and the names CUPS derives.
 #include "usbtonerlevel/device_id.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +43,6 @@ TEST(DeviceIdReply, PrefixCountsItselfAndBoundsTheText) {
     EXPECT_EQ(reply.id, c.id) << c.name;
     EXPECT_EQ(reply.error, c.error) << c.name;
   }
-  // Every truncation of a valid reply is refused.
   const std::vector<std::uint8_t> whole = bytes({0x00, 0x0E}, "MFG:A;MDL:B;");
   for (std::size_t n = 0; n < whole.size(); ++n) {
     const auto reply = usbink::usb::deviceIdFromReply(std::span(whole.data(), n));
@@ -52,9 +50,8 @@ TEST(DeviceIdReply, PrefixCountsItselfAndBoundsTheText) {
   }
 }
 
-// Blanks around keys and values, a missing last semicolon and junk without
-// a colon are tolerated; keys compare without case in the order asked, and
-// an empty value counts as absent.
+// Blanks, a missing last semicolon and junk are tolerated; keys compare
+// without case in the order asked; an empty value counts as absent.
 TEST(DeviceIdFields, ToleratesBlanksMissingSemicolonAndJunk) {
   using Fields = std::vector<std::pair<std::string, std::string>>;
   const std::pair<const char*, Fields> cases[] = {
