@@ -1,7 +1,5 @@
-// The usbink-levels filter in a private scheduler: the job's data reaches
-// the printer while the query still runs, the queue's marker attributes
-// then hold the level, and a query that hangs is killed, at the filter's
-// bound or when the job is cancelled.
+// The usbink-levels filter in a private scheduler: data first, then the level in the queue's
+// marker attributes; a hanging query is killed at the bound or when the job is cancelled.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,12 +21,7 @@ std::string printerOptions(const Cupsd& cups, const std::string& queue) {
   return run({"lpoptions", "-p", queue}, withEnv(cups.clientEnv())).out;
 }
 
-void substitute(std::string& text, const std::string& placeholder, const std::string& value) {
-  text.replace(text.find(placeholder), placeholder.size(), value);
-}
-
-// A stand-in for usbink that hangs, with a child as usbink's status program
-// would be, and writes both PIDs to `$dir/pids`.
+// A stand-in for usbink that hangs with a child (its status program) and writes both PIDs.
 constexpr char kHangingQuery[] = "sleep 600 & echo $$ $! >\"$dir/pids\"; wait\n";
 
 struct FilterCase {
@@ -39,9 +32,7 @@ struct FilterCase {
   int level;          // the marker level the queue ends with, or -1 for none
 };
 
-// Row 2's stand-in answers only once the test has seen the job's data, and
-// its end, at the printer: a filter that waited for the query first would
-// never print.
+// Row 2 answers only once the data has reached the printer.
 constexpr FilterCase kCases[] = {
     {"RealUsbinkOnANetworkPrinter", nullptr, 40, false, 57},
     {"DataReachesThePrinterBeforeTheQueryEnds",
@@ -58,11 +49,8 @@ void PrintTo(const FilterCase& c, std::ostream* out) {
 
 class LevelsFilter : public testing::TestWithParam<FilterCase> {};
 
-// The scheduler runs filters and backends as its unprivileged user, who may
-// not reach the build tree (a checkout in a private directory), so the
-// filter and the usbink it runs are copied into the scheduler's own
-// ServerBin, the printer is a network one that needs no further program,
-// and the backend and the stand-ins write into a directory open to all.
+// The scheduler's unprivileged user may not reach the build tree: the filter and usbink are
+// copied into its ServerBin, and the backend and stand-ins write to a directory open to all.
 TEST_P(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   const FilterCase& c = GetParam();
   const SnmpdAgent printer(AgentConfig{.address4 = "127.0.0.2", .toner = 57});
@@ -72,15 +60,16 @@ TEST_P(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   const std::string sink = work.file("printed"), release = work.file("release");
   ASSERT_EQ(mkfifo(release.c_str(), 0600), 0);
   chmod(release.c_str(), 0666);
-  // The backend marks the end of the data it was given.
   cups.installProgram("backend/socket", "#!/bin/sh\ncat >" + sink + "\necho EOF >>" + sink + "\n");
   const std::string usbink = cups.dir() + "/bin/filter/usbink";
   cups.installProgram("filter/usbink", c.query == nullptr
                                            ? readFile(USBINK_PROGRAM)
                                            : "#!/bin/sh\ndir=" + work.path() + "\n" + c.query);
   std::string filter = readFile(USBINK_LEVELS_FILTER_TEMPLATE);
-  substitute(filter, "@USBINK_PROGRAM@", usbink);
-  substitute(filter, "@USBINK_LEVELS_QUERY_SECONDS@", std::to_string(c.boundSeconds));
+  for (const auto& [key, value] :
+       {std::pair<std::string, std::string>{"@USBINK_PROGRAM@", usbink},
+        {"@USBINK_LEVELS_QUERY_SECONDS@", std::to_string(c.boundSeconds)}})
+    filter.replace(filter.find(key), key.size(), value);
   cups.installProgram("filter/usbink-levels", filter);
   cups.addQueue("office", "socket://127.0.0.2", USBINK_LEVELS_PPD);
   EXPECT_EQ(printerOptions(cups, "office").find("marker-levels"), std::string::npos);

@@ -1,5 +1,4 @@
-// The usbink program under valgrind's memcheck on each of its ways: each
-// run ends with its own status and without any memory error or leak.
+// usbink under valgrind's memcheck on each of its ways: its own status, no memory error or leak.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -25,25 +24,22 @@ TEST(Memcheck, EveryWayThroughTheToolIsClean) {
     cups.addQueue(queue, uri);
   }
 
-  const struct {
-    const char* queue;
-    int exitCode;
-  } ways[] = {{"q_usb", 0}, {"q_v1", 0}, {"q_v3", 0}, {"no_such_queue", 255}, {"q_no_address", 1}};
-  for (const auto& way : ways) {
+  const std::pair<const char*, int> ways[] = {
+      {"q_usb", 0}, {"q_v1", 0}, {"q_v3", 0}, {"no_such_queue", 255}, {"q_no_address", 1}};
+  for (const auto& [queue, exitCode] : ways) {
     TempDir dir("usbink-memcheck");
     const std::string log = dir.file("memcheck.log");
     ProcessOptions options = withEnv(cups.clientEnv());
     options.timeout = std::chrono::minutes(2);
-    // The USB way reads an emulated printer through this build's usbtonerlevel.
     const auto r =
         run(emulatorCommand({{.model = "Laser", .serial = "1"}}, "",
                             {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
                              "--show-leak-kinds=definite,indirect,possible",
                              "--errors-for-leak-kinds=definite,indirect,possible",
-                             "--log-file=" + log, USBINK_TOOL_SIM, way.queue}),
+                             "--log-file=" + log, USBINK_TOOL_SIM, queue}),
             options);
-    EXPECT_EQ(r.exitCode, way.exitCode) << way.queue << "\n" << readFile(log);
-    EXPECT_EQ(readFile(log), "") << way.queue;
+    EXPECT_EQ(r.exitCode, exitCode) << queue << "\n" << readFile(log);
+    EXPECT_EQ(readFile(log), "") << queue;
   }
 }
 

@@ -1,5 +1,4 @@
-// Runs the usbink program as the print system would, against a private
-// scheduler.
+// Runs usbink as the print system would, against a private scheduler.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ inline ProcessResult runTool(const std::string& tool, const Cupsd& cups, const s
   return run({tool, queue}, options);
 }
 
-// A suite whose `Printers` (agents and a scheduler `cups`) come up before
-// its first test and go after its last.
+// A suite whose `Printers` (agents and a scheduler `cups`) live from its first test to its last.
 template <typename Printers>
 class PrintersSuite : public ::testing::Test {
  protected:
