@@ -1,10 +1,11 @@
 // The walk's state fed answers as agents send them, well-behaved or not,
 // and the request bytes a walk sends.
+#include "snmp/table_walk.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 
-#include "snmp/table_walk.h"
 #include "support/raw_responder.h"
 #include "usbink/ber.h"
 
@@ -18,41 +19,32 @@ Varbind cell(const std::string& suffix, unsigned char type = kBerInteger) {
 }
 
 TEST(TableWalk, EndsCleanlyOnEveryKindOfAnswer) {
+  using enum SnmpVersion;
+  using enum WalkEnd;
   const Varbind outside{*oidFromText("1.3.6.1.2.1.43.12.1.1.2.1.1"), kBerInteger, {1}};
+  const Varbind c1 = cell("6.1.1"), c2 = cell("6.1.2");
   const struct {
-    const char* name;
     SnmpVersion version;
     std::vector<WalkAnswer> answers;
     WalkEnd end;
     std::size_t values;
   } cases[] = {
-      {"past the table", SnmpVersion::kV2c,
-       {{1, 0, 0, {cell("6.1.1"), cell("6.1.2")}}, {2, 0, 0, {cell("9.1.1"), outside}}},
-       WalkEnd::kComplete, 3},
-      {"endOfMibView", SnmpVersion::kV2c,
-       {{1, 0, 0, {cell("6.1.1"), {kRoot, kEndOfMibView, {}}}}}, WalkEnd::kComplete, 1},
-      {"v1 end of MIB", SnmpVersion::kV1, {{1, 0, 0, {cell("6.1.1")}}, {2, kErrorNoSuchName, 1, {}}},
-       WalkEnd::kComplete, 1},
-      {"v2c noSuchName", SnmpVersion::kV2c, {{1, kErrorNoSuchName, 1, {cell("6.1.1")}}},
-       WalkEnd::kErrorStatus, 0},
-      {"same object again", SnmpVersion::kV2c,
-       {{1, 0, 0, {cell("6.1.1")}}, {2, 0, 0, {cell("6.1.1")}}}, WalkEnd::kLoop, 1},
-      {"backwards in one answer", SnmpVersion::kV2c, {{1, 0, 0, {cell("6.1.2"), cell("6.1.1")}}},
-       WalkEnd::kLoop, 1},
-      {"no values", SnmpVersion::kV2c, {{1, 0, 0, {}}}, WalkEnd::kMalformed, 0},
-      {"undecodable name", SnmpVersion::kV2c, {{1, 0, 0, {cell("6.1.1")}, true}},
-       WalkEnd::kMalformed, 0},
-      {"over the cap", SnmpVersion::kV2c,
-       {{1, 0, 0, {cell("6.1.1"), cell("6.1.2"), cell("6.1.3"), cell("6.1.4")}}},
-       WalkEnd::kValueCap, 3},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+      {kV2c, {{1, 0, 0, {c1, c2}}, {2, 0, 0, {cell("9.1.1"), outside}}}, kComplete, 3},
+      {kV2c, {{1, 0, 0, {c1, {kRoot, kEndOfMibView, {}}}}}, kComplete, 1},
+      {kV1, {{1, 0, 0, {c1}}, {2, kErrorNoSuchName, 1, {}}}, kComplete, 1},  // v1 end of MIB
+      {kV2c, {{1, kErrorNoSuchName, 1, {c1}}}, kErrorStatus, 0},
+      {kV2c, {{1, 0, 0, {c1}}, {2, 0, 0, {c1}}}, kLoop, 1},  // the same object again
+      {kV2c, {{1, 0, 0, {c2, c1}}}, kLoop, 1},               // backwards in one answer
+      {kV2c, {{1, 0, 0, {}}}, kMalformed, 0},
+      {kV2c, {{1, 0, 0, {c1}, true}}, kMalformed, 0},  // undecodable name
+      {kV2c, {{1, 0, 0, {c1, c2, cell("6.1.3"), cell("6.1.4")}}}, kValueCap, 3}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
     SubtreeWalk walk(kRoot, 3);
     for (const auto& a : c.answers) walk.take(a, c.version);
-    EXPECT_EQ(walk.end(), c.end);
-    EXPECT_EQ(walk.values().size(), c.values);
-    EXPECT_EQ(walk.message().empty(), c.end == WalkEnd::kComplete) << walk.message();
+    EXPECT_EQ(walk.end(), c.end) << i;
+    EXPECT_EQ(walk.values().size(), c.values) << i;
+    EXPECT_EQ(walk.message().empty(), c.end == kComplete) << i << walk.message();
   }
 }
 
@@ -69,16 +61,15 @@ TEST(TableWalk, NamesAndRequests) {
     EXPECT_FALSE(oidFromText(bad)) << bad;
   }
   // GetBulk (v2c) and GetNext (v1, error-status and error-index 0).
-  const char* kVarbinds = "300F 300D 0609 2B06010201 2B0B0101 0500";
-  std::array<unsigned char, 128> out{};
-  int n = buildCommunityWalkRequest(SnmpVersion::kV2c, "public", 1, kRoot, 48, out);
-  EXPECT_EQ(test::toHex({out.begin(), out.begin() + n}),
-            test::toHex(test::fromHex(std::string("3027020101 0406 7075626C6963 A51A 020101 020100 "
-                                                  "020130") + kVarbinds)));
-  n = buildCommunityWalkRequest(SnmpVersion::kV1, "public", 2, kRoot, 48, out);
-  EXPECT_EQ(test::toHex({out.begin(), out.begin() + n}),
-            test::toHex(test::fromHex(std::string("3027020100 0406 7075626C6963 A11A 020102 020100 "
-                                                  "020100") + kVarbinds)));
+  for (const auto& [version, id, head] :
+       {std::tuple{SnmpVersion::kV2c, 1, "3027020101 0406 7075626C6963 A51A 020101 020100 020130"},
+        {SnmpVersion::kV1, 2, "3027020100 0406 7075626C6963 A11A 020102 020100 020100"}}) {
+    std::array<unsigned char, 128> out{};
+    const int n = buildCommunityWalkRequest(version, "public", id, kRoot, 48, out);
+    EXPECT_EQ(
+        test::toHex({out.begin(), out.begin() + n}),
+        test::toHex(test::fromHex(std::string(head) + "300F 300D 0609 2B06010201 2B0B0101 0500")));
+  }
 }
 
 }  // namespace
