@@ -1,14 +1,9 @@
 #!/bin/sh
-# A private CUPS scheduler: its own ServerRoot under DIR and one Unix-socket
-# listener (DIR/cups.sock), so it runs beside the system's and beside others.
-#
-#   private-cupsd.sh start DIR         create DIR, start cupsd, wait until it answers;
-#                                      prints cupsd's PID
-#   private-cupsd.sh add DIR NAME URI [PPD]
-#                                      add a queue (any URI scheme is accepted)
-#   private-cupsd.sh stop DIR          stop that cupsd by its PID and remove DIR
-#
-# Clients talk to it with CUPS_SERVER=DIR/cups.sock.
+# A private CUPS scheduler: ServerRoot under DIR, one listener DIR/cups.sock
+# (clients set CUPS_SERVER to it), beside the system's and others.
+#   start DIR                 create DIR, start cupsd, wait until it answers, print its PID
+#   add DIR NAME URI [PPD]    add a queue (any URI scheme)
+#   stop DIR                  stop that cupsd by its PID and remove DIR
 set -eu
 umask 022
 command=${1:?usage: private-cupsd.sh start|add|stop DIR ...}
@@ -29,7 +24,7 @@ stop() {
     kill -TERM "$pid"
     n=0
     while ours "$pid" && [ $n -lt 100 ]; do sleep 0.05; n=$((n + 1)); done
-    ours "$pid" && kill -KILL "$pid"
+    ! ours "$pid" || kill -KILL "$pid"
   fi
   rm -rf "$dir"
 }
@@ -43,8 +38,7 @@ backend_for() {
 
 start() {
   [ ! -e "$dir/cupsd.pid" ] || stop
-  mkdir -p "$dir/etc" "$dir/spool/tmp" "$dir/log" "$dir/cache" "$dir/state" \
-           "$dir/bin/backend" "$dir/bin/filter" "$dir/bin/daemon" "$dir/ssl"
+  for d in etc spool/tmp log cache state bin/backend bin/filter bin/daemon ssl; do mkdir -p "$dir/$d"; done
   # cupsd starts filters and backends through ServerBin/daemon/cups-exec.
   ln -s "$(cups-config --serverbin)/daemon/cups-exec" "$dir/bin/daemon/cups-exec"
   cat > "$dir/etc/cups-files.conf" <<CONF
@@ -99,11 +93,7 @@ CONF
 case $command in
   start) start ;;
   add)   backend_for "${4:?missing URI}"
-         if [ -n "${5:-}" ]; then
-           CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" -P "$5" -E 2>/dev/null
-         else
-           CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4"
-         fi ;;
+         CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" ${5:+-P "$5" -E} ;;
   stop)  stop ;;
   *)     echo "private-cupsd: unknown command $command" >&2; exit 2 ;;
 esac

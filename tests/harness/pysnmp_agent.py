@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""A second, independent SNMP agent for the tests (pysnmp 4): v1 GETs for a
-community, SNMPv3 GETs for one USM user (HMAC-MD5-96, CBC-DES), from a fixed
-table; missing objects are answered as pysnmp answers them. Prints "pysnmp
-agent ready" once its sockets are bound."""
+"""A second SNMP agent (pysnmp 4): v1 GETs for a community, SNMPv3 GETs for
+one USM user (HMAC-MD5-96, CBC-DES) from a fixed table. Prints "pysnmp agent
+ready" once its sockets are bound."""
 import argparse
 import os
 import socket

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
-"""Takes one SNMPv3 message (hex) apart with pysnmp's own USM code, as an
-independent check of the library's builder: canonical BER, the HMAC-MD5-96
-code when authenticated, the DES decryption when private. Prints one
-"name=value" line per field and exits 0, or "INVALID: reason" and exits 1.
-
-usage: v3_check.py HEX --user U --auth A --priv P"""
+"""v3_check.py HEX --user U --auth A --priv P: one SNMPv3 message taken apart
+by pysnmp's USM code (canonical BER, HMAC-MD5-96, DES) as an independent
+check of the builder. Prints "name=value" lines, or "INVALID: reason", exit 1."""
 import argparse
 import sys
 

@@ -1,11 +1,7 @@
 // A host application of the installed library, built by scripts/check-install
-// from the staged headers and library alone (through pkg-config).
-//
-//   host_application            decodes a status block, encrypts the DES
-//                               test vector, builds a v1 GET; exit 0 when all
-//                               three give the known results
-//   host_application ADDRESS    reads the toner level of the agent at the
-//                               IPv4 ADDRESS over SNMP v1 and prints it
+// from the staged headers and library alone (pkg-config). Without arguments
+// it checks a status block decode, the DES test vector and a v1 GET build;
+// with an IPv4 ADDRESS it prints the toner level read there over SNMP v1.
 #include <usbink/base64.h>
 #include <usbink/netio.h>
 #include <usbink/oids.h>

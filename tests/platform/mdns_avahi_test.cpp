@@ -1,6 +1,4 @@
-// Printer service resolution against real avahi-daemons on a private link:
-// the test process is the client, the printers are published on the other
-// side of the link.
+// Printer service resolution against real avahi-daemons on a private link.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -19,14 +17,12 @@ namespace usbink::test {
 namespace {
 
 using Addresses = std::multiset<std::string>;
-
-Addresses expected(const PrinterService& printer) {
-  return {printer.addresses.begin(), printer.addresses.end()};
+Addresses expected(const PrinterService& p) {
+  return {p.addresses.begin(), p.addresses.end()};
 }
 
-// The texts of the addresses resolved for `instance`; a scope identifier
-// would show as a zone suffix, and a duplicate as a second entry. The call
-// must write nothing.
+// The addresses resolved for `instance` (a scope shows as a zone suffix, a
+// duplicate as a second entry); the call must write nothing.
 Addresses resolve(const std::string& instance) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
@@ -46,10 +42,8 @@ Addresses resolve(const std::string& instance) {
   return out;
 }
 
-// Each row is a further call in the same process, so each also shows that a
-// call lists only its own addresses. A record published by avahi-publish is
-// answered over both mDNS transports; the daemon's own host answers its A
-// record over IPv4 mDNS only, its AAAA record over both: each is listed once.
+// Each row, a further call in the same process, lists only its own addresses,
+// each once though answered over both mDNS transports.
 TEST(PrinterServiceResolution, ListsEveryAddressOfThePublishedInstanceOnce) {
   AvahiNetEnvironment::net().publish({
       {"-a", "-R", "multi.local", "198.51.100.40"},
@@ -76,9 +70,8 @@ TEST(PrinterServiceResolution, ListsEveryAddressOfThePublishedInstanceOnce) {
   }
 }
 
-// A caught signal interrupts the loop's poll; a stream of them, one every few
-// milliseconds for as long as the call runs, must neither lose addresses nor
-// keep the call from ending once no more arrive (the one-address instance).
+// A caught signal every 5 ms interrupts the loop's poll: no address may be
+// lost, and the call must still end (the one-address instance waits it out).
 TEST(PrinterServiceResolution, CaughtSignalsNeitherLoseAddressesNorStretchTheWait) {
   struct sigaction interrupt {};
   interrupt.sa_handler = [](int) {};
@@ -102,8 +95,8 @@ TEST(PrinterServiceResolution, CaughtSignalsNeitherLoseAddressesNorStretchTheWai
   sigaction(SIGUSR1, &previous, nullptr);
 }
 
-// No daemon, or one killed during the wait: nothing is listed and nothing
-// written; a daemon started again serves the next call.
+// No daemon, or one killed during the wait: nothing listed or written; a
+// daemon started again serves the next call.
 TEST(PrinterServiceResolution, WithoutDaemonOrWhenItDiesListsNothing) {
   AvahiNet& net = AvahiNetEnvironment::net();
   net.clientAvahi().stop();

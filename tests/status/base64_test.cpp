@@ -47,10 +47,8 @@ TEST(Base64Encode, PadsAndNeedsRoomForTheTerminator) {
   EXPECT_EQ(encode(std::string(60, 'x'), 81, &result).find('\n'), std::string::npos);
 }
 
-// Padding is optional; foreign characters are skipped anywhere; decoding
-// stops at the first short or malformed group, keeping the bytes before it;
-// too little room is an error, not a truncation. (Padded text of every
-// length: the round trip below.)
+// Padding optional, foreign characters skipped, a stop at the first short or
+// malformed group keeping the bytes before it, too little room an error.
 TEST(Base64Decode, SkipsForeignCharactersStopsAtAShortGroupAndNeverTruncates) {
   const std::string block(144, 'A');
   const struct {
@@ -86,8 +84,6 @@ TEST(Base64, RoundTripsEveryLength) {
     for (int i = 0; i < n; ++i) bytes += static_cast<char>((i * 37 + n) & 0xFF);
     int result = 0;
     const Decoded back = decode(encode(bytes, 300, &result), 300);
-    // Decoding stops at the first short group: a length that is a multiple
-    // of three ends on the appended padding, others on their own padding.
     EXPECT_EQ(back.result, n);
     EXPECT_EQ(back.bytes, bytes);
   }

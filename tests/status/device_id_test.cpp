@@ -74,9 +74,8 @@ TEST(DeviceId, DecodesTheBlockAfterTheKeyOnlyWhenItIsWholeAndLast) {
 }
 
 TEST(DeviceId, UsesTheFirstKeyAndReadsASecondOneAsPartOfTheBlock) {
-  // A block whose second group of text reads "STSA": written after a first
-  // key as "STS:" + "STSA", the text holds a second key, yet the first one
-  // decodes the whole block (the colon is skipped).
+  // A block whose second group reads "STSA", split by a colon: a second key
+  // inside the block, which the first one decodes whole (the colon skipped).
   unsigned char bytes[kPrinterStatusSize] = {0x33};
   char group[] = "STSA";
   _base64_decode_triple(group, reinterpret_cast<char*>(bytes + 3));

@@ -1,5 +1,4 @@
-// CNetIO's TCP connection operations against loopback listeners, in a
-// private network with a private hosts file, so that no lookup leaves it.
+// CNetIO's TCP connections to loopback listeners; private network and hosts file.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,9 +13,8 @@
 namespace usbink::test {
 namespace {
 
-// The result of a connect and what it logged.
-std::pair<int, std::string> connectLogged(CNetIO& io, std::string server, int port,
-                                          bool v6Only = false) {
+// The result of a connect, and what it logged.
+std::pair<int, std::string> connectLogged(CNetIO& io, std::string server, int port, bool v6Only) {
   ::testing::internal::CaptureStderr();
   const int result =
       v6Only ? io.NetworkConnectV6(server.data(), port) : io.NetworkConnect(server.data(), port);
@@ -44,7 +42,7 @@ TEST(NetworkConnect, CarriesBytesOverIpv4AndIpv6OrPassesTheFailureOn) {
     SCOPED_TRACE(c.server + " " + std::to_string(c.result));
     Listener listener(c.server == "::1" ? "::1" : "127.0.0.1", c.result == ECONNREFUSED ? -1 : 16);
     CNetIO io;
-    const auto [result, log] = connectLogged(io, c.server, listener.port());
+    const auto [result, log] = connectLogged(io, c.server, listener.port(), false);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(log.substr(0, c.log.size()), c.log);
     if (result != 0) continue;
@@ -64,9 +62,8 @@ TEST(NetworkConnect, CarriesBytesOverIpv4AndIpv6OrPassesTheFailureOn) {
   }
 }
 
-// No text here is an IPv6 address inet_pton takes; an unspecified address
-// would reach this host. A scoped text over its 256 bytes ("%en0" and the
-// NUL included) is refused before its log line.
+// No text here is an IPv6 address (an unspecified one would reach this host);
+// a scoped text over 256 bytes ("%en0" and NUL included) is refused unlogged.
 TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
   Listener anyAddress("::");
   const std::string fits(251, 'a');
@@ -93,15 +90,10 @@ TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
   }
 }
 
-class PrivateHosts : public ::testing::Environment {
- public:
-  void SetUp() override { usePrivateHosts("127.0.0.1 localhost printer4\n::1 localhost\n"); }
-};
-
 }  // namespace
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  ::testing::AddGlobalTestEnvironment(new usbink::test::PrivateHosts);
+  usbink::test::usePrivateHosts("127.0.0.1 localhost printer4\n::1 localhost\n");
   return usbink::test::runInPrivateNetwork(argc, argv);
 }

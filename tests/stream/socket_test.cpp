@@ -1,10 +1,10 @@
-// CSocket against real TCP peers on loopback: transfers and the end of a
-// stream, waits that a second thread cancels, and the refusals.
+// CSocket against real TCP peers on loopback.
 #include "usbink/socket.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <future>
 #include <memory>
@@ -25,9 +25,8 @@ Fd connectTo(CSocket& s, Listener& listener) {
   return listener.accept();
 }
 
-// More than the socket buffers hold, so both directions wait for the peer;
-// then the peer ends the stream: a read gets what was left and EPIPE, a
-// write an error rather than a SIGPIPE that would end the binary.
+// More than the buffers hold, both ways; then the peer's end: a read gets the
+// rest and EPIPE, a write an error rather than a SIGPIPE ending the binary.
 TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   std::string bytes(8 << 20, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
@@ -37,9 +36,8 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
 
   auto drained = startInBackground([&] {
     std::string got(bytes.size(), '\0');
-    return ::recv(peer.get(), got.data(), got.size(), MSG_WAITALL) == ssize_t(got.size())
-               ? got
-               : std::string();
+    got.resize(std::max<ssize_t>(0, ::recv(peer.get(), got.data(), got.size(), MSG_WAITALL)));
+    return got;
   });
   unsigned long done = kUntouched;
   EXPECT_EQ(s.Write(bytes.data(), bytes.size(), &done), 0);
@@ -56,18 +54,17 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   peer.reset();
   EXPECT_EQ(s.Read(in.data(), 100, &done), EPIPE);
   EXPECT_EQ(in.substr(0, done), "12345");
-  // The first writes may still be taken before the peer's reset arrives.
-  int result = 0;
+  int result = 0;  // the first writes may be taken before the peer's reset arrives
   for (int attempt = 0; attempt < 20 && result == 0; ++attempt) {
     result = s.Write(bytes.data(), 1 << 20, nullptr);
   }
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET) << result;
 }
 
-// A connect the listener never answers (its one accept-queue place taken),
-// and a read with nothing to read, end with ECANCELED on a Cancel from
-// another thread; the read also on the socket's destruction or a new Open.
-// A cancel wins over a ready socket and holds until the next Open.
+// A connect never answered (the one accept-queue place taken) and a read with
+// nothing to read end with ECANCELED on Cancel from another thread, the read
+// also on destruction or a new Open; a cancel wins over a ready socket until
+// the next Open.
 TEST(CSocketCancel, EndsABlockedConnectOrRead) {
   Listener full("127.0.0.1", 0);
   Fd filler(::socket(AF_INET, SOCK_STREAM, 0));
@@ -113,9 +110,8 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
   }
 }
 
-// A socket never opened or closed refuses everything with -1 and leaves
-// `done` alone; an open one refuses a null address and an unknown wait mode
-// (a refused connect: connection_test).
+// Never opened or closed: -1 for everything, `done` untouched; open: a null
+// address and an unknown wait mode are refused.
 TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
   Listener listener;
   CSocket never, closed;
@@ -138,9 +134,8 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
   EXPECT_EQ(s.Select(static_cast<SOCKETSELECTMODE>(3), &ready), EINVAL);
 }
 
-// An fd_set holds descriptors below FD_SETSIZE only; with every one of them
-// taken, Open must fail cleanly, leaving nothing open, rather than let a
-// wait write past the set.
+// With every descriptor below FD_SETSIZE taken, Open fails cleanly, leaving
+// nothing open, rather than let a wait write past the fd_set.
 TEST(CSocketRefusals, DescriptorsThatSelectCannotWatch) {
   rlimit limit{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);

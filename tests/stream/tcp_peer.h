@@ -34,8 +34,7 @@ class Fd {
   }
   int get() const { return m_fd; }
   void reset() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
   }
 
  private:
@@ -48,11 +47,10 @@ class Listener {
  public:
   explicit Listener(const std::string& address = "127.0.0.1", int backlog = 16) {
     const bool v6 = address.find(':') != std::string::npos;
-    auto& in6 = reinterpret_cast<sockaddr_in6&>(m_address);
     m_address.ss_family = v6 ? AF_INET6 : AF_INET;
     m_length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     ::inet_pton(m_address.ss_family, address.c_str(),
-                v6 ? static_cast<void*>(&in6.sin6_addr)
+                v6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6&>(m_address).sin6_addr)
                    : &reinterpret_cast<sockaddr_in&>(m_address).sin_addr);
     m_fd = Fd(::socket(m_address.ss_family, SOCK_STREAM, 0));
     EXPECT_TRUE(::bind(m_fd.get(), this->address(), m_length) == 0 &&
@@ -85,8 +83,8 @@ inline bool sendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// True once a thread of this process other than the caller sleeps inside
-// select, that is, a background call's wait has begun.
+// True once a thread other than the caller sleeps in select: a background
+// call's wait has begun.
 inline bool blockedInSelect() {
   return waitFor([] {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
@@ -97,8 +95,8 @@ inline bool blockedInSelect() {
   });
 }
 
-// Runs `work` on a detached thread, whose future, unlike std::async's,
-// does not wait for it on destruction.
+// Runs `work` on a detached thread, whose future, unlike std::async's, does
+// not wait for it on destruction.
 template <typename Work>
 auto startInBackground(Work work) {
   std::packaged_task<decltype(work())()> task(std::move(work));
@@ -107,8 +105,8 @@ auto startInBackground(Work work) {
   return result;
 }
 
-// The call's result; one that does not end within 60 s ends the binary at
-// once rather than hang the suite or outlive the objects it uses.
+// The call's result; one that does not end within 60 s ends the binary
+// rather than hang the suite or outlive the objects it uses.
 template <typename T>
 T awaitResult(std::future<T>& background, const char* what) {
   if (background.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {

@@ -33,37 +33,28 @@ void waitForLog(const std::string& log, const std::string& line, std::size_t cou
 }
 
 std::string dbusConfig(const std::string& socket) {
-  return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-         "<busconfig>\n  <type>system</type>\n  <listen>unix:path=" +
-         socket +
-         "</listen>\n  <auth>EXTERNAL</auth>\n"
-         "  <policy context=\"default\">\n"
-         "    <allow user=\"*\"/> <allow own=\"*\"/>\n"
-         "    <allow send_destination=\"*\"/> <allow receive_sender=\"*\"/>\n"
-         "  </policy>\n</busconfig>\n";
+  return "<busconfig><type>system</type><listen>unix:path=" + socket +
+         "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+         "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+         "</policy></busconfig>\n";
 }
 
 std::string avahiConfig(const std::string& side, const std::string& interface) {
   return "[server]\nhost-name=usbink-" + side + "\nallow-interfaces=" + interface +
-         "\nuse-ipv4=yes\nuse-ipv6=yes\nenable-dbus=yes\n"
-         "ratelimit-interval-usec=1000000\nratelimit-burst=1000\n"
-         "[wide-area]\nenable-wide-area=no\n"
+         "\nuse-ipv4=yes\nuse-ipv6=yes\nenable-dbus=yes\nratelimit-interval-usec=1000000\n"
+         "ratelimit-burst=1000\n[wide-area]\nenable-wide-area=no\n"
          "[publish]\npublish-hinfo=no\npublish-workstation=no\n";
 }
 
 std::string serviceFile(const PrinterService& p) {
-  return "<?xml version=\"1.0\" standalone=\"no\"?>\n"
-         "<!DOCTYPE service-group SYSTEM \"avahi-service.dtd\">\n"
-         "<service-group><name>" +
-         p.instance + "</name><service><type>_printer._tcp</type><port>515</port><host-name>" +
-         p.host + ".local</host-name></service></service-group>\n";
+  return "<service-group><name>" + p.instance +
+         "</name><service><type>_printer._tcp</type><port>515</port><host-name>" + p.host +
+         ".local</host-name></service></service-group>\n";
 }
 
-// In the daemon's own mount namespace: a tmpfs over /run gives it a private
-// /run/avahi-daemon, and bind mounts put this side's bus socket, config,
-// hosts file and services folder at the default paths ($0 is the side's
-// folder). The machine's /run and /etc/avahi stay untouched.
+// In the daemon's own mount namespace, a tmpfs /run and bind mounts put this
+// side's bus socket, config, hosts and services ($0 the side's folder) at the
+// default paths; the machine's /run and /etc/avahi stay untouched.
 constexpr const char* kAvahiLauncher =
     "mount -n -t tmpfs -o mode=0755 usbink-run /run && mkdir /run/avahi-daemon /run/dbus &&"
     " touch /run/dbus/system_bus_socket &&"
@@ -97,9 +88,8 @@ AvahiNet::AvahiNet() {
     runChecked(command);
   }
 
-  // The printers' hosts: published from the static hosts file, and their
-  // routable addresses on the printer side's loopback (out of the daemon's
-  // sight, so its own host keeps only its link addresses).
+  // The printers' hosts: in the static hosts file, their routable addresses
+  // on the printer side's loopback (out of the daemon's sight).
   const std::string printerDir = m_dir.file(kPrinterSide), clientDir = m_dir.file(kClientSide);
   std::filesystem::create_directories(printerDir + "/services");
   std::filesystem::create_directories(clientDir + "/services");
@@ -134,11 +124,9 @@ Child AvahiNet::startBus(const std::string& side, const std::string& interface) 
   writeFile(dir + "/dbus.conf", dbusConfig(dir + "/bus"));
   writeFile(dir + "/avahi-daemon.conf", avahiConfig(side, interface));
   Child bus({"dbus-daemon", "--config-file=" + dir + "/dbus.conf", "--nofork", "--nopidfile",
-             "--nosyslog"},
+             "--nosyslog", "--print-address"},
             dir + "/dbus.log");
-  if (!waitFor([&] { return std::filesystem::exists(dir + "/bus"); }, kStartLimit)) {
-    throw std::runtime_error("dbus-daemon did not come up:\n" + readFile(dir + "/dbus.log"));
-  }
+  waitForLog(dir + "/dbus.log", "unix:path=", 1, "dbus-daemon");
   return bus;
 }
 
@@ -159,17 +147,14 @@ void AvahiNet::restartClientAvahi() {
 }
 
 void AvahiNet::publish(const std::vector<std::vector<std::string>>& publications) {
-  const std::map<std::string, std::string> env = {
-      {kBusVariable, "unix:path=" + m_dir.file(kPrinterSide) + "/bus"}};
-  std::vector<std::string> logs;
+  const std::string dir = m_dir.file(kPrinterSide), log = dir + "/publish.log";
   for (const auto& args : publications) {
-    logs.push_back(m_dir.file(kPrinterSide) + "/publish-" + std::to_string(m_publishers.size()) +
-                   ".log");
     std::vector<std::string> argv = {"avahi-publish"};
     argv.insert(argv.end(), args.begin(), args.end());
-    m_publishers.emplace_back(argv, logs.back(), env);
+    m_publishers.emplace_back(
+        argv, log, std::map<std::string, std::string>{{kBusVariable, "unix:path=" + dir + "/bus"}});
   }
-  for (const auto& log : logs) waitForLog(log, "Established under name", 1, "avahi-publish");
+  waitForLog(log, "Established under name", m_publishers.size(), "avahi-publish");
 }
 
 std::unique_ptr<AvahiNet> AvahiNetEnvironment::s_net;

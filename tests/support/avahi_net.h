@@ -1,9 +1,7 @@
-// A private multicast-DNS network for tests: the calling process's (private)
-// network namespace is the client side, a named namespace the printer side,
-// joined by a veth pair. Each side runs its own dbus-daemon and avahi-daemon,
-// which sees a private /run and /etc/avahi through bind mounts, so the
-// machine's are never used. The printer side publishes the static printers
-// below, whose routable addresses live on its loopback.
+// A private multicast-DNS link: this process's (private) namespace is the
+// client side, a named namespace the printer side, joined by a veth pair. Each
+// side runs its own dbus-daemon and avahi-daemon (private /run and /etc/avahi
+// through bind mounts). The printer side publishes the printers below.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,43 +33,37 @@ inline constexpr const char* kPrinterLinkAddress6 = "2001:db8::1";
 
 class AvahiNet {
  public:
-  // Brings the network up and points DBUS_SYSTEM_BUS_ADDRESS of this process
-  // at the client bus; throws std::runtime_error when something does not
-  // start. Call it while the process has one thread.
+  // Brings it up, DBUS_SYSTEM_BUS_ADDRESS naming the client bus; throws
+  // std::runtime_error when something does not start. Call it single-threaded.
   AvahiNet();
   ~AvahiNet();
   AvahiNet(const AvahiNet&) = delete;
   AvahiNet& operator=(const AvahiNet&) = delete;
 
-  // Publishes on the printer side with one avahi-publish per entry (its
-  // arguments, such as {"-s", "Name", "_printer._tcp", "515"}), all at once,
-  // and returns when each is established; they stay until teardown.
+  // One avahi-publish per entry on the printer side (its arguments, such as
+  // {"-s", "Name", "_printer._tcp", "515"}); returns when all are established.
   void publish(const std::vector<std::vector<std::string>>& publications);
 
-  // The client side's avahi-daemon, to stop or kill it, and its
-  // replacement by a fresh one (stopping the old one if still there).
+  // The client side's avahi-daemon, to stop or kill, and a fresh one in its place.
   Child& clientAvahi() { return m_clientAvahi; }
   void restartClientAvahi();
 
-  // Runs `start` with this thread in the printer namespace, so that the
-  // processes it starts (SNMP agents at a printer's address) live there.
+  // Runs `start` in the printer namespace (SNMP agents at a printer's address).
   void onPrinterSide(const std::function<void()>& start) { m_printerNs.enter(start); }
 
  private:
   Child startBus(const std::string& side, const std::string& interface);
   Child startAvahi(const std::string& side);
 
-  // Declared in bring-up order; torn down in reverse, processes first.
+  // In bring-up order; torn down in reverse, processes first.
   TempDir m_dir{"usbink-avahi"};
   NamedNamespace m_printerNs{"usbink-mdns-"};
   Child m_printerBus, m_printerAvahi, m_clientBus, m_clientAvahi;
   std::vector<Child> m_publishers;
 };
 
-// One AvahiNet (about two seconds to bring up) for a whole test binary:
-// registered in main() with ::testing::AddGlobalTestEnvironment, it comes up
-// in the private network before the first test; when it cannot, gtest
-// reports that and runs no test.
+// One AvahiNet (about two seconds to bring up) per test binary, registered in
+// main(); when it cannot come up, gtest reports that and runs no test.
 class AvahiNetEnvironment : public ::testing::Environment {
  public:
   void SetUp() override;

@@ -1,9 +1,6 @@
-// A private CUPS scheduler for tests (tests/harness/private-cupsd.sh): its
-// own ServerRoot and a Unix-socket listener, so several run side by side
-// and none touches the system's.
+// A private CUPS scheduler (tests/harness/private-cupsd.sh): its own
+// ServerRoot and Unix-socket listener, beside the system's and others.
 #pragma once
-
-#include <sys/types.h>
 
 #include <map>
 #include <stdexcept>
@@ -24,20 +21,17 @@ class Cupsd {
   Cupsd(const Cupsd&) = delete;
   Cupsd& operator=(const Cupsd&) = delete;
 
-  // Adds a queue with that device URI (any scheme is accepted) and, when
-  // given, that PPD file.
+  // A queue with that device URI (any scheme) and, when given, that PPD file.
   void addQueue(const std::string& name, const std::string& deviceUri,
                 const std::string& ppd = "") {
     const auto r = run({script(), "add", m_dir, name, deviceUri, ppd});
     if (r.exitCode != 0) throw std::runtime_error("adding queue " + name + " failed: " + r.err);
   }
-  // Puts an executable into the scheduler's ServerBin (e.g. "filter/x").
+  // An executable in the scheduler's ServerBin (e.g. "filter/x").
   void installProgram(const std::string& relativePath, const std::string& content) const {
     writeFile(m_dir + "/bin/" + relativePath, content, 0755);
   }
-  // The CUPS_SERVER value that names this scheduler.
-  std::string socketPath() const { return m_dir + "/cups.sock"; }
-  // The environment a client of this scheduler needs.
+  std::string socketPath() const { return m_dir + "/cups.sock"; }  // CUPS_SERVER
   std::map<std::string, std::string> clientEnv() const { return {{"CUPS_SERVER", socketPath()}}; }
   pid_t pid() const { return m_pid; }
   const std::string& dir() const { return m_dir; }

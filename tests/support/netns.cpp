@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -17,13 +16,13 @@
 namespace usbink::test {
 namespace {
 
-ino_t namespaceInode(const char* path) {
+ino_t inode(const char* path) {
   struct stat st {};
   return stat(path, &st) == 0 ? st.st_ino : 0;
 }
 
-[[noreturn]] void fail(const std::string& what) {
-  throw std::runtime_error(what + ": " + std::strerror(errno));
+void check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -33,7 +32,7 @@ bool isRoot() {
 }
 
 bool inPrivateNetwork() {
-  return namespaceInode("/proc/thread-self/ns/net") != namespaceInode("/proc/1/ns/net");
+  return inode("/proc/thread-self/ns/net") != inode("/proc/1/ns/net");
 }
 
 void disableDuplicateAddressDetection(const std::string& namespaceName) {
@@ -54,37 +53,34 @@ NamedNamespace::~NamedNamespace() {
 }
 
 void NamedNamespace::enter(const std::function<void()>& work) const {
-  const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int target = open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC);
-  const bool entered = home >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
-  const int error = errno;
-  for (int fd : {target, entered ? -1 : home}) {
-    if (fd >= 0) close(fd);
-  }
-  errno = error;
-  if (!entered) fail("cannot enter network namespace " + m_name);
+  struct Fd {
+    int fd;
+    ~Fd() {
+      if (fd >= 0) close(fd);
+    }
+  } home{open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)},
+      target{open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC)};
+  check(home.fd >= 0 && target.fd >= 0 && setns(target.fd, CLONE_NEWNET) == 0,
+        "cannot enter network namespace " + m_name);
   struct Return {
     int fd;
-    ~Return() {
-      setns(fd, CLONE_NEWNET);
-      close(fd);
-    }
-  } back{home};
+    ~Return() { setns(fd, CLONE_NEWNET); }
+  } back{home.fd};
   work();
 }
 
 void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses) {
-  if (unshare(CLONE_NEWNET) != 0) fail("unshare(CLONE_NEWNET)");
-  runChecked({"ip", "link", "set", "lo", "up"});
-  // A dual-stack host: one address of each family besides loopback. The
-  // default flags of getaddrinfo include AI_ADDRCONFIG, which otherwise
-  // hides a family (a dotted IPv4 text then comes back as an IPv4-mapped
-  // IPv6 address, or "::1" not at all), as on no ordinary host.
-  runChecked({"ip", "addr", "add", "198.18.0.1/32", "dev", "lo"});
-  runChecked({"ip", "-6", "addr", "add", "fd00:ffff::1/128", "dev", "lo", "nodad"});
+  check(unshare(CLONE_NEWNET) == 0, "unshare(CLONE_NEWNET)");
+  // A dual-stack host: one address of each family besides loopback, since
+  // getaddrinfo's default AI_ADDRCONFIG otherwise hides a family.
+  std::vector<std::vector<std::string>> commands = {
+      {"ip", "link", "set", "lo", "up"},
+      {"ip", "addr", "add", "198.18.0.1/32", "dev", "lo"},
+      {"ip", "-6", "addr", "add", "fd00:ffff::1/128", "dev", "lo", "nodad"}};
   for (const auto& a : ipv6Addresses) {
-    runChecked({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
+    commands.push_back({"ip", "-6", "addr", "add", a + "/128", "dev", "lo", "nodad"});
   }
+  for (const auto& command : commands) runChecked(command);
 }
 
 int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6Addresses) {
@@ -98,21 +94,16 @@ int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& i
 }
 
 void usePrivateHosts(const std::string& hostsContent) {
-  if (unshare(CLONE_NEWNS) != 0) fail("unshare(CLONE_NEWNS)");
-  if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make / private");
-  // Kept, with the files the bind mounts show, for the life of the process.
-  static const TempDir etc("usbink-etc");
-  const std::pair<const char*, std::string> files[] = {
-      {"hosts", hostsContent},
-      {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
-      {"nsswitch.conf", "hosts: files dns\n"},
-  };
-  for (const auto& [name, content] : files) {
-    const std::string source = etc.file(name), target = std::string("/etc/") + name;
-    writeFile(source, content);
-    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      fail("bind mount over " + target);
-    }
+  check(unshare(CLONE_NEWNS) == 0, "unshare(CLONE_NEWNS)");
+  check(mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "make / private");
+  static const TempDir etc("usbink-etc");  // the mounted files, for the life of the process
+  for (const auto& [name, content] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"hosts", hostsContent},
+           {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
+           {"nsswitch.conf", "hosts: files dns\n"}}) {
+    writeFile(etc.file(name), content);
+    check(mount(etc.file(name).c_str(), ("/etc/" + name).c_str(), nullptr, MS_BIND, nullptr) == 0,
+          "bind mount over /etc/" + name);
   }
 }
 

@@ -1,6 +1,6 @@
 // Private network and name-lookup surroundings for a test process. Call
-// these first in main() or a test environment, before any thread starts;
-// every process the test starts afterwards shares them.
+// these in main() or a test environment, before any thread starts; every
+// process the test starts afterwards shares them.
 #pragma once
 
 #include <functional>
@@ -9,34 +9,23 @@
 
 namespace usbink::test {
 
-// Moves this process into a fresh network namespace with loopback up and
-// the given extra IPv6 addresses on it (127.0.0.0/8 and ::1 are always
-// there). Nothing the test sends can then leave the machine, and agents of
+// A fresh network namespace for this process, loopback up with the given
+// extra IPv6 addresses: nothing sent leaves the machine, and agents of
 // different test binaries cannot collide.
 void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses = {});
-
-// main() of an integration test binary: enters a private network with the
-// given IPv6 addresses on loopback, then runs every test.
+// main() of an integration test binary: root check, private network, tests.
 int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6Addresses = {});
-
-// Gives this process its own /etc/hosts and an /etc/resolv.conf naming only
-// 127.0.0.1, by bind mounts in a private mount namespace.
+// Own /etc/hosts, and a resolv.conf naming only 127.0.0.1 (bind mounts in a
+// private mount namespace).
 void usePrivateHosts(const std::string& hostsContent);
-
-// True when the test runs as root (needed for namespaces and port 161).
 bool isRoot();
-
-// True when this thread's network namespace is not the machine's own, so
-// that a test may reconfigure it.
+// True when this thread's network namespace is not the machine's own.
 bool inPrivateNetwork();
-
-// Turns off IPv6 duplicate address detection in this thread's network
-// namespace (or, with a name, in that named one), so that every address,
-// the link-local ones included, is usable at once.
+// Every IPv6 address usable at once, link-local ones included, in this
+// thread's namespace or the named one.
 void disableDuplicateAddressDetection(const std::string& namespaceName = "");
 
-// A named network namespace (`ip netns`), deleted with the object. Its name
-// is `prefix` followed by the process ID, unique among parallel tests.
+// A named network namespace (`ip netns`) "<prefix><PID>", deleted with the object.
 class NamedNamespace {
  public:
   explicit NamedNamespace(const std::string& prefix);
@@ -44,10 +33,8 @@ class NamedNamespace {
   NamedNamespace(const NamedNamespace&) = delete;
   NamedNamespace& operator=(const NamedNamespace&) = delete;
   const std::string& name() const { return m_name; }
-
-  // Runs `work` with this thread inside the namespace, and returns to the
-  // thread's own afterwards: sockets opened and processes started by `work`
-  // belong to the namespace.
+  // Runs `work` with this thread inside the namespace: the sockets it opens
+  // and the processes it starts belong there.
   void enter(const std::function<void()>& work) const;
 
  private:

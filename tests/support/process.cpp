@@ -22,11 +22,13 @@ namespace usbink::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::duration_cast, std::chrono::milliseconds;
 
-// Starts `argv` with our environment plus `extra`, its standard streams set
-// up by `actions` (which this destroys); throws when it cannot start.
+// Starts `argv` with our environment plus `extra`, standard input empty and
+// the output set up by `actions` (destroyed here); throws when it cannot.
 pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra,
             posix_spawn_file_actions_t* actions) {
+  posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0);
   std::vector<std::string> args = argv, envStrings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry(*e);
@@ -45,42 +47,39 @@ pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, st
   return pid;
 }
 
-void reap(pid_t pid, int* status) {
-  while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+int reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  return status;
 }
 
 }  // namespace
 
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC))
-    throw std::runtime_error("pipe failed");
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
   const auto start = Clock::now();
   pid_t pid = -1;
   try {
     pid = spawn(argv, options.env, &actions);
   } catch (...) {
-    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
+    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
     throw;
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
+  close(out[1]);
+  close(err[1]);
 
   ProcessResult result;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  const auto deadline = start + options.timeout;
-  while (open > 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  for (int open = 2; open > 0;) {
+    const auto left = duration_cast<milliseconds>(start + options.timeout - Clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
@@ -94,8 +93,7 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
       if (n > 0) {
         sinks[i]->append(buf, static_cast<std::size_t>(n));
       } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
+        close(std::exchange(fds[i].fd, -1));
         --open;
       }
     }
@@ -103,9 +101,8 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
   for (auto& fd : fds) {
     if (fd.fd >= 0) close(fd.fd);
   }
-  int status = 0;
-  reap(pid, &status);
-  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  const int status = reap(pid);
+  result.elapsed = duration_cast<milliseconds>(Clock::now() - start);
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
@@ -113,12 +110,10 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
 
 ProcessResult runChecked(const std::vector<std::string>& argv) {
   auto result = run(argv);
-  if (result.exitCode != 0) {
-    std::string line;
-    for (const auto& a : argv) line += a + " ";
-    throw std::runtime_error("failed: " + line + ": " + result.err);
-  }
-  return result;
+  if (result.exitCode == 0) return result;
+  std::string line;
+  for (const auto& a : argv) line += a + " ";
+  throw std::runtime_error("failed: " + line + ": " + result.err);
 }
 
 Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
@@ -126,27 +121,17 @@ Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   const std::string log = logPath.empty() ? "/dev/null" : logPath;
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   m_pid = spawn(argv, env, &actions);
 }
 
-Child::Child(Child&& other) noexcept : m_pid(other.m_pid) {
-  other.m_pid = -1;
-}
-
 Child& Child::operator=(Child&& other) noexcept {
   if (this != &other) {
     stop();
-    m_pid = other.m_pid;
-    other.m_pid = -1;
+    m_pid = std::exchange(other.m_pid, -1);
   }
   return *this;
-}
-
-Child::~Child() {
-  stop();
 }
 
 bool Child::running() {
@@ -162,16 +147,14 @@ void Child::stop() {
   kill(m_pid, SIGTERM);
   if (!waitFor([this] { return !running(); }, std::chrono::seconds(3))) {
     kill(m_pid, SIGKILL);
-    int status = 0;
-    reap(m_pid, &status);
+    reap(m_pid);
   }
   m_pid = -1;
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 
@@ -180,10 +163,8 @@ void writeFile(const std::string& path, const std::string& content, int mode) {
   chmod(path.c_str(), static_cast<mode_t>(mode));
 }
 
-TempDir::TempDir(const std::string& prefix) {
-  std::string templ = "/tmp/" + prefix + "-XXXXXX";
-  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = templ;
+TempDir::TempDir(const std::string& prefix) : m_path("/tmp/" + prefix + "-XXXXXX") {
+  if (mkdtemp(m_path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   chmod(m_path.c_str(), 0755);
 }
 
@@ -193,10 +174,9 @@ TempDir::~TempDir() {
 }
 
 bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!ready()) {
+  for (const auto deadline = Clock::now() + limit; !ready();) {
     if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(10));
   }
   return true;
 }

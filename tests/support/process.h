@@ -1,5 +1,5 @@
-// Child processes for tests: run to completion with a time limit, or keep
-// running in the background and stop by PID when the owner goes away.
+// Child processes for tests: run to completion with a time limit, or in the
+// background until the owner stops them by PID; temporary folders and files.
 #pragma once
 
 #include <sys/types.h>
@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace usbink::test {
@@ -16,8 +17,7 @@ struct ProcessResult {
   int exitCode = -1;      // exit status, or -1 when killed by a signal
   int signal = 0;         // the signal that ended it, or 0
   bool timedOut = false;  // killed because it ran past its limit
-  std::string out;
-  std::string err;
+  std::string out, err;
   std::chrono::milliseconds elapsed{0};
 };
 
@@ -28,31 +28,30 @@ struct ProcessOptions {
 };
 
 inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
-  ProcessOptions o;
-  o.env = std::move(env);
-  return o;
+  return {std::move(env), {}, std::chrono::seconds(30)};
 }
 
-// Runs `argv` without a shell, standard input empty, and collects its output.
+// Runs `argv` without a shell, standard input empty, until both output
+// streams end (a descendant holding them open counts) or the time runs out.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
-// For set-up commands that must succeed: throws std::runtime_error with the
-// command line and its standard error when it exits non-zero.
+// For set-up commands: throws std::runtime_error with the command and its
+// standard error when it exits non-zero.
 ProcessResult runChecked(const std::vector<std::string>& argv);
 
-// A background process, stopped (TERM, then KILL) and reaped by its owner.
+// A background process, its output appended to `logPath` (or discarded),
+// stopped (TERM, then KILL) and reaped by its owner.
 class Child {
  public:
   Child() = default;
-  // Starts `argv`; its output goes to `logPath` (or /dev/null when empty).
   Child(const std::vector<std::string>& argv, const std::string& logPath,
         const std::map<std::string, std::string>& env = {});
-  Child(Child&& other) noexcept;
+  Child(Child&& other) noexcept : m_pid(std::exchange(other.m_pid, -1)) {}
   Child& operator=(Child&& other) noexcept;
-  ~Child();
+  ~Child() { stop(); }
 
   pid_t pid() const { return m_pid; }
-  // False once the process has ended; it is then reaped and forgotten, so
-  // that stop() can never signal a reused PID.
+  // False once it has ended; it is then reaped and forgotten, so that stop()
+  // never signals a reused PID.
   bool running();
   void stop();
 
@@ -60,8 +59,7 @@ class Child {
   pid_t m_pid = -1;
 };
 
-// Reads a whole file ("" when it is missing).
-std::string readFile(const std::string& path);
+std::string readFile(const std::string& path);  // "" when missing
 void writeFile(const std::string& path, const std::string& content, int mode = 0644);
 
 // A fresh directory under /tmp, removed with its content at the end.

@@ -13,30 +13,28 @@ namespace usbink::test {
 
 using Bytes = std::vector<unsigned char>;
 
-// Hex digits to bytes; any other character is skipped.
-Bytes fromHex(const std::string& hex);
+Bytes fromHex(const std::string& hex);  // any character but a hex digit is skipped
 std::string toHex(const Bytes& bytes);
 
 class RawResponder {
  public:
-  // Answers each request with the datagrams `handler` returns (possibly
-  // none), from `address`:161.
+  // Answers each request with the datagrams `handler` returns (maybe none).
   using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
-  RawResponder(const std::string& address, Handler handler);
-  // The same, but every answer leaves from `replyAddress`:161, where
-  // requests are served as well: an agent that answers from another address.
-  RawResponder(const std::string& address, const std::string& replyAddress, Handler handler);
+  RawResponder(const std::string& address, Handler handler)
+      : RawResponder(std::vector{address}, std::move(handler)) {}
+  // Serves `replyAddress`:161 as well, and every answer leaves from there:
+  // an agent that answers from another address.
+  RawResponder(const std::string& address, const std::string& replyAddress, Handler handler)
+      : RawResponder(std::vector{address, replyAddress}, std::move(handler)) {}
   ~RawResponder();
   RawResponder(const RawResponder&) = delete;
   RawResponder& operator=(const RawResponder&) = delete;
 
-  // Every request received so far, in order.
-  std::vector<Bytes> requests() const;
-  std::size_t requestCount() const;
+  std::vector<Bytes> requests() const;  // every request so far, in order
+  std::size_t requestCount() const { return requests().size(); }
 
  private:
-  RawResponder(std::vector<std::string> addresses, Handler handler);
-  void serve();
+  RawResponder(const std::vector<std::string>& addresses, Handler handler);
 
   std::vector<int> m_fds;  // the last one sends every answer
   Handler m_handler;

@@ -25,16 +25,12 @@ Served served(const AgentConfig& c) {
           c.deviceId.value_or(deviceIdWithToner(c.toner))};
 }
 
-std::string quoted(const std::string& s) {
-  return "\"" + s + "\"";
-}
-
 // Starts the agent and waits for `readyLine` in its log.
 Child start(const std::vector<std::string>& argv, const std::string& log,
             const std::map<std::string, std::string>& env, const std::string& readyLine) {
   Child child(argv, log, env);
-  waitFor([&] { return readFile(log).find(readyLine) != std::string::npos || !child.running(); });
-  if (!child.running() || readFile(log).find(readyLine) == std::string::npos) {
+  const auto ready = [&] { return readFile(log).find(readyLine) != std::string::npos; };
+  if (!waitFor([&] { return ready() || !child.running(); }) || !child.running() || !ready()) {
     throw std::runtime_error("agent did not start, " + log + ":\n" + readFile(log));
   }
   return child;
@@ -57,18 +53,17 @@ std::string deviceIdWithToner(int toner) {
 
 SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
   const Served s = served(c);
-  std::string listen;
-  if (!c.address4.empty()) listen = "udp:" + c.address4 + ":161";
-  if (!c.address6.empty())
-    listen += std::string(listen.empty() ? "" : ",") + "udp6:[" + c.address6 + "]:161";
-  std::string conf = "[snmp] persistentDir " + m_dir.file("state") + "\n";
-  conf += "agentaddress " + listen + "\nexactEngineID 0x" + s.engineId + "\n";
+  const auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
+  std::string listen = c.address4.empty() ? "" : "udp:" + c.address4 + ":161";
+  if (!c.address6.empty()) listen += (listen.empty() ? "udp6:[" : ",udp6:[") + c.address6 + "]:161";
+  std::string conf = "[snmp] persistentDir " + m_dir.file("state") + "\nagentaddress " + listen +
+                     "\nexactEngineID 0x" + s.engineId + "\nsysName " + c.sysName +
+                     "\nsysObjectID ." + c.sysObjectId + "\n";
   if (c.v1) conf += "rocommunity mirtal\nrocommunity6 mirtal\n";
   if (c.v3) {
-    conf += "createUser " + s.user + " MD5 " + quoted(s.auth) + " DES " + quoted(s.priv) + "\n";
-    conf += "rouser " + s.user + " priv\n";
+    conf += "createUser " + s.user + " MD5 " + quoted(s.auth) + " DES " + quoted(s.priv) +
+            "\nrouser " + s.user + " priv\n";
   }
-  conf += "sysName " + c.sysName + "\nsysObjectID ." + c.sysObjectId + "\n";
   const auto override = [&](const char* oid, const std::string& value) {
     conf += std::string("override .") + oid + " octet_str " + quoted(value) + "\n";
   };

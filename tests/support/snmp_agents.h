@@ -1,6 +1,5 @@
-// Real SNMP agents for tests: net-snmp's snmpd and a pysnmp agent, each on
-// its own addresses at UDP port 161, both serving the printer's objects.
-// Each is stopped, by PID, with the object.
+// Real SNMP agents serving the printer's objects at UDP port 161: net-snmp's
+// snmpd and a pysnmp agent, each stopped by PID with its object.
 #pragma once
 
 #include <optional>
@@ -10,8 +9,7 @@
 
 namespace usbink::test {
 
-// Members all have defaults, so that a designated initializer names only
-// what differs.
+// Defaults throughout: a designated initializer names only what differs.
 struct AgentConfig {
   std::string address4{};        // IPv4 address to listen on ("" for none)
   std::string address6{};        // IPv6 address to listen on ("" for none)
@@ -31,9 +29,8 @@ struct AgentConfig {
   std::string snmpdLines{};   // further snmpd.conf lines (SnmpdAgent only)
 };
 
-// The device-ID string a printer with `toner` percent reports.
+// A printer's device ID, and its Base64 status block (byte 0 `toner`, then 1..107).
 std::string deviceIdWithToner(int toner);
-// The Base64 status block of that printer (byte 0 the level, then 1..107).
 std::string statusBlockWithToner(int toner);
 
 class SnmpdAgent {
