@@ -3,13 +3,16 @@
 // value table that takes the values of the answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "snmpv3/credentials.h"
 #include "usbink/agent_values.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
+#include "usbink/usm.h"
 #include "v3_messages.h"
 
 namespace usbink::test {
@@ -45,6 +48,52 @@ TEST(V3Builder, SetPduWithItsValue) {
       built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOid, values, lengths, types, out.data())),
       "a327020200ff020100020100301b30190613"
       "2b0601040181cd1a8676822c8271c25301010004026869");
+  const char none[] = {0};
+  EXPECT_GT(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, none, types, out.data()), 0);
+}
+
+// Each secured request moves msgID and request-id by one and carries as
+// msgPrivacyParameters the engine boots, then the salt counter, both most
+// significant octet first, so consecutive requests differ there only in the
+// last four octets; the scoped PDU is padded to whole DES blocks, no more.
+TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
+  const auto c = usmCredentials();
+  const char* oids[] = {kOidSysName};
+  const auto request = [&](const Bytes& engine, unsigned long boots) {
+    Area out{};
+    Bytes authKey(16), privKey(16);
+    const int n = CNetIO::BuildSnmpV3RequestPacket(engine.data(), static_cast<int>(engine.size()),
+                                                   boots, 1, 1, oids, nullptr, nullptr, nullptr,
+                                                   c.userName, c.authPassword, c.privPassword,
+                                                   authKey.data(), privKey.data(), out.data());
+    return Bytes(out.begin(), out.begin() + std::max(n, 0));
+  };
+  const auto field = [](const Bytes& m, const Element& e) {
+    return toHex(
+        Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
+  };
+  const std::uint32_t salt = salt_low = 0x0A0B0C0D;
+  const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
+  const Bytes first = request(kEngine, 0x01020304), second = request(kEngine, 0x01020304);
+  EXPECT_EQ(field(first, v3Parts(first).usm.at(5)), "010203040a0b0c0d");
+  EXPECT_EQ(field(second, v3Parts(second).usm.at(5)), "010203040a0b0c0e");
+  EXPECT_EQ(salt_low, salt + 2);
+  EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), 2);
+  EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), 2);
+
+  // Engine IDs whose scoped PDU is 57 and 64 octets long.
+  for (const int scoped : {57, 64}) {
+    Bytes engine = kEngine;
+    Area plain{};
+    while (CNetIO::BuildSnmpV3msgData(engine.data(), static_cast<int>(engine.size()), nullptr, 1, 1,
+                                      oids, nullptr, nullptr, nullptr, plain.data()) < scoped) {
+      engine.push_back(0x41);
+    }
+    SNMPv3RequestID = 1;
+    const Bytes m = request(engine, 1);
+    const Element msgData = v3Parts(m).msgData;
+    EXPECT_EQ(msgData.end - msgData.content, 64u) << scoped;
+  }
 }
 
 TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
