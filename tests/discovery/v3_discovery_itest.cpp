@@ -128,7 +128,3 @@ TEST(DiscoverCli, RefusesWrongTargetsAndUsage) {
 
 }  // namespace
 }  // namespace usbink::test
-
-int main(int argc, char** argv) {
-  return usbink::test::runDiscoveryTests(argc, argv);
-}

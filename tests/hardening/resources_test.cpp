@@ -29,7 +29,7 @@ int readRepeatedly(bool (*read)(const char*, const char*, PRINTER_STATUS*),
   return succeeded;
 }
 
-// 10000 v1 reads against snmpd (one that misses its 50 ms under load fails),
+// 1000 v1 reads against snmpd (one that misses its 50 ms under load fails),
 // and 200 complete SNMPv3 reads against an agent whose empty datagram after
 // each answer ends the exchange's one-second waits at once.
 TEST(Resources, ManyReadsKeepTheDescriptorCount) {
@@ -47,9 +47,9 @@ TEST(Resources, ManyReadsKeepTheDescriptorCount) {
   readRepeatedly(NetworkReadStatus, "127.0.9.2", 1);  // the resolver's first use
   readRepeatedly(NetworkReadStatusSNMPv3, "127.0.9.4", 1);
   const std::size_t before = openDescriptors();
-  const int succeeded = readRepeatedly(NetworkReadStatus, "127.0.9.2", 10000);
-  std::printf("[resources] v1: %d of 10000 reads succeeded\n", succeeded);
-  EXPECT_GE(succeeded, 9900);
+  const int succeeded = readRepeatedly(NetworkReadStatus, "127.0.9.2", 1000);
+  std::printf("[resources] v1: %d of 1000 reads succeeded\n", succeeded);
+  EXPECT_GE(succeeded, 990);
   EXPECT_EQ(readRepeatedly(NetworkReadStatus, "127.0.9.3", 20), 0);  // nobody there
   EXPECT_EQ(readRepeatedly(NetworkReadStatusSNMPv3, "127.0.9.4", 200), 200);
   EXPECT_EQ(openDescriptors(), before);

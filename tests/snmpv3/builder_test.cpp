@@ -1,6 +1,7 @@
-// SNMPv3 requests byte for byte and what the builder refuses (pysnmp takes
-// the secured requests apart in tests/snmp/agents_itest.cpp); the agent
-// value table that takes the values of the answers.
+// SNMPv3 requests byte for byte and field by field, and what the builder
+// refuses (snmpd and pysnmp take the secured requests apart in
+// tests/snmp/agents_itest.cpp); the agent value table that takes the values
+// of the answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -135,6 +136,48 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
                                              nullptr, nullptr, c.userName, nullptr, c.privPassword,
                                              authKey.data(), privKey.data(), out.data()),
             0);
+}
+
+// The header of a secured request: flags, engine ID (as context engine ID
+// too), boots and time past one octet, the user; the keys handed back are
+// the localised ones, zero for a service not asked for. (The agents verify
+// and decrypt the common case.)
+TEST(V3Builder, SecuredRequestsCarryTheEngineParametersAndHandBackTheKeys) {
+  const auto c = usmCredentials();
+  const char* oids[] = {kOidSysName};
+  const Bytes longEngine = cat({fromHex("800002a204"), Bytes(27, 0x41)});
+  const struct {
+    Bytes engine;
+    unsigned long boots, time;
+    const char *auth, *priv, *flags, *bootsHex, *timeHex;
+  } cases[] = {{longEngine, 7, 70000, c.authPassword, c.privPassword, "07", "07", "011170"},
+               {kEngine, 2147483647ul, 128, c.authPassword, nullptr, "05", "7fffffff", "0080"},
+               {kEngine, 1, 200, "", "", "04", "01", "00c8"}};
+  for (const auto& k : cases) {
+    Area out{};
+    Bytes authKey(16, 0xAA), privKey(16, 0xAA);
+    const int n = CNetIO::BuildSnmpV3RequestPacket(
+        k.engine.data(), static_cast<int>(k.engine.size()), k.boots, k.time, 1, oids, nullptr,
+        nullptr, nullptr, c.userName, k.auth, k.priv, authKey.data(), privKey.data(), out.data());
+    ASSERT_GT(n, 0);
+    const Bytes m(out.begin(), out.begin() + n);
+    const V3Parts p = v3Parts(m);
+    const auto hex = [&](const Element& e) {
+      return toHex(
+          Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
+    };
+    const bool auth = k.auth[0] != 0, priv = auth && k.priv != nullptr;
+    EXPECT_EQ(hex(p.flags), k.flags);
+    EXPECT_EQ(hex(p.usm.at(0)), toHex(k.engine));
+    EXPECT_EQ(hex(p.usm.at(1)) + " " + hex(p.usm.at(2)), std::string(k.bootsHex) + " " + k.timeHex);
+    EXPECT_EQ(hex(p.usm.at(3)), toHex(text(c.userName)));
+    EXPECT_EQ(p.usm.at(4).end - p.usm.at(4).content, auth ? 12u : 0u);
+    EXPECT_EQ(authKey, auth ? localise(c.authPassword, k.engine) : Bytes(16));
+    EXPECT_EQ(privKey, priv ? localise(c.privPassword, k.engine) : Bytes(16));
+    if (!priv) {  // the plaintext scoped PDU names the engine as context
+      EXPECT_EQ(hex(childrenOf(m, p.msgData).at(0)), toHex(k.engine));
+    }
+  }
 }
 
 bool offer(const char* oidText, std::string value) {
