@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,7 @@
 
 #include "snmp/captured_answers.h"
 #include "snmp/reads.h"
+#include "snmp/udp.h"
 #include "snmp/v1_test_util.h"
 #include "support/netns.h"
 #include "support/process.h"
@@ -65,12 +67,18 @@ TEST(V1Wire, ThreeCopiesPerAttempt) {
   using Copies = std::vector<std::string>;
   {
     RawResponder responder("127.0.5.9", answering({fromHex(kDeviceIdAnswer)}));
+    errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
+    testing::internal::CaptureStdout();
     EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), 42);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // only the IPv6 read traces
     EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
   }
   {
     RawResponder responder("fd00:5::9", answering({}));
+    testing::internal::CaptureStdout();
     EXPECT_EQ(level(NetworkReadStatusV6, "fd00:5::9"), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n");
     EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
   }
   for (auto [address, copies] : {std::pair{"127.0.5.9", 3u}, {"fd00:5::9", 6u}}) {
@@ -116,8 +124,23 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
     EXPECT_EQ(level(NetworkReadStatusV6, name), -1) << name;
     EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, name), std::nullopt) << name;
   }
-  EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "fd00:5::9"), "numeric");
+  for (const auto& [address, reported] : {std::pair{"fd00:5::9", false}, {"nowhere", true}}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, address),
+              reported ? std::nullopt : std::optional<std::string>("numeric"));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("error in getaddrinfo: ") != std::string::npos, reported) << err;
+  }
   EXPECT_EQ(sent(any6, 3).size(), 3u);
+}
+
+// A socket moved into another closes the one it held and takes over.
+TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
+  UdpSocket from(AF_INET), to(AF_INET6);
+  const int fd = from.fd();
+  to = std::move(from);
+  EXPECT_EQ(to.fd(), fd);
+  EXPECT_FALSE(from.valid());  // NOLINT(bugprone-use-after-move): moved-from state
 }
 
 // A null address names no destination: every status read and query fails,
