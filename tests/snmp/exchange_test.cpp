@@ -141,6 +141,8 @@ TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
   to = std::move(from);
   EXPECT_EQ(to.fd(), fd);
   EXPECT_FALSE(from.valid());  // NOLINT(bugprone-use-after-move): moved-from state
+  EXPECT_TRUE(to.setReceiveTimeout(1, 0));
+  EXPECT_FALSE(from.setReceiveTimeout(1, 0));
 }
 
 // A null address names no destination: every status read and query fails,
@@ -207,6 +209,16 @@ TEST(ScriptedV3Agents, AnswersThatMustNotBeReadGiveNothing) {
   error.errorStatus = 2;
   auto agent = scripted(kEngineA, agentAnswer(error));
   EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.32"), -1);
+}
+
+// The IPv4 query traces every discovery answer that arrives, even one of a
+// single octet, which is then dropped.
+TEST(ScriptedV3Agents, TheIpv4QueryTracesEachDiscoveryAnswer) {
+  RawResponder agent("127.0.5.34", answering({{kBerSequence}}));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(v3Values("127.0.5.34").result, -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ipv4=127.0.5.34\nsendto: nRet=57\nrecvfrom nRecv = 1, szAddr=127.0.5.34\n");
 }
 
 // A peer answering the engine discovery with a datagram every millisecond,
