@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -300,6 +301,34 @@ TEST(ScriptedV3Agents, NoRecordOrOnlyEmptyValuesGiveNothing) {
       scriptedAgents({answeringAgent(
           kEngineA, {{kSysNameOid, 0x04, {}}, {kFwOid, 0x04, {}}, {kMcuOid, 0x04, {}}})}));
   EXPECT_EQ(v3Values("127.0.5.32"), (Values{-1, "untouched", "untouched", "untouched"}));
+}
+
+// Every socket a status read opens is closed on every way out, answered or
+// not: a thousand reads leave the open-descriptor count as it was. (An
+// empty datagram after each SNMPv3 answer ends the exchange's waits at once.)
+TEST(Descriptors, ManyReadsKeepTheCount) {
+  RawResponder v1("127.0.5.40", answering({fromHex(kDeviceIdAnswer)}));
+  const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
+  RawResponder v3("127.0.5.41", [scripted](const Bytes& request) {
+    auto out = scripted(request);
+    out.push_back({});
+    return out;
+  });
+  const auto reads = [](StatusRead read, const char* address, int count) {
+    int succeeded = 0;
+    for (int i = 0; i < count; ++i) succeeded += level(read, address) >= 0;
+    return succeeded;
+  };
+  const auto open = [] {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  reads(NetworkReadStatus, "127.0.5.40", 1);  // the resolver's first use
+  const auto before = open();
+  EXPECT_GE(reads(NetworkReadStatus, "127.0.5.40", 1000), 990);  // 50 ms each, under load
+  EXPECT_EQ(reads(NetworkReadStatus, "127.0.5.42", 20), 0);      // nobody there
+  EXPECT_EQ(reads(NetworkReadStatusSNMPv3, "127.0.5.41", 200), 200);
+  EXPECT_EQ(open(), before);
 }
 
 }  // namespace
