@@ -86,10 +86,12 @@ TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
   for (const int scoped : {57, 64}) {
     Bytes engine = kEngine;
     Area plain{};
-    while (CNetIO::BuildSnmpV3msgData(engine.data(), static_cast<int>(engine.size()), nullptr, 1, 1,
-                                      oids, nullptr, nullptr, nullptr, plain.data()) < scoped) {
-      engine.push_back(0x41);
-    }
+    const auto plainLength = [&] {
+      return CNetIO::BuildSnmpV3msgData(engine.data(), static_cast<int>(engine.size()), nullptr, 1,
+                                        1, oids, nullptr, nullptr, nullptr, plain.data());
+    };
+    while (plainLength() < scoped) engine.push_back(0x41);
+    ASSERT_EQ(plainLength(), scoped);
     SNMPv3RequestID = 1;
     const Bytes m = request(engine, 1);
     const Element msgData = v3Parts(m).msgData;
