@@ -117,6 +117,9 @@ class CNetIO {
                                  unsigned char* errorIndex, _SNMP_PARAM_V3* params);
 
   // ---- SNMPv3 status read and single-value queries --------------------------
+  // Each wait for datagrams (here and in the searches below) stops after 512
+  // of them even while more keep arriving, so that an agent that never stops
+  // sending cannot hold the call; the v1 reads and queries take one datagram.
   bool NetworkReadStatusSNMPv3(const char* community, const char* address, PRINTER_STATUS* status);
   bool NetworkReadStatusV6SNMPv3(const char* community, const char* address,
                                  PRINTER_STATUS* status);
@@ -132,6 +135,9 @@ class CNetIO {
                           int reserved);
 
   // ---- Agent discovery --------------------------------------------------------
+  // An agent is reported only when its sysObjectID begins with targetOid1 or
+  // targetOid2, so every search, FindSnmpV3Agent included, reports nothing
+  // until InitTargetOID has set a target.
   bool FindSnmpAgent(const char* community, const char* address, const char* oid,
                      SnmpAgentCallback callback, void* user, bool broadcast);
   bool FindSnmpAgentV6_(const char* community, const char* address, const char* oid,
@@ -146,6 +152,8 @@ class CNetIO {
                           SnmpAgentCallback callback, void* user, bool broadcast);
 
   // ---- TCP stream -----------------------------------------------------------------
+  // A wait another thread ended with CSocket::Cancel fails with the
+  // platform's ECANCELED (125 on Linux); NetworkConnect passes it on.
   int NetworkConnect(char* server, int port);
   int NetworkConnectV6(char* server, int port);
   unsigned long NetworkWrite(int, void* buffer, unsigned long length);
@@ -182,6 +190,10 @@ bool outputDeviceIdValue(unsigned char* oid, int oidLength, unsigned char valueT
                          unsigned char* value, int valueLength);
 bool outputOidValue(unsigned char* oid, int oidLength, unsigned char valueType,
                     unsigned char* value, int valueLength);
+
+// The network module's own copy of Big2LittleEndian (status.h), with the
+// same behaviour: reverses the four bytes at `p` on a big-endian host only.
+void Big2LittleEndian_(char* p);
 
 // The 27-octet GetRequest PDU for sysObjectID.0 that v1 discovery sends.
 inline constexpr int kRequestOidPfSize = 27;

@@ -5,6 +5,7 @@
 #include <ifaddrs.h>
 
 #include <memory>
+#include <optional>
 
 namespace usbink::discovery {
 
@@ -13,10 +14,11 @@ struct IfaddrsDeleter {
 };
 using InterfaceAddresses = std::unique_ptr<ifaddrs, IfaddrsDeleter>;
 
-// The list, or null (errno set) when getifaddrs fails.
-inline InterfaceAddresses interfaceAddresses() {
+// The list (null when it is empty), or nothing (errno set) when getifaddrs
+// fails: an empty list is no failure and is not reported as one.
+inline std::optional<InterfaceAddresses> interfaceAddresses() {
   ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return nullptr;
+  if (::getifaddrs(&list) != 0) return std::nullopt;
   return InterfaceAddresses(list);
 }
 

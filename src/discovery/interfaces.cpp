@@ -38,16 +38,17 @@ ifs_info* newNode(const char* name, int index) {
 // so the interfaces are enumerated with getifaddrs instead: its AF_PACKET
 // entries, one per interface in index order, carry the interface index.
 // Failures (enumeration, or memory for a node) print "ioctl error", the
-// message callers know for a failed enumeration, and yield null.
+// message callers know for a failed enumeration, and yield null; an empty
+// list yields null without a message.
 ifs_info* get_ifs_info(int, int) {
   const auto entries = usbink::discovery::interfaceAddresses();
-  if (entries == nullptr) {
+  if (!entries) {
     std::fputs("ioctl error", stdout);
     return nullptr;
   }
   ifs_info* head = nullptr;
   ifs_info** tail = &head;
-  for (const ifaddrs* e = entries.get(); e != nullptr; e = e->ifa_next) {
+  for (const ifaddrs* e = entries->get(); e != nullptr; e = e->ifa_next) {
     if (e->ifa_addr == nullptr || e->ifa_addr->sa_family != AF_PACKET) continue;
     const int index = reinterpret_cast<const sockaddr_ll*>(e->ifa_addr)->sll_ifindex;
     if (index == 0) continue;

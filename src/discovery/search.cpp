@@ -31,12 +31,12 @@ bool destinationV6(const char* address, sockaddr_in6* out) {
 
 bool forEachAddressEntry(int family, const std::function<bool(const ifaddrs&)>& visit) {
   const auto entries = interfaceAddresses();
-  if (entries == nullptr) {
+  if (!entries) {
     std::perror(family == AF_INET6 ? "[ipv6 BC] getifaddrs Error! errno"
                                    : "[ipv4 BC] getifaddrs Error! errno");
     return true;
   }
-  for (const ifaddrs* entry = entries.get(); entry != nullptr; entry = entry->ifa_next) {
+  for (const ifaddrs* entry = entries->get(); entry != nullptr; entry = entry->ifa_next) {
     if (hasFamily(*entry, family) && !visit(*entry)) return false;
   }
   return true;

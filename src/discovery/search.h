@@ -31,7 +31,8 @@ bool destinationV6(const char* address, sockaddr_in6* out);
 // carries an address of `family` (AF_INET or AF_INET6), in the system's
 // order, while it returns true. When the addresses cannot be listed, nothing
 // is visited after "[ipv4 BC] getifaddrs Error! errno" (or "[ipv6 BC] ...")
-// through perror. False when `visit` ended the walk.
+// through perror; an empty list visits nothing without a message. False
+// when `visit` ended the walk.
 bool forEachAddressEntry(int family, const std::function<bool(const ifaddrs&)>& visit);
 
 // Writes "[ipv4 BC] " lines with the entry's name, address and netmask to

@@ -98,12 +98,16 @@ bool CNetIO::FindSnmpAgent(const char* community, const char* address, const cha
     return FindSnmpAgentV6_(community, address, oid, callback, user, broadcast);
   DiscoveryRequest request;
   if (!request.build(community, oid)) return false;
+  // A host name resolves but is no numeric address: nothing is sent, as in
+  // FindSnmpAgentV6_.
+  sockaddr_in target{};
+  if (!usbink::snmpDestinationV4(address, &target)) return true;
   const HitReport report{callback, user};
   forEachAddressEntry(AF_INET, [&](const ifaddrs& entry) {
     const in_addr local = describeIpv4Entry(entry);
     UdpSocket socket(AF_INET);
     if (!socket.valid() || !prepareIpv4Socket(socket, local, broadcast)) return true;
-    sockaddr_in to = usbink::snmpDestinationV4(address);
+    sockaddr_in to = target;
     if (sendCopies(socket, request, to) > 0) collectHits(*this, socket, to, report);
     return true;
   });
@@ -195,7 +199,7 @@ namespace {
 // FindSnmpAgent3Times's IPv4 half: the request sent to the limited
 // broadcast from an unbound socket; an invalid socket when sending failed.
 UdpSocket broadcastUnbound(const DiscoveryRequest& request, sockaddr_in* to) {
-  *to = usbink::snmpDestinationV4(kLimitedBroadcast);
+  usbink::snmpDestinationV4(kLimitedBroadcast, to);
   UdpSocket socket(AF_INET);
   if (!socket.valid()) return socket;
   setSearchOptions(socket, true);

@@ -132,6 +132,9 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
   if (family == -1) return true;
   if (family == AF_INET6)
     return FindSnmpV3AgentV6_(community, address, oid, callback, user, broadcast);
+  // A host name resolves but is no numeric address: nothing is sent.
+  sockaddr_in target{};
+  if (!usbink::snmpDestinationV4(address, &target)) return true;
   const EngineRequest request;
   encodeRequestedObjects();
   const auto agentPasses = [this] { return matchesTarget(_sysObjIdValue, _sysObjIdLen); };
@@ -142,7 +145,7 @@ bool CNetIO::FindSnmpV3Agent(const char* community, const char* address, const c
     local.sin_addr = describeIpv4Entry(entry);
     UdpSocket socket(AF_INET);
     if (!socket.valid() || !prepareIpv4Socket(socket, local.sin_addr, broadcast)) return true;
-    sockaddr_in to = usbink::snmpDestinationV4(address);
+    sockaddr_in to = target;
     std::printf("ipv4=%s\n", address);
     const ssize_t sent = sendRequest(socket, request.bytes(), to);
     std::printf("sendto: nRet=%d\n", static_cast<int>(sent));

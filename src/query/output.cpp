@@ -3,9 +3,7 @@
 #include <cstring>
 
 namespace usbink::query {
-namespace {
 
-// Length of the well-formed UTF-8 sequence at `s[i]`, or 0.
 std::size_t utf8Length(const std::string& s, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = byte(i);
@@ -33,6 +31,8 @@ std::size_t utf8Length(const std::string& s, std::size_t i) {
   const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
   return code < min || code > 0x10FFFF || surrogate ? 0 : n;
 }
+
+namespace {
 
 std::string hexByte(const char* prefix, unsigned char c) {
   char buf[8];

@@ -19,6 +19,10 @@ struct Field {
 };
 using Record = std::vector<Field>;
 
+// Length of the well-formed UTF-8 sequence at `s[i]` (i < s.size()), or 0
+// for a byte that does not start one.
+std::size_t utf8Length(const std::string& s, std::size_t i);
+
 // Text with every byte below 0x20, 0x7F and every byte that is not part of
 // well-formed UTF-8 written as \xHH, so a value cannot drive a terminal.
 std::string printable(const std::string& value);

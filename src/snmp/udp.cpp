@@ -77,12 +77,11 @@ int firstAddressFamilyOrReport(const char* address) {
   return family;
 }
 
-sockaddr_in snmpDestinationV4(const char* address) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(kSnmpPort);
-  to.sin_addr.s_addr = ::inet_addr(address);
-  return to;
+bool snmpDestinationV4(const char* address, sockaddr_in* out) {
+  *out = sockaddr_in{};
+  out->sin_family = AF_INET;
+  out->sin_port = htons(kSnmpPort);
+  return address != nullptr && ::inet_pton(AF_INET, address, &out->sin_addr) == 1;
 }
 
 bool snmpDestinationV6(const char* address, unsigned int scope, sockaddr_in6* out) {

@@ -48,12 +48,16 @@ int firstAddressFamily(const char* address, int* error);
 // there is no address.
 int firstAddressFamilyOrReport(const char* address);
 
-// Destination on UDP port 161: an IPv4 one from inet_addr (all-ones for
-// anything but a dotted address, as the system's senders expect), and an
-// IPv6 one from inet_pton with the given scope; false for a null address or
-// a text inet_pton does not accept, so that nothing is sent to an undefined
-// address.
-sockaddr_in snmpDestinationV4(const char* address);
+// Destination on UDP port 161 from inet_pton: an IPv4 one, and an IPv6 one
+// with the given scope. False for a null address or a text inet_pton does
+// not accept: getaddrinfo also takes host names, and inet_addr would turn
+// such a name into 255.255.255.255, so that a search would cover the whole
+// segment and a read would go to the broadcast address; nothing is sent to
+// such an address. "255.255.255.255" itself is a valid destination. Only
+// the dotted-decimal form is taken: the shorthand forms inet_addr also read
+// ("127.1", octal or hexadecimal parts) are refused, as a mistyped address
+// should not reach some other host.
+bool snmpDestinationV4(const char* address, sockaddr_in* out);
 bool snmpDestinationV6(const char* address, unsigned int scope, sockaddr_in6* out);
 
 }  // namespace usbink

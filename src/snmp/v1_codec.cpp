@@ -55,6 +55,17 @@ bool readCommunity(BerCursor& cursor, char* out) {
   return true;
 }
 
+// Whether outputRecvBufValue refused the latest value of the parse that
+// parseForRecvBuf runs (reset before each parse; single-threaded like the
+// buffer it guards).
+bool recvBufValueRefused = false;
+
+bool fileRecvBufValue(unsigned char* oid, int oidLength, unsigned char valueType,
+                      unsigned char* value, int valueLength) {
+  recvBufValueRefused = !outputRecvBufValue(oid, oidLength, valueType, value, valueLength);
+  return !recvBufValueRefused;
+}
+
 bool parseWithConsumer(unsigned char* data, int length, SnmpValueCallback consumer) {
   return CNetIO::parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr, nullptr,
                                   consumer) == 1;
@@ -72,6 +83,10 @@ bool storeTerminated(std::span<char> buffer, const unsigned char* value, int val
 }
 
 }  // namespace
+
+void Big2LittleEndian_(char* p) {
+  Big2LittleEndian(p);
+}
 
 // Builds a GetRequest naming the identifier text `oid` (read) `count` times,
 // each with a NULL value, for `community` (read; null for the default) into
@@ -151,9 +166,14 @@ bool outputOidValue(unsigned char* oid, int oidLength, unsigned char valueType,
 // Parses `data` (read) and copies its last value as a string to `out`
 // (written). `out` must hold kRecvBufSize characters: the value in
 // `g_RecvBuf` is at most kRecvBufSize - 1 characters and always terminated.
+//
+// The last value is the result: when it does not fit `g_RecvBuf` (kRecvBufSize
+// octets or more) the consumer refuses it and the parse fails with 0, rather
+// than handing out an earlier value or an empty string as if it were read.
 int CNetIO::parseForRecvBuf(unsigned char* data, int length, char* out) {
   std::ranges::fill(g_RecvBuf, '\0');
-  if (!parseWithConsumer(data, length, outputRecvBufValue)) return 0;
+  recvBufValueRefused = false;
+  if (!parseWithConsumer(data, length, fileRecvBufValue) || recvBufValueRefused) return 0;
   if (out != nullptr) std::strcpy(out, g_RecvBuf);
   return 1;
 }

@@ -97,7 +97,8 @@ int CNetIO::TavrenNetworkGetFwMCUVersion(const char* address, unsigned char, cha
 }
 
 // One GET of the identifier text `oid` (read) with `community` (read) from
-// the IPv4 `address` (read); the value goes to `out` (written).
+// the IPv4 `address` (read; numeric, a host name fails before anything is
+// sent); the value goes to `out` (written).
 //
 // `size` bounds the copy to `out`: a longer value is cut to `size` - 1
 // characters. Without room for even the terminator (null `out`, `size`
@@ -106,7 +107,8 @@ bool CNetIO::NetSnmpGetV4(const char* address, char* community, char* oid, char*
   if (address == nullptr || out == nullptr || size < 1) return false;
   auto socket = usbink::openSnmpSocket(AF_INET, kQueryTimeoutSeconds, 0);
   if (!socket.valid()) return false;
-  const sockaddr_in to = usbink::snmpDestinationV4(address);
+  sockaddr_in to{};
+  if (!usbink::snmpDestinationV4(address, &to)) return false;
   return exchangeGet(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to, community, oid, out,
                      size, nullptr);
 }

@@ -69,7 +69,8 @@ bool CNetIO::NetworkReadStatus(const char* community, const char* address, PRINT
   if (request.empty()) return false;
   auto socket = usbink::openSnmpSocket(AF_INET, 0, kStatusTimeoutMicroseconds);
   if (!socket.valid()) return false;
-  const sockaddr_in to = usbink::snmpDestinationV4(address);
+  sockaddr_in to{};
+  if (!usbink::snmpDestinationV4(address, &to)) return false;
   return exchangeStatus(socket, request, reinterpret_cast<const sockaddr*>(&to), sizeof to, status,
                         false);
 }

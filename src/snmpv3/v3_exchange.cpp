@@ -100,12 +100,10 @@ V3Exchange v3ExchangeV4(const char* address, V3Trace trace) {
   x.address = address;
   x.family = AF_INET;
   x.destinationLength = sizeof(sockaddr_in);
-  // A null address names no destination: the exchange then sends nothing.
-  x.destinationValid = address != nullptr;
-  if (x.destinationValid) {
-    const sockaddr_in to = snmpDestinationV4(address);
-    std::memcpy(&x.destination, &to, sizeof to);
-  }
+  // Without a numeric address the exchange sends nothing.
+  sockaddr_in to{};
+  x.destinationValid = snmpDestinationV4(address, &to);
+  std::memcpy(&x.destination, &to, sizeof to);
   x.trace = trace;
   return x;
 }

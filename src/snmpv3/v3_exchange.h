@@ -62,8 +62,9 @@ struct V3Exchange {
   std::function<bool()> onResponse;
 };
 
-// The exchange for an IPv4 address (inet_addr, port 161); a null address
-// gives an exchange without a valid destination.
+// The exchange for an IPv4 address (inet_pton, port 161); a null address or
+// a text inet_pton does not accept (a host name) gives an exchange without a
+// valid destination.
 V3Exchange v3ExchangeV4(const char* address, V3Trace trace);
 // The exchange for an IPv6 address (inet_pton, port 161, the current
 // scope_id).

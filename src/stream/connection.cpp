@@ -25,12 +25,14 @@ std::uint16_t networkPort(int port) {
   return htons(static_cast<std::uint16_t>(port));
 }
 
-sockaddr_in streamDestinationV4(const char* server, int port) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = networkPort(port);
-  to.sin_addr.s_addr = ::inet_addr(server);
-  return to;
+// False when inet_pton does not accept `server`: getaddrinfo also takes a
+// host name, which inet_addr would turn into 255.255.255.255 instead of the
+// address it resolved to, so a name connects to nothing.
+bool streamDestinationV4(const char* server, int port, sockaddr_in* out) {
+  *out = sockaddr_in{};
+  out->sin_family = AF_INET;
+  out->sin_port = networkPort(port);
+  return ::inet_pton(AF_INET, server, &out->sin_addr) == 1;
 }
 
 // False when inet_pton does not accept `server`, so that nothing connects to
@@ -55,7 +57,8 @@ bool formScopedText(const char* server, std::array<char, kScopedTextSize>& out) 
 }  // namespace
 
 // The log lines go to standard error, so that they never mix into a host
-// application's standard output. A null `server` connects to nothing.
+// application's standard output. A null `server` connects to nothing; so
+// does a host name, refused before the current connection is replaced.
 int CNetIO::NetworkConnect(char* server, int port) {
   if (server == nullptr) return kNotConnected;
   std::fprintf(stderr, "NetworkConnect server=%s\n", server);
@@ -66,8 +69,9 @@ int CNetIO::NetworkConnect(char* server, int port) {
     std::fprintf(stderr, "nReturn = %x\n", static_cast<unsigned>(result));
     return result;
   }
+  sockaddr_in to;
+  if (!streamDestinationV4(server, port, &to)) return kNotConnected;
   if (m_stream.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) != 0) return kNotConnected;
-  const sockaddr_in to = streamDestinationV4(server, port);
   return m_stream.Connect(reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 

@@ -176,6 +176,7 @@ std::string clientInterface(int i) {
 }
 
 int runDiscoveryTests(int argc, char** argv) {
+  usePrivateHosts("127.0.0.1 localhost\n192.0.2.11 printer11\n");
   ::testing::AddGlobalTestEnvironment(new PrintersEnvironment);
   return runInPrivateNetwork(argc, argv);
 }

@@ -1,19 +1,34 @@
 // SNMP v1 discovery on the segment of printers.h: broadcast, multicast and
 // unicast searches from a client with two interfaces.
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "discovery/printers.h"
 #include "usbink/interfaces.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
+
+// getifaddrs as the library sees it (linked with --wrap): the system's, or
+// while set an empty list (0) or a failure (-1, ENOBUFS).
+std::optional<int> g_getifaddrs;
+extern "C" int __real_getifaddrs(ifaddrs** list);
+extern "C" int __wrap_getifaddrs(ifaddrs** list) {
+  if (!g_getifaddrs) return __real_getifaddrs(list);
+  *list = nullptr;
+  errno = ENOBUFS;
+  return *g_getifaddrs;
+}
 
 namespace usbink::test {
 namespace {
@@ -56,10 +71,25 @@ TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
   EXPECT_EQ(find_ifname(nullptr, 1), nullptr);
   free_ifs_info(list);
   free_ifs_info(nullptr);
+  // Only a failed enumeration is reported; an empty list is no failure.
+  for (auto [result, out, err] :
+       {std::tuple{0, "", ""},
+        {-1, "ioctl error", "[ipv4 BC] getifaddrs Error! errno: No buffer space available\n"}}) {
+    g_getifaddrs = result;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(get_ifs_info(0, 0), nullptr);
+    EXPECT_TRUE(
+        CNetIO().FindSnmpAgent(nullptr, "192.0.2.11", kOidSysObjectId, nullptr, nullptr, false));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), out);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), err);
+  }
+  g_getifaddrs.reset();
 }
 
 // Neither the raw responder's over-long sysObjectID nor the other vendor's
 // model is reported; the system refuses a broadcast without SO_BROADCAST.
+// A host name is no numeric address and searches nowhere.
 TEST(V1Discovery, Ipv4SearchReportsEachMatchingAgentPerInterfaceAndCopy) {
   const Counts both = {{"192.0.2.11", 2 * kCopies}, {"192.0.2.12", 2 * kCopies}};
   const struct {
@@ -70,6 +100,7 @@ TEST(V1Discovery, Ipv4SearchReportsEachMatchingAgentPerInterfaceAndCopy) {
       {"255.255.255.255", true, both},
       {"255.255.255.255", false, {}},
       {"192.0.2.11", false, {{"192.0.2.11", 2 * kCopies}}},
+      {"printer11", true, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.address) + (c.broadcast ? " broadcast" : " no broadcast"));

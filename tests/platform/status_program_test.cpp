@@ -1,10 +1,12 @@
 // The USB status program runner against programs that end, hang or never
-// stop printing. The programs would run for far longer than the test's time
-// limit in CTest, so a runner that waited for them would fail the test.
+// stop printing, run as usbink started with standard error closed runs them.
+// The programs would run for far longer than the test's time limit in CTest,
+// so a runner that waited for them would fail the test.
 #include "tool/platform/status_program.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +14,7 @@
 
 #include "support/netns.h"
 #include "support/process.h"
+#include "tool/platform/system.h"
 
 namespace usbink::test {
 namespace {
@@ -21,6 +24,19 @@ constexpr std::chrono::milliseconds kShortLimit{300};
 // True when no process `pid` is left, neither running nor a zombie.
 bool gone(pid_t pid) {
   return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Runs the program as usbink started with `2>&-` does: descriptor 2 closed,
+// then discarded. The test's own standard error is put back afterwards.
+std::optional<std::string> runAsToolWithoutStandardError(const std::string& program,
+                                                         const std::string& queue) {
+  const int saved = dup(STDERR_FILENO);
+  close(STDERR_FILENO);
+  platform::discardStandardError();
+  auto output = platform::runStatusProgram(program, queue, "usb://Acme/Laser", kShortLimit);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  return output;
 }
 
 TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
@@ -35,6 +51,7 @@ TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
        "MFG:Acme;STS:AAAA;"},
       {"closes its output, then hangs", "printf 'MFG:Acme;'\nexec >&-\nexec sleep 1000\n",
        "MFG:Acme;"},
+      {"inherits an open /dev/null as standard error", "readlink /proc/$$/fd/2\n", "/dev/null\n"},
       {"prints without end", "exec yes\n",
        [] {
          std::string lines;
@@ -46,8 +63,7 @@ TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
     SCOPED_TRACE(c.what);
     const std::string program = dir.file("program");
     writeFile(program, "#!/bin/sh\necho $$ >\"$1\"\n" + c.body, 0755);
-    const auto output =
-        platform::runStatusProgram(program, dir.file("pid"), "usb://Acme/Laser", kShortLimit);
+    const auto output = runAsToolWithoutStandardError(program, dir.file("pid"));
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(*output, c.output);
     const std::string pid = readFile(dir.file("pid"));

@@ -115,9 +115,9 @@ TEST(V1Wire, NothingOverrunsItsArea) {
   EXPECT_EQ(std::string(out.begin() + 16, out.end()), std::string(16, 'Z'));
 }
 
-// A host name is not a numeric address: the IPv4 paths send to the all-ones
-// address (refused with broadcast off), the IPv6 paths send nothing; only
-// the numeric query's three copies arrive.
+// A host name is not a numeric address: no path sends anything; only the
+// numeric query's three copies arrive. A name the resolver does not know is
+// reported.
 TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   RawResponder any6("::", answering({sysNameAnswer("numeric")}));
   for (const char* name : {"printer4", "printer6"}) {

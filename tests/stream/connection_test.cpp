@@ -38,6 +38,7 @@ TEST(NetworkConnect, CarriesBytesOverIpv4AndIpv6OrPassesTheFailureOn) {
       {"127.0.0.1", ECONNREFUSED, "NetworkConnect server=127.0.0.1\n"},
       {"::1", ECONNREFUSED, v6 + "nRet = 6f\nnReturn = 6f\n"},
       {"printer.invalid", -1, "NetworkConnect server=printer.invalid\nerror in getaddrinfo: "},
+      {"printer4", -1, "NetworkConnect server=printer4\n"},  // a name, not an address
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server + " " + std::to_string(c.result));
@@ -94,7 +95,7 @@ TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
 
 class PrivateHosts : public ::testing::Environment {
  public:
-  void SetUp() override { usePrivateHosts("127.0.0.1 localhost\n::1 localhost\n"); }
+  void SetUp() override { usePrivateHosts("127.0.0.1 localhost printer4\n::1 localhost\n"); }
 };
 
 }  // namespace

@@ -27,14 +27,21 @@ void logError(const char* message) {
 // Works on descriptor 2 rather than reopening the stderr stream: a failed
 // freopen would leave the stream closed and descriptor 2 free for the next
 // socket, which would then receive the diagnostics.
+//
+// Descriptor 2 ends up inheritable whatever was open at start, because the
+// USB status program inherits it as its standard error: /dev/null is opened
+// without close-on-exec, since with descriptor 2 closed at start the open
+// itself returns 2 (dup2 onto 2 clears the flag in every other case). A
+// close-on-exec descriptor 2 would leave the program without a standard
+// error, and the first file it opens, the printer, would get its messages.
 void discardStandardError() {
-  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (devNull < 0) return;
+  const int devNull = open("/dev/null", O_WRONLY);
+  if (devNull < 0 || devNull == STDERR_FILENO) return;
   int r;
   do {
     r = dup2(devNull, STDERR_FILENO);
   } while (r < 0 && errno == EINTR);
-  if (devNull != STDERR_FILENO) close(devNull);
+  close(devNull);
 }
 
 }  // namespace usbink::platform

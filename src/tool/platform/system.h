@@ -15,7 +15,8 @@ void initLocalization(const char* localeDir);
 std::string localized(const char* key);
 // One line to syslog(3), facility LOG_LPR, priority LOG_ERR.
 void logError(const char* message);
-// Points standard error at /dev/null; leaves it as it is when /dev/null
+// Points standard error at /dev/null, inheritable on descriptor 2, also
+// when descriptor 2 was closed at start; leaves it as it is when /dev/null
 // cannot be opened.
 void discardStandardError();
 
