@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   usbink::usb::deviceIdSerial(fields);
 
   const auto uri = usbink::usb::parseUsbUri(uriText);
-  if (uri) usbink::usb::uriNamesPrinter(*uri, {id.id, "SERIAL", 0});
+  if (uri) usbink::usb::matchUri(*uri, {id.id, "SERIAL", 0});
   return 0;
 }

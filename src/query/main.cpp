@@ -30,6 +30,7 @@
 #include "query/monitoring.h"
 #include "query/output.h"
 #include "query/queues.h"
+#include "query/supplies.h"
 #include "usbink/ber.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
@@ -57,6 +58,10 @@ constexpr char kUsage[] =
     "                              printers answering SNMP v1 (SNMPv3 with --v3) at ADDRESS,\n"
     "                              by default 255.255.255.255 and ff02::1, whose sysObjectID\n"
     "                              is a target (at most two; default 1.3.6.1.4.1.26266.886.1.1)\n"
+    "  supplies [--v1|--v2c|--v3] [--community NAME] [--user NAME --auth-pass PASS\n"
+    "           [--priv-pass PASS]] ADDRESS\n"
+    "                              every supply of any printer from the Printer MIB (RFC 3805),\n"
+    "                              by default over SNMP v2c with the community 'public'\n"
     "  queues [--jobs=N] [QUEUE...]\n"
     "                              toner level of every CUPS queue (or those named), read by\n"
     "                              N usbink processes at once (default 32)\n"
@@ -575,6 +580,16 @@ bool wantsNagios(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace usbink::query;
+  // supplies takes options with values of their own (supplies.h).
+  if (suppliesCommandIndex(argc, argv) > 0) {
+    const bool verbose = std::any_of(argv + 1, argv + argc,
+                                     [](const char* a) { return std::strcmp(a, "--verbose") == 0; });
+    const Streams streams = separateDiagnostics(verbose);
+    const int result = runSupplies(argc, argv, streams.results, streams.errors, numericAddress);
+    std::fclose(streams.results);
+    std::fclose(streams.errors);
+    return result;
+  }
   Invocation in;
   std::string error;
   if (!parse(argc, argv, &in, &error)) {

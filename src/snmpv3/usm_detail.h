@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace usbink {
 
@@ -42,5 +43,23 @@ int buildRequestWithKeys(const unsigned char* engineID, int engineIDLen, unsigne
                          const unsigned char* valueTypes, const char* userName,
                          const char* authPassword, const unsigned char* authKey,
                          const unsigned char* privKey, unsigned char* out);
+
+}  // namespace usbink
+
+namespace usbink {
+
+// The work area of every SNMPv3 building block.
+inline constexpr int kV3WorkAreaSize = 2048;
+
+// The second half of buildRequestWithKeys, for a scoped PDU built elsewhere
+// (`scopedLength` octets at the start of `scoped`, the rest of the area
+// zero): privacy with `privKey`, the security parameters and global data,
+// the message, and the authentication code with `authKey`. Returns the
+// length written to `out`, or 0. `scoped` is encrypted in place.
+int secureScopedPdu(const unsigned char* engineID, int idLength, unsigned long engineBoots,
+                    unsigned long engineTime, std::span<unsigned char, kV3WorkAreaSize> scoped,
+                    int scopedLength, const char* userName, const char* authPassword,
+                    const unsigned char* authKey, const unsigned char* privKey,
+                    unsigned char* out);
 
 }  // namespace usbink

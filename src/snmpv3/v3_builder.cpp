@@ -23,7 +23,7 @@ namespace {
 
 using usbink::BerBackWriter;
 
-constexpr int kWorkAreaSize = 2048;
+constexpr int kWorkAreaSize = usbink::kV3WorkAreaSize;
 constexpr int kMsgMaxSize = 2048;
 constexpr std::uint32_t kSnmpVersion3 = 3;
 constexpr std::uint32_t kSecurityModelUsm = 3;
@@ -256,6 +256,22 @@ int usbink::buildRequestWithKeys(const unsigned char* engineID, int engineIDLen,
                                  valueLengths, valueTypes, scoped.data());
   ++SNMPv3RequestID;
   if (scopedLength < 0) return 0;
+  return usbink::secureScopedPdu(engineID, idLength, engineBoots, engineTime, scoped,
+                                 scopedLength, userName, authPassword, authKey, privKey, out);
+}
+
+// Encrypts (with `privKey`) and authenticates (with `authKey`) the scoped
+// PDU at the start of `scoped`, whose bytes after it are zero, and wraps it
+// in the message with the security parameters and the global data.
+int usbink::secureScopedPdu(const unsigned char* engineID, int idLength,
+                            unsigned long engineBoots, unsigned long engineTime,
+                            std::span<unsigned char, kV3WorkAreaSize> scoped, int scopedLength,
+                            const char* userName, const char* authPassword,
+                            const unsigned char* authKey, const unsigned char* privKey,
+                            unsigned char* out) {
+  const bool auth = given(authPassword) && authKey != nullptr;
+  const bool priv = privKey != nullptr;
+  if (out == nullptr || (priv && !auth) || scopedLength < 0) return 0;
 
   // msgData: the plaintext scoped PDU, or the encryptedPDU wrapping its
   // padded ciphertext.

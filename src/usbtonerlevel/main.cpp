@@ -17,21 +17,31 @@ constexpr int kUsageError = 2;
 constexpr int kExpectedArguments = 3;  // program, queue, URI
 constexpr char kUsage[] = "usage: usbtonerlevel QUEUE usb://MAKE/MODEL?serial=SN[&interface=N]";
 
-// The device ID of the first printer the URI names: libusb first, which
-// reaches every printer it may open, then usblp's devices, which ordinary
-// users of the lp group may open when the raw USB devices are root's.
+// The device ID of the printer the URI names: libusb first, which reaches
+// every printer it may open, then usblp's devices, which ordinary users of
+// the lp group may open when the raw USB devices are root's. The first
+// exact match ends the search; a printer whose serial number is unknown
+// answers only when no printer on the bus carries the serial the URI names.
 std::optional<std::string> findDeviceId(const usbink::usb::UsbUri& uri, int* unreadable) {
   using namespace usbink::usb;
-  std::optional<std::string> found;
+  std::optional<std::string> exact, serialUnknown;
   const PrinterVisitor match = [&](const UsbPrinter& printer) {
-    if (uriNamesPrinter(uri, printer)) found = printer.deviceId;
-    return found.has_value();
+    switch (matchUri(uri, printer)) {
+      case UriMatch::kExact:
+        exact = printer.deviceId;
+        return true;
+      case UriMatch::kSerialUnknown:
+        if (!serialUnknown) serialUnknown = printer.deviceId;
+        return false;
+      case UriMatch::kNone:
+        return false;
+    }
+    return false;
   };
   const ScanResult viaLibusb = scanWithLibusb(uri.serial.has_value(), match);
   *unreadable = viaLibusb.unreadable;
-  if (viaLibusb.stopped) return found;
-  *unreadable += scanWithUsblp(match).unreadable;
-  return found;
+  if (!viaLibusb.stopped) *unreadable += scanWithUsblp(match).unreadable;
+  return exact ? exact : serialUnknown;
 }
 
 }  // namespace

@@ -115,24 +115,29 @@ std::optional<UsbUri> parseUsbUri(std::string_view uri) {
   return parts;
 }
 
-bool uriNamesPrinter(const UsbUri& uri, const UsbPrinter& printer) {
+UriMatch matchUri(const UsbUri& uri, const UsbPrinter& printer) {
   const std::vector<DeviceIdField> fields = parseDeviceId(printer.deviceId);
   const MakeAndModel names = cupsMakeAndModel(fields);
   // Make and model compare without regard to case: the make is the URI's
   // host part, which is case-insensitive, and queues set up by hand or by
   // other tools do not always keep the printer's spelling.
   if (!equalsIgnoringCase(uri.make, names.make) || !equalsIgnoringCase(uri.model, names.model)) {
-    return false;
+    return UriMatch::kNone;
   }
   // An interface named in the URI must be the printer's; one we cannot learn
   // matches none, so that another printer's status is never reported.
-  if (uri.interfaceNumber && uri.interfaceNumber != printer.interfaceNumber) return false;
-  if (!uri.serial) return true;
-  // Serial numbers are identifiers and compare exactly. A printer that
-  // reports no serial number at all still matches, as CUPS prints to it
-  // under such a URI (some firmware drops the number).
+  if (uri.interfaceNumber && uri.interfaceNumber != printer.interfaceNumber) {
+    return UriMatch::kNone;
+  }
+  if (!uri.serial) return UriMatch::kExact;
+  // Serial numbers are identifiers and compare exactly. A printer whose
+  // serial number is unknown (firmware that drops it, a string request
+  // that failed) may still be the one: CUPS prints to it under such a URI.
+  // It is only second choice, so that it never stands in for the printer
+  // that does carry the serial.
   const std::string serial = deviceIdSerial(fields).value_or(printer.usbSerial);
-  return serial.empty() || serial == *uri.serial;
+  if (serial.empty()) return UriMatch::kSerialUnknown;
+  return serial == *uri.serial ? UriMatch::kExact : UriMatch::kNone;
 }
 
 }  // namespace usbink::usb

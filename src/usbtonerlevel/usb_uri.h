@@ -41,7 +41,15 @@ struct UsbPrinter {
   std::optional<int> interfaceNumber;  // unknown when the system does not say
 };
 
-// True when `uri` (read) names `printer` (read).
-bool uriNamesPrinter(const UsbUri& uri, const UsbPrinter& printer);
+// How a URI names a printer.
+enum class UriMatch {
+  kNone,           // another printer
+  kSerialUnknown,  // make, model and interface agree; the URI names a serial the printer
+                   // does not tell (absent or unreadable)
+  kExact,          // everything the URI names agrees
+};
+
+// How `uri` (read) names `printer` (read).
+UriMatch matchUri(const UsbUri& uri, const UsbPrinter& printer);
 
 }  // namespace usbink::usb

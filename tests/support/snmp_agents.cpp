@@ -77,6 +77,7 @@ SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
     override(kOidFwVersion, c.fwVersion);
     override(kOidMcuVersion, c.mcuVersion);
   }
+  conf += c.snmpdLines;
   writeFile(m_dir.file("snmpd.conf"), conf);
   m_child = start({"snmpd", "-f", "-Lo", "-C", "-c", m_dir.file("snmpd.conf"), "-I", "-smux", "-m",
                    "", "-p", m_dir.file("snmpd.pid")},

@@ -28,6 +28,7 @@ struct AgentConfig {
   std::string fwVersion = "FW1.0";
   std::string mcuVersion = "MCU2.0";
   bool serveVersions = true;  // false: both firmware objects are missing
+  std::string snmpdLines{};   // further snmpd.conf lines (SnmpdAgent only)
 };
 
 // The device-ID string a printer with `toner` percent reports.

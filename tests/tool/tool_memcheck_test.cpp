@@ -8,6 +8,7 @@
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
+#include "support/usb_printer.h"
 #include "tool/tool_runner.h"
 
 namespace usbink::test {
@@ -33,11 +34,14 @@ TEST(Memcheck, EveryWayThroughTheToolIsClean) {
     const std::string log = dir.file("memcheck.log");
     ProcessOptions options = withEnv(cups.clientEnv());
     options.timeout = std::chrono::minutes(2);
-    const auto r = run({"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
-                        "--show-leak-kinds=definite,indirect,possible",
-                        "--errors-for-leak-kinds=definite,indirect,possible", "--log-file=" + log,
-                        USBINK_TOOL_SIM, way.queue},
-                       options);
+    // The USB way reads an emulated printer through this build's usbtonerlevel.
+    const auto r =
+        run(emulatorCommand({{.model = "Laser", .serial = "1"}}, "",
+                            {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
+                             "--show-leak-kinds=definite,indirect,possible",
+                             "--errors-for-leak-kinds=definite,indirect,possible",
+                             "--log-file=" + log, USBINK_TOOL_SIM, way.queue}),
+            options);
     EXPECT_EQ(r.exitCode, way.exitCode) << way.queue << "\n" << readFile(log);
     EXPECT_EQ(readFile(log), "") << way.queue;
   }

@@ -1,5 +1,6 @@
-// The tool on USB queues against a private cupsd, the simulated printer as
-// its USB status program.
+// The tool on USB queues against a private cupsd: end to end through the
+// real usbtonerlevel and an emulated printer, and through a stand-in
+// program where a test needs output no printer gives.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,6 +11,7 @@
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
+#include "support/usb_printer.h"
 #include "tool/tool_runner.h"
 
 namespace usbink::test {
@@ -32,16 +34,22 @@ class UsbQueue : public ::testing::Test {
   }
   static void TearDownTestSuite() { s_cups.reset(); }
 
-  // The tool from the test's directory, the simulated printer recording
-  // its arguments.
-  ProcessResult tool(const std::string& queue, std::map<std::string, std::string> env = {}) {
-    env["USBINK_SIM_ARGS"] = m_dir.file("args");
-    return runTool(USBINK_TOOL_SIM, *s_cups, queue, env, m_dir.path());
+  // The tool of this build on `queue`, printer X1 at `level` on the bus.
+  static ProcessResult onPrinter(const std::string& queue, int level,
+                                 std::map<std::string, std::string> env = {}) {
+    for (const auto& [k, v] : s_cups->clientEnv()) env[k] = v;
+    return run(emulatorCommand({{.serial = "X1", .level = level}}, "", {USBINK_TOOL_SIM, queue}),
+               withEnv(env));
   }
-  // The program's arguments after its name, NUL-separated ("" if it never ran).
-  std::string programArguments() const {
-    const std::string args = readFile(m_dir.file("args"));
-    return args.empty() ? "" : args.substr(args.find('\0') + 1);
+
+  // The tool with the stand-in program, which records its arguments and
+  // prints the file "output".
+  ProcessResult standIn(const std::string& queue) {
+    std::filesystem::create_directories(std::filesystem::path(USBINK_STAND_IN).parent_path());
+    writeFile(USBINK_STAND_IN,
+              "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS\"\nexec cat \"$OUTPUT\"\n", 0755);
+    return runTool(USBINK_TOOL_STANDIN, *s_cups, queue,
+                   {{"ARGS", m_dir.file("args")}, {"OUTPUT", m_dir.file("output")}});
   }
 
   static inline std::unique_ptr<Cupsd> s_cups;
@@ -50,31 +58,35 @@ class UsbQueue : public ::testing::Test {
 
 TEST_F(UsbQueue, ReportsTheLowSevenBitsOfTheFirstStatusByteByteForByte) {
   for (const char* queue : {"q_usb", "q_usb_caps", "q_usb_mixed"}) {
-    const auto r = tool(queue, {{"USBINK_SIM_LEVEL", "57"}});
-    EXPECT_EQ(r.exitCode, 0) << queue;
+    const auto r = onPrinter(queue, 57);
+    EXPECT_EQ(r.exitCode, 0) << queue << r.err;
     EXPECT_EQ(r.out, expectedReport(57)) << queue;
     EXPECT_EQ(r.err, "");
   }
   for (auto [raw, reported] : {std::pair{0xE4, 100}, {0x80, 0}, {0, 0}, {0xFF, 127}}) {
-    EXPECT_EQ(tool("q_usb", {{"USBINK_SIM_LEVEL", std::to_string(raw)}}).out,
-              expectedReport(reported))
-        << raw;
+    EXPECT_EQ(onPrinter("q_usb", raw).out, expectedReport(reported)) << raw;
   }
-  EXPECT_EQ(tool("q_usb", {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}, {"USBINK_SIM_LEVEL", "9"}}).out,
+  EXPECT_EQ(onPrinter("q_usb", 9, {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}).out,
             expectedReport(9, "Schwarze Tonerkartusche"));
+  // Another printer's serial: usbtonerlevel finds none, usbink reports none.
+  const auto r = run(emulatorCommand({{.serial = "X2"}}, "", {USBINK_TOOL_SIM, "q_usb"}),
+                     withEnv(s_cups->clientEnv()));
+  EXPECT_EQ(r.exitCode, kFailed);
+  EXPECT_EQ(r.out + r.err, "");
 }
 
 TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAreNeverThroughAShell) {
-  tool("q_usb");
-  EXPECT_EQ(programArguments(),
+  writeFile(m_dir.file("output"), "STS:" + statusBlockWithToner(5) + std::string(100, ';'));
+  standIn("q_usb");
+  EXPECT_EQ(readFile(m_dir.file("args")),
             std::string("q_usb") + '\0' + "usb://Acme/Laser%201?serial=X1" + '\0');
   const std::string marker = m_dir.file("pwned");
   const std::string uri = "usb://Acme/$(touch${IFS}" + marker + ")`touch${IFS}" + marker +
                           "`?serial=\"$(touch${IFS}" + marker + ")\"";
   for (const std::string queue : {"q$(touch${IFS}pwned)", "q`touch${IFS}pwned`"}) {
     s_cups->addQueue(queue, uri);
-    EXPECT_EQ(tool(queue).exitCode, 0) << queue;
-    EXPECT_EQ(programArguments(), queue + '\0' + uri + '\0');
+    EXPECT_EQ(standIn(queue).exitCode, 0) << queue;
+    EXPECT_EQ(readFile(m_dir.file("args")), queue + '\0' + uri + '\0');
   }
   EXPECT_FALSE(std::filesystem::exists(marker));
 }
@@ -93,7 +105,7 @@ TEST_F(UsbQueue, DecodesTheFirst4095CharactersOfOutputAsOneText) {
   };
   for (const auto& [output, level] : outputs) {
     writeFile(m_dir.file("output"), output);
-    const auto r = tool("q_usb", {{"USBINK_SIM_OUTPUT", m_dir.file("output")}});
+    const auto r = standIn("q_usb");
     EXPECT_EQ(r.exitCode, level < 0 ? kFailed : 0) << output.substr(0, 40);
     EXPECT_EQ(r.out, level < 0 ? "" : expectedReport(level)) << output.substr(0, 40);
   }
@@ -115,14 +127,14 @@ TEST_F(UsbQueue, GivesNoReportWhenTheProgramOrSchedulerCannotServeOrIsNotMeant) 
     EXPECT_EQ(r.exitCode, c.exitCode) << c.argv.back();
     EXPECT_EQ(r.out + r.err, "") << c.argv.back();
   }
-  EXPECT_EQ(tool("q_long").exitCode, kFailed);
-  EXPECT_EQ(programArguments(), "");
+  EXPECT_EQ(standIn("q_long").exitCode, kFailed);
+  EXPECT_EQ(readFile(m_dir.file("args")), "");
 
   // The scheduler absent, or hung.
   const auto absent =
       run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", m_dir.file("no-socket")}}));
   kill(s_cups->pid(), SIGSTOP);
-  const auto hung = tool("q_usb");
+  const auto hung = runTool(USBINK_TOOL_SIM, *s_cups, "q_usb");
   kill(s_cups->pid(), SIGCONT);
   for (const auto& r : {absent, hung}) {
     EXPECT_FALSE(r.timedOut);

@@ -8,6 +8,8 @@
 
 namespace {
 
+using usbink::usb::UriMatch;
+using enum usbink::usb::UriMatch;
 using usbink::usb::UsbPrinter;
 
 TEST(PercentDecode, DecodesEscapesAndRefusesBadOnes) {
@@ -80,31 +82,33 @@ TEST(UriNamesPrinter, MatchesAsCupsNamesThePrinter) {
   const struct {
     const char* uri;
     const UsbPrinter& printer;
-    bool names;
+    UriMatch match;
   } cases[] = {
-      {"usb://Tavren/LP%20100?serial=ABC123", tavren, true},
-      {"usb://tavren/lp%20100?serial=ABC123", tavren, true},
-      {"usb://Tavren/LP%20100", tavren, true},
-      {"usb://Tavren/LP%20100?serial=abc123", tavren, false},
-      {"usb://Tavren/LP%20200?serial=ABC123", tavren, false},
-      {"usb://Other/LP%20100?serial=ABC123", tavren, false},
-      {"usb://Tavren/LP%20100?serial=ABC123&interface=1", onInterface1, true},
-      {"usb://Tavren/LP%20100?serial=ABC123&interface=1", tavren, false},
-      {"usb://Tavren/LP%20100?interface=0", tavren, true},
-      {"usb://Tavren/LP%20100?interface=0", interfaceUnknown, false},
-      {"usb://Tavren/LP%20100?serial=ABC123", interfaceUnknown, true},
-      {"usb://Tavren/LP%20100?serial=ABC123", longKeys, true},
-      {"usb://Tavren/LP%20100?serial=ABC123", sernKey, true},
-      {"usb://Tavren/LP%20100?serial=U1", usbSerialOnly, true},
-      {"usb://Tavren/LP%20100?serial=U2", usbSerialOnly, false},
-      {"usb://Tavren/LP%20100?serial=ANY", noSerial, true},
-      {"usb://HP/LaserJet%201020", hp, true},
-      {"usb://Hewlett-Packard/HP%20LaserJet%201020", hp, false},
+      {"usb://Tavren/LP%20100?serial=ABC123", tavren, kExact},
+      {"usb://tavren/lp%20100?serial=ABC123", tavren, kExact},
+      {"usb://Tavren/LP%20100", tavren, kExact},
+      {"usb://Tavren/LP%20100?serial=abc123", tavren, kNone},
+      {"usb://Tavren/LP%20200?serial=ABC123", tavren, kNone},
+      {"usb://Other/LP%20100?serial=ABC123", tavren, kNone},
+      {"usb://Tavren/LP%20100?serial=ABC123&interface=1", onInterface1, kExact},
+      {"usb://Tavren/LP%20100?serial=ABC123&interface=1", tavren, kNone},
+      {"usb://Tavren/LP%20100?interface=0", tavren, kExact},
+      {"usb://Tavren/LP%20100?interface=0", interfaceUnknown, kNone},
+      {"usb://Tavren/LP%20100?serial=ABC123", interfaceUnknown, kExact},
+      {"usb://Tavren/LP%20100?serial=ABC123", longKeys, kExact},
+      {"usb://Tavren/LP%20100?serial=ABC123", sernKey, kExact},
+      {"usb://Tavren/LP%20100?serial=U1", usbSerialOnly, kExact},
+      {"usb://Tavren/LP%20100?serial=U2", usbSerialOnly, kNone},
+      {"usb://Tavren/LP%20100?serial=ANY", noSerial, kSerialUnknown},
+      {"usb://Tavren/LP%20100?serial=ANY&interface=1", noSerial, kNone},
+      {"usb://Tavren/LP%20100", noSerial, kExact},
+      {"usb://HP/LaserJet%201020", hp, kExact},
+      {"usb://Hewlett-Packard/HP%20LaserJet%201020", hp, kNone},
   };
   for (const auto& c : cases) {
     const auto uri = usbink::usb::parseUsbUri(c.uri);
     ASSERT_TRUE(uri) << c.uri;
-    EXPECT_EQ(usbink::usb::uriNamesPrinter(*uri, c.printer), c.names)
+    EXPECT_EQ(usbink::usb::matchUri(*uri, c.printer), c.match)
         << c.uri << " vs " << c.printer.deviceId;
   }
 }

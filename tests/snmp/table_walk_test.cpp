@@ -1,0 +1,85 @@
+// The walk's state fed answers as agents send them, well-behaved or not,
+// and the request bytes a walk sends.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "snmp/table_walk.h"
+#include "support/raw_responder.h"
+#include "usbink/ber.h"
+
+namespace usbink {
+namespace {
+
+const Oid kRoot = *oidFromText("1.3.6.1.2.1.43.11.1.1");
+
+Varbind cell(const std::string& suffix, unsigned char type = kBerInteger) {
+  return {*oidFromText("1.3.6.1.2.1.43.11.1.1." + suffix), type, {0x05}};
+}
+
+TEST(TableWalk, EndsCleanlyOnEveryKindOfAnswer) {
+  const Varbind outside{*oidFromText("1.3.6.1.2.1.43.12.1.1.2.1.1"), kBerInteger, {1}};
+  const struct {
+    const char* name;
+    SnmpVersion version;
+    std::vector<WalkAnswer> answers;
+    WalkEnd end;
+    std::size_t values;
+  } cases[] = {
+      {"past the table", SnmpVersion::kV2c,
+       {{1, 0, 0, {cell("6.1.1"), cell("6.1.2")}}, {2, 0, 0, {cell("9.1.1"), outside}}},
+       WalkEnd::kComplete, 3},
+      {"endOfMibView", SnmpVersion::kV2c,
+       {{1, 0, 0, {cell("6.1.1"), {kRoot, kEndOfMibView, {}}}}}, WalkEnd::kComplete, 1},
+      {"v1 end of MIB", SnmpVersion::kV1, {{1, 0, 0, {cell("6.1.1")}}, {2, kErrorNoSuchName, 1, {}}},
+       WalkEnd::kComplete, 1},
+      {"v2c noSuchName", SnmpVersion::kV2c, {{1, kErrorNoSuchName, 1, {cell("6.1.1")}}},
+       WalkEnd::kErrorStatus, 0},
+      {"same object again", SnmpVersion::kV2c,
+       {{1, 0, 0, {cell("6.1.1")}}, {2, 0, 0, {cell("6.1.1")}}}, WalkEnd::kLoop, 1},
+      {"backwards in one answer", SnmpVersion::kV2c, {{1, 0, 0, {cell("6.1.2"), cell("6.1.1")}}},
+       WalkEnd::kLoop, 1},
+      {"no values", SnmpVersion::kV2c, {{1, 0, 0, {}}}, WalkEnd::kMalformed, 0},
+      {"undecodable name", SnmpVersion::kV2c, {{1, 0, 0, {cell("6.1.1")}, true}},
+       WalkEnd::kMalformed, 0},
+      {"over the cap", SnmpVersion::kV2c,
+       {{1, 0, 0, {cell("6.1.1"), cell("6.1.2"), cell("6.1.3"), cell("6.1.4")}}},
+       WalkEnd::kValueCap, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SubtreeWalk walk(kRoot, 3);
+    for (const auto& a : c.answers) walk.take(a, c.version);
+    EXPECT_EQ(walk.end(), c.end);
+    EXPECT_EQ(walk.values().size(), c.values);
+    EXPECT_EQ(walk.message().empty(), c.end == WalkEnd::kComplete) << walk.message();
+  }
+}
+
+TEST(TableWalk, NamesAndRequests) {
+  // Subidentifiers of any size round-trip; non-minimal or cut ones do not.
+  const Oid big = *oidFromText("1.3.6.1.4.1.4294967295.16384.0");
+  const test::Bytes bigBer = test::fromHex("2B06010401 8FFFFFFF7F 818000 00");
+  EXPECT_EQ(oidFromBer(bigBer), big);
+  EXPECT_EQ(oidText(big), "1.3.6.1.4.1.4294967295.16384.0");
+  for (const char* bad : {"2B80 01", "2B 86", "2B 9080808001", ""}) {
+    EXPECT_FALSE(oidFromBer(test::fromHex(bad))) << bad;
+  }
+  for (const char* bad : {"1", "1..3", "1.3.", "3.1", "1.40", "1.3.4294967296", "1.3.x"}) {
+    EXPECT_FALSE(oidFromText(bad)) << bad;
+  }
+  // GetBulk (v2c) and GetNext (v1, error-status and error-index 0).
+  const char* kVarbinds = "300F 300D 0609 2B06010201 2B0B0101 0500";
+  std::array<unsigned char, 128> out{};
+  int n = buildCommunityWalkRequest(SnmpVersion::kV2c, "public", 1, kRoot, 48, out);
+  EXPECT_EQ(test::toHex({out.begin(), out.begin() + n}),
+            test::toHex(test::fromHex(std::string("3027020101 0406 7075626C6963 A51A 020101 020100 "
+                                                  "020130") + kVarbinds)));
+  n = buildCommunityWalkRequest(SnmpVersion::kV1, "public", 2, kRoot, 48, out);
+  EXPECT_EQ(test::toHex({out.begin(), out.begin() + n}),
+            test::toHex(test::fromHex(std::string("3027020100 0406 7075626C6963 A11A 020102 020100 "
+                                                  "020100") + kVarbinds)));
+}
+
+}  // namespace
+}  // namespace usbink
