@@ -283,24 +283,26 @@ TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
 }
 
 // A status read with no status record fails; a query whose answer carries
-// only empty values fails and leaves every output alone, although the
-// query before filled the agent value table.
-TEST(ScriptedV3Agents, NoRecordOrOnlyEmptyValuesGiveNothing) {
+// only empty values, or none, fails and leaves every output alone, although
+// a query before filled the agent value table.
+TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   RawResponder agent("127.0.5.31", scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
   EXPECT_FALSE(NetworkReadStatusSNMPv3(kDefaultCommunity, "127.0.5.31", nullptr));
   EXPECT_FALSE(NetworkReadStatusV6SNMPv3(kDefaultCommunity, "fd00:5::9", nullptr));
-  {
-    RawResponder full("127.0.5.32",
-                      scriptedAgents({answeringAgent(kEngineA, {{kSysNameOid, 0x04, text("A-name")},
-                                                                {kFwOid, 0x04, text("A-fw")},
-                                                                {kMcuOid, 0x04, text("A-mcu")}})}));
-    ASSERT_EQ(v3Values("127.0.5.32"), (Values{0, "A-name", "A-fw", "A-mcu"}));
+  const std::vector<VarBind> full = {{kSysNameOid, 0x04, text("A-name")},
+                                     {kFwOid, 0x04, text("A-fw")},
+                                     {kMcuOid, 0x04, text("A-mcu")}};
+  const std::vector<VarBind> empty = {
+      {kSysNameOid, 0x04, {}}, {kFwOid, 0x04, {}}, {kMcuOid, 0x04, {}}};
+  for (const auto& nothing : {empty, std::vector<VarBind>{}}) {
+    {
+      RawResponder filled("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, full)}));
+      ASSERT_EQ(v3Values("127.0.5.32"), (Values{0, "A-name", "A-fw", "A-mcu"}));
+    }
+    RawResponder none("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, nothing)}));
+    EXPECT_EQ(v3Values("127.0.5.32"), (Values{-1, "untouched", "untouched", "untouched"}))
+        << nothing.size() << " values";
   }
-  RawResponder empty(
-      "127.0.5.32",
-      scriptedAgents({answeringAgent(
-          kEngineA, {{kSysNameOid, 0x04, {}}, {kFwOid, 0x04, {}}, {kMcuOid, 0x04, {}}})}));
-  EXPECT_EQ(v3Values("127.0.5.32"), (Values{-1, "untouched", "untouched", "untouched"}));
 }
 
 // Every socket a status read opens is closed on every way out, answered or
