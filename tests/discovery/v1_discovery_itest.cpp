@@ -172,12 +172,13 @@ TEST(V1Discovery, UnusableIpv6AddressesSendNothing) {
 
 // Both client interfaces reach every printer at both its addresses. The
 // first interface answering with a scope is remembered (callback or not)
-// and carries later link-local status reads, which loopback would not;
-// once set, a later search leaves it alone.
+// and carries later link-local status reads, v1 and SNMPv3, which loopback
+// would not; once set, a later search leaves it alone.
 TEST(V1Discovery, Ipv6SearchRemembersTheFirstAnsweringInterfaceForStatusReads) {
   PRINTER_STATUS status{};
   scope_id = 1;  // loopback's index in every network namespace
   EXPECT_FALSE(NetworkReadStatusV6(kDefaultCommunity, "fe80::11", &status));
+  EXPECT_FALSE(NetworkReadStatusV6SNMPv3(kDefaultCommunity, "fe80::11", &status));
 
   forgetInterface();
   Searcher io;
@@ -186,8 +187,11 @@ TEST(V1Discovery, Ipv6SearchRemembersTheFirstAnsweringInterfaceForStatusReads) {
   EXPECT_EQ(counts,
             (Counts{{"2001:db8::11", 2}, {"2001:db8::12", 2}, {"fe80::11", 2}, {"fe80::12", 2}}));
   EXPECT_EQ(rememberedInterface(), clientInterface(0));
-  ASSERT_TRUE(NetworkReadStatusV6(kDefaultCommunity, "fe80::11", &status));
-  EXPECT_EQ(status.tonerLevel & 127, kToner);
+  for (auto read : {NetworkReadStatusV6, NetworkReadStatusV6SNMPv3, NetworkReadStatusSNMPv3}) {
+    status = {};
+    ASSERT_TRUE(read(kDefaultCommunity, "fe80::11", &status));
+    EXPECT_EQ(status.tonerLevel & 127, kToner);
+  }
 
   forgetInterface();
   EXPECT_TRUE(io.FindSnmpAgentV6_(nullptr, "fe80::11", kOidSysObjectId, nullptr, nullptr, false));

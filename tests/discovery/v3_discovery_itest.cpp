@@ -134,7 +134,3 @@ TEST(DiscoverCli, RefusesWrongTargetsAndUsage) {
 
 }  // namespace
 }  // namespace usbink::test
-
-int main(int argc, char** argv) {
-  return usbink::test::runDiscoveryTests(argc, argv);
-}

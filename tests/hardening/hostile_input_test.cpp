@@ -284,6 +284,13 @@ std::vector<Crafted> craftedCases() {
       {"authentication parameters of 11 octets", keyed, v3Code(11), 0, 0},
       {"authentication parameters of 13 octets", keyed, v3Code(13), 0, 0},
       {"authentication parameters of 13 octets, no keys", bare, v3Code(13), 0, 0},
+      {"engine boots missing", bare, v3(plain, [](AgentAnswer& a) { a.bootsElement = {}; }), 0, 0},
+      {"engine boots an OCTET STRING", bare,
+       v3(plain,
+          [](AgentAnswer& a) {
+            a.bootsElement = {0x04, 0x01, 0x01};
+          }),
+       0, 0},
       {"privacy parameters of 64 octets", bare, v3Salt(64), 1, 1},
       {"privacy parameters of 65 octets", bare, v3Salt(65), 0, 0},
       {"ciphertext of 60 octets", bare, v3Encrypted(tlv(kBerOctetString, Bytes(60, 1))), 0, 0},

@@ -45,7 +45,8 @@ TEST(BerLength, EncodesTheMinimalFormAndParsesItBack) {
 }
 
 TEST(BerInteger, ReadsUnsignedBigEndianKeepingTheLastFourOctets) {
-  unsigned char five[] = {0x01, 0x02, 0x03, 0x04, 0x05};
+  unsigned char five[] = {0x01, 0x02, 0x03, 0x04, 0x05}, ones[] = {0xFF, 0xFF};
+  EXPECT_EQ(readIntValue(ones, 2), 65535);
   EXPECT_EQ(readIntValue(five + 3, 2), 0x0405);
   EXPECT_EQ(readIntValue(five, 5), 0x02030405);
   EXPECT_EQ(readIntValue(five, 0), 0);
@@ -177,6 +178,7 @@ TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   EXPECT_FALSE(outputOidValue(oid.data(), 7, kBerObjectId, value.data(), 12));
   EXPECT_FALSE(outputOidValue(other.data(), 8, kBerObjectId, value.data(), 12));
   EXPECT_FALSE(outputOidValue(oid.data(), 9, kBerOctetString, value.data(), 12));
+  EXPECT_FALSE(outputRecvBufValue(oid.data(), 8, kBerOctetString, nullptr, 1));
   EXPECT_STREQ(g_RecvBuf, "kept");
   EXPECT_STREQ(g_deviceid, "kept");
   EXPECT_EQ(sysObjIdLen, 0);
@@ -186,6 +188,8 @@ TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   EXPECT_EQ(std::strlen(g_RecvBuf), static_cast<std::size_t>(kRecvBufSize - 1));
   EXPECT_EQ(std::strlen(g_deviceid), static_cast<std::size_t>(kDeviceIdSize - 1));
   EXPECT_EQ(sysObjIdLen, kSysObjIdSize);
+  EXPECT_TRUE(outputRecvBufValue(oid.data(), 8, kBerNull, nullptr, 0));
+  EXPECT_STREQ(g_RecvBuf, "");
 }
 
 // The captured sysName is read by the real agents' round trips.

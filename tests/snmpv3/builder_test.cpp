@@ -1,15 +1,19 @@
-// SNMPv3 requests byte for byte and what the builder refuses (pysnmp takes
-// the secured requests apart in tests/snmp/agents_itest.cpp); the agent
-// value table that takes the values of the answers.
+// SNMPv3 requests byte for byte and field by field, and what the builder
+// refuses (snmpd and pysnmp take the secured requests apart in
+// tests/snmp/agents_itest.cpp); the agent value table that takes the values
+// of the answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "snmpv3/credentials.h"
 #include "usbink/agent_values.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
+#include "usbink/usm.h"
 #include "v3_messages.h"
 
 namespace usbink::test {
@@ -45,6 +49,54 @@ TEST(V3Builder, SetPduWithItsValue) {
       built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOid, values, lengths, types, out.data())),
       "a327020200ff020100020100301b30190613"
       "2b0601040181cd1a8676822c8271c25301010004026869");
+  const char none[] = {0};
+  EXPECT_GT(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, none, types, out.data()), 0);
+}
+
+// Each secured request moves msgID and request-id by one and carries as
+// msgPrivacyParameters the engine boots, then the salt counter, both most
+// significant octet first, so consecutive requests differ there only in the
+// last four octets; the scoped PDU is padded to whole DES blocks, no more.
+TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
+  const auto c = usmCredentials();
+  const char* oids[] = {kOidSysName};
+  const auto request = [&](const Bytes& engine, unsigned long boots) {
+    Area out{};
+    Bytes authKey(16), privKey(16);
+    const int n = CNetIO::BuildSnmpV3RequestPacket(engine.data(), static_cast<int>(engine.size()),
+                                                   boots, 1, 1, oids, nullptr, nullptr, nullptr,
+                                                   c.userName, c.authPassword, c.privPassword,
+                                                   authKey.data(), privKey.data(), out.data());
+    return Bytes(out.begin(), out.begin() + std::max(n, 0));
+  };
+  const auto field = [](const Bytes& m, const Element& e) {
+    return toHex(
+        Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
+  };
+  const std::uint32_t salt = salt_low = 0x0A0B0C0D;
+  const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
+  const Bytes first = request(kEngine, 0x01020304), second = request(kEngine, 0x01020304);
+  EXPECT_EQ(field(first, v3Parts(first).usm.at(5)), "010203040a0b0c0d");
+  EXPECT_EQ(field(second, v3Parts(second).usm.at(5)), "010203040a0b0c0e");
+  EXPECT_EQ(salt_low, salt + 2);
+  EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), 2);
+  EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), 2);
+
+  // Engine IDs whose scoped PDU is 57 and 64 octets long.
+  for (const int scoped : {57, 64}) {
+    Bytes engine = kEngine;
+    Area plain{};
+    const auto plainLength = [&] {
+      return CNetIO::BuildSnmpV3msgData(engine.data(), static_cast<int>(engine.size()), nullptr, 1,
+                                        1, oids, nullptr, nullptr, nullptr, plain.data());
+    };
+    while (plainLength() < scoped) engine.push_back(0x41);
+    ASSERT_EQ(plainLength(), scoped);
+    SNMPv3RequestID = 1;
+    const Bytes m = request(engine, 1);
+    const Element msgData = v3Parts(m).msgData;
+    EXPECT_EQ(msgData.end - msgData.content, 64u) << scoped;
+  }
 }
 
 TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
@@ -86,6 +138,48 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
                                              nullptr, nullptr, c.userName, nullptr, c.privPassword,
                                              authKey.data(), privKey.data(), out.data()),
             0);
+}
+
+// The header of a secured request: flags, engine ID (as context engine ID
+// too), boots and time past one octet, the user; the keys handed back are
+// the localised ones, zero for a service not asked for. (The agents verify
+// and decrypt the common case.)
+TEST(V3Builder, SecuredRequestsCarryTheEngineParametersAndHandBackTheKeys) {
+  const auto c = usmCredentials();
+  const char* oids[] = {kOidSysName};
+  const Bytes longEngine = cat({fromHex("800002a204"), Bytes(27, 0x41)});
+  const struct {
+    Bytes engine;
+    unsigned long boots, time;
+    const char *auth, *priv, *flags, *bootsHex, *timeHex;
+  } cases[] = {{longEngine, 7, 70000, c.authPassword, c.privPassword, "07", "07", "011170"},
+               {kEngine, 2147483647ul, 128, c.authPassword, nullptr, "05", "7fffffff", "0080"},
+               {kEngine, 1, 200, "", "", "04", "01", "00c8"}};
+  for (const auto& k : cases) {
+    Area out{};
+    Bytes authKey(16, 0xAA), privKey(16, 0xAA);
+    const int n = CNetIO::BuildSnmpV3RequestPacket(
+        k.engine.data(), static_cast<int>(k.engine.size()), k.boots, k.time, 1, oids, nullptr,
+        nullptr, nullptr, c.userName, k.auth, k.priv, authKey.data(), privKey.data(), out.data());
+    ASSERT_GT(n, 0);
+    const Bytes m(out.begin(), out.begin() + n);
+    const V3Parts p = v3Parts(m);
+    const auto hex = [&](const Element& e) {
+      return toHex(
+          Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
+    };
+    const bool auth = k.auth[0] != 0, priv = auth && k.priv != nullptr;
+    EXPECT_EQ(hex(p.flags), k.flags);
+    EXPECT_EQ(hex(p.usm.at(0)), toHex(k.engine));
+    EXPECT_EQ(hex(p.usm.at(1)) + " " + hex(p.usm.at(2)), std::string(k.bootsHex) + " " + k.timeHex);
+    EXPECT_EQ(hex(p.usm.at(3)), toHex(text(c.userName)));
+    EXPECT_EQ(p.usm.at(4).end - p.usm.at(4).content, auth ? 12u : 0u);
+    EXPECT_EQ(authKey, auth ? localise(c.authPassword, k.engine) : Bytes(16));
+    EXPECT_EQ(privKey, priv ? localise(c.privPassword, k.engine) : Bytes(16));
+    if (!priv) {  // the plaintext scoped PDU names the engine as context
+      EXPECT_EQ(hex(childrenOf(m, p.msgData).at(0)), toHex(k.engine));
+    }
+  }
 }
 
 bool offer(const char* oidText, std::string value) {

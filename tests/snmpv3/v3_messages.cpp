@@ -66,7 +66,7 @@ Bytes agentAnswer(const AgentAnswer& a) {
     msgData = tlv(kBerOctetString, cipher);
   }
   const std::string user = auth ? usmCredentials().userName : "";
-  const Bytes usm = tlv(kBerSequence, cat({tlv(kBerOctetString, a.engineId), integer({1}),
+  const Bytes usm = tlv(kBerSequence, cat({tlv(kBerOctetString, a.engineId), a.bootsElement,
                                            integer({100}), tlv(kBerOctetString, text(user)),
                                            tlv(kBerOctetString, Bytes(auth ? a.macLength : 0, 0)),
                                            tlv(kBerOctetString, priv ? a.privParams : Bytes{})}));

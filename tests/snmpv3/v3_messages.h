@@ -34,6 +34,7 @@ struct AgentAnswer {
   unsigned char errorStatus = 0;
   std::vector<VarBind> varBinds{};
   std::optional<Bytes> bindingList{};  // content of the binding list as is; replaces varBinds
+  Bytes bootsElement = Bytes{0x02, 0x01, 0x01};  // the whole engine-boots element
 };
 
 Bytes agentAnswer(const AgentAnswer& answer);

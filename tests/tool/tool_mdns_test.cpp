@@ -1,6 +1,7 @@
 // dnssd and mdns queues end to end: the tool against a private cupsd, its
-// URIs resolved by a real avahi-daemon pair (tests/platform tests the
-// resolution itself), the printers SNMP agents on the far side.
+// URIs resolved by a real avahi-daemon pair (mdns_avahi_test.cpp, in the
+// same binary, tests the resolution itself), the printers SNMP agents on
+// the far side.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -102,19 +103,5 @@ TEST_F(ServiceQueue, ASilentFirstAddressIsPassedForASecondAnsweringSnmpV3) {
   EXPECT_EQ(requests[3][4], 0x03) << "SNMPv3 engine discovery";
 }
 
-TEST_F(ServiceQueue, EndsWithoutAddressWithoutTheDaemon) {
-  AvahiNet& net = AvahiNetEnvironment::net();
-  net.clientAvahi().stop();
-  const auto r = tool("q_dnssd");
-  net.restartClientAvahi();
-  EXPECT_EQ(r.exitCode, kExitNoAddress);
-  EXPECT_EQ(r.out, "");
-}
-
 }  // namespace
 }  // namespace usbink::test
-
-int main(int argc, char** argv) {
-  ::testing::AddGlobalTestEnvironment(new usbink::test::AvahiNetEnvironment);
-  return usbink::test::runInPrivateNetwork(argc, argv);
-}

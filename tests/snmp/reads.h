@@ -1,0 +1,43 @@
+// The status reads and value queries as a test calls them: the level read,
+// or -1; a v1 value, or nothing; the SNMPv3 values with untouched outputs.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "usbink/netio.h"
+
+namespace usbink::test {
+
+using StatusRead = bool (*)(const char*, const char*, PRINTER_STATUS*);
+using Query = int (CNetIO::*)(const char*, unsigned char, char*, int);
+
+inline int level(StatusRead read, const std::string& address,
+                 const std::string& community = kDefaultCommunity) {
+  PRINTER_STATUS status{};
+  return read(community.c_str(), address.c_str(), &status) ? status.tonerLevel & 0x7F : -1;
+}
+
+inline std::optional<std::string> v1Value(Query query, const std::string& address) {
+  CNetIO net;
+  std::array<char, 256> out{};
+  if ((net.*query)(address.c_str(), 0, out.data(), static_cast<int>(out.size())) != 0) return {};
+  return std::string(out.data());
+}
+
+struct Values {
+  int result;
+  std::string name, fw, mcu;
+  bool operator==(const Values&) const = default;
+};
+
+inline Values v3Values(const std::string& address) {
+  std::array<char, 128> name{"untouched"}, fw{"untouched"}, mcu{"untouched"};
+  CNetIO net;
+  const int result = net.TavrenNetworkGetNameAndFwAndMCUVersion(address.c_str(), name.data(),
+                                                                fw.data(), mcu.data(), 0);
+  return {result, name.data(), fw.data(), mcu.data()};
+}
+
+}  // namespace usbink::test
