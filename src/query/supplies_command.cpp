@@ -18,17 +18,12 @@ constexpr int kExitUsage = 2;
 constexpr char kDefaultWalkCommunity[] = "public";
 constexpr int kMaxBudgetSeconds = 600;
 
-constexpr char kSuppliesUsage[] =
-    "usage: usbink-query [--json] [--verbose] supplies [--v1|--v2c|--v3] [--community NAME]\n"
-    "         [--user NAME [--auth-pass PASS [--priv-pass PASS]] [--auth-proto MD5]\n"
-    "         [--priv-proto DES]] [--json|--prometheus|--nagios WARN:CRIT] [--timeout SECONDS]\n"
-    "         ADDRESS\n";
-
 // Options that take a value, given as "--name VALUE" or "--name=VALUE".
-constexpr const char* kValueOptions[] = {"--community", "--user",       "--auth-pass", "--priv-pass",
-                                         "--auth-proto", "--priv-proto", "--nagios",    "--timeout"};
-constexpr const char* kFlagOptions[] = {"--v1", "--v2c", "--v3", "--json", "--prometheus",
-                                        "--verbose"};
+constexpr const char* kValueOptions[] = {"--community", "--user",       "--auth-pass",
+                                         "--priv-pass", "--auth-proto", "--priv-proto",
+                                         "--nagios",    "--timeout"};
+constexpr const char* kFlagOptions[] = {"--v1",   "--v2c",        "--v3",
+                                        "--json", "--prometheus", "--verbose"};
 
 struct Options {
   std::map<std::string, std::string> values;
@@ -202,7 +197,9 @@ int runSupplies(int argc, char** argv, std::FILE* results, std::FILE* errors,
   if (problem.empty() && options.address.empty()) problem = "no address";
   const bool nagios = options.has("--nagios");
   if (!problem.empty()) {
-    std::fprintf(errors, "usbink-query: supplies: %s\n%s", problem.c_str(), kSuppliesUsage);
+    std::fprintf(errors,
+                 "usbink-query: supplies: %s\nTry 'usbink-query --help' for more information.\n",
+                 problem.c_str());
     // A plugin's bad arguments are UNKNOWN to Nagios and Icinga.
     return nagios ? static_cast<int>(NagiosState::kUnknown) : kExitUsage;
   }
@@ -241,8 +238,9 @@ int runSupplies(int argc, char** argv, std::FILE* results, std::FILE* errors,
   }
   std::fflush(results);
   if (!report.message.empty()) {
-    std::fprintf(errors, "usbink-query: supplies: %s: %s%s\n", printable(report.address).c_str(),
-                 report.supplies.empty() ? "" : "stopped early: ", printable(report.message).c_str());
+    std::fprintf(
+        errors, "usbink-query: supplies: %s: %s%s\n", printable(report.address).c_str(),
+        report.supplies.empty() ? "" : "stopped early: ", printable(report.message).c_str());
   }
   return report.complete && !report.supplies.empty() ? kExitOk : kExitIncomplete;
 }

@@ -301,7 +301,7 @@ TEST_F(QueryCli, ReadsSuppliesAndStopsCleanlyOnBadAgents) {
       {"supplies --user=ops --auth-pass=ops-auth-1 --priv-pass=wrong-priv --timeout=1 127.0.4.2", 1,
        kAny, "no authenticated answer (wrong user or pass phrases"},
       {"supplies --user=ops --auth-pass=ops-auth-1 --auth-proto=SHA 127.0.4.2", 2, kAny,
-       "authentication protocol SHA is not supported (MD5 only)"},
+       "authentication protocol SHA is not supported (MD5 only)\n" + kUsage},
       {"supplies --timeout=1 127.0.4.3", 1, kAny, "no answer (wrong community"},
       {"supplies 127.0.4.10", 1,
        "address: 127.0.4.10\n" + raw + "                           50 of unknown capacity\n",
