@@ -1,7 +1,5 @@
-// SNMPv3 requests byte for byte and field by field, and what the builder
-// refuses (snmpd and pysnmp take the secured requests apart in
-// tests/snmp/agents_itest.cpp); the agent value table that takes the values
-// of the answers.
+// SNMPv3 requests byte for byte and field by field, what the builder refuses
+// (the agents of tests/snmp read the common case), and the agent value table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,66 +22,76 @@ using Area = std::array<unsigned char, kArea>;
 
 const Bytes kEngine = fromHex("800002a2040102030405");
 const char* kDeviceIdOid[] = {kOidDeviceId};
+const UsmCredentials kUser = usmCredentials();
 
 std::string built(const Area& area, int length) {
   return length > 0 ? toHex(Bytes(area.begin(), area.begin() + length)) : "";
 }
 
-TEST(V3Builder, DiscoveryRequestIsThe57OctetsAgentsExpect) {
+std::string hex(const Bytes& m, const Element& e) {
+  return toHex(
+      Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
+}
+
+struct Request {
+  int length;
+  Bytes message, authKey = Bytes(16, 0xAA), privKey = Bytes(16, 0xAA);
+};
+
+// A request for sysName.0 as the system's user.
+Request request(const Bytes& engine, unsigned long boots, unsigned long time = 1,
+                const char* auth = kUser.authPassword, const char* priv = kUser.privPassword) {
+  const char* oids[] = {kOidSysName};
+  Area out{};
+  Request r;
+  r.length = CNetIO::BuildSnmpV3RequestPacket(
+      engine.data(), static_cast<int>(engine.size()), boots, time, 1, oids, nullptr, nullptr,
+      nullptr, kUser.userName, auth, priv, r.authKey.data(), r.privKey.data(), out.data());
+  r.message.assign(out.begin(), out.begin() + std::max(r.length, 0));
+  return r;
+}
+
+TEST(V3Builder, DiscoveryRequestAndPrivacyParametersByteForByte) {
   Area out{};
   EXPECT_EQ(built(out, CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), kArea)),
             "3037020103300d02010002020800040104020103041030"
             "0e0400020100020100040004000400301104000400a00b0201000201000201003000");
   EXPECT_EQ(CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), 56), 0);
+  const unsigned char salt[] = {7};
+  EXPECT_EQ(built(out, CNetIO::BuildSnmpV3msgSecurityParameters(nullptr, 0, 0, 0, nullptr, nullptr,
+                                                                salt, 1, out.data(), nullptr)),
+            "0411300f040002010002010004000400040107");
 }
 
-// A request-id of 255 takes a leading zero octet; the value is written as
-// given. (The Get PDU is read by the real agents.)
+// A request-id of 255 takes a leading zero octet; the value is written as given.
 TEST(V3Builder, SetPduWithItsValue) {
   Area out{};
   const unsigned char hi[] = {'h', 'i'};
   const unsigned char* values[] = {hi};
-  const char lengths[] = {2};
+  const char lengths[] = {2}, none[] = {0};
   const unsigned char types[] = {kBerOctetString};
   EXPECT_EQ(
       built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOid, values, lengths, types, out.data())),
       "a327020200ff020100020100301b30190613"
       "2b0601040181cd1a8676822c8271c25301010004026869");
-  const char none[] = {0};
   EXPECT_GT(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, none, types, out.data()), 0);
 }
 
-// Each secured request moves msgID and request-id by one and carries as
-// msgPrivacyParameters the engine boots, then the salt counter, both most
-// significant octet first, so consecutive requests differ there only in the
-// last four octets; the scoped PDU is padded to whole DES blocks, no more.
+// msgPrivacyParameters are the engine boots, then the salt counter, both most
+// significant octet first; each request moves msgID and request-id by one; the
+// scoped PDU is padded to whole DES blocks, no more.
 TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
-  const auto c = usmCredentials();
-  const char* oids[] = {kOidSysName};
-  const auto request = [&](const Bytes& engine, unsigned long boots) {
-    Area out{};
-    Bytes authKey(16), privKey(16);
-    const int n = CNetIO::BuildSnmpV3RequestPacket(engine.data(), static_cast<int>(engine.size()),
-                                                   boots, 1, 1, oids, nullptr, nullptr, nullptr,
-                                                   c.userName, c.authPassword, c.privPassword,
-                                                   authKey.data(), privKey.data(), out.data());
-    return Bytes(out.begin(), out.begin() + std::max(n, 0));
-  };
-  const auto field = [](const Bytes& m, const Element& e) {
-    return toHex(
-        Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
-  };
   const std::uint32_t salt = salt_low = 0x0A0B0C0D;
   const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
-  const Bytes first = request(kEngine, 0x01020304), second = request(kEngine, 0x01020304);
-  EXPECT_EQ(field(first, v3Parts(first).usm.at(5)), "010203040a0b0c0d");
-  EXPECT_EQ(field(second, v3Parts(second).usm.at(5)), "010203040a0b0c0e");
+  const Bytes first = request(kEngine, 0x01020304).message;
+  const Bytes second = request(kEngine, 0x01020304).message;
+  EXPECT_EQ(hex(first, v3Parts(first).usm.at(5)), "010203040a0b0c0d");
+  EXPECT_EQ(hex(second, v3Parts(second).usm.at(5)), "010203040a0b0c0e");
   EXPECT_EQ(salt_low, salt + 2);
   EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), 2);
   EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), 2);
-
-  // Engine IDs whose scoped PDU is 57 and 64 octets long.
-  for (const int scoped : {57, 64}) {
+  for (const int scoped : {57, 64}) {  // engine IDs that make the scoped PDU this long
+    const char* oids[] = {kOidSysName};
     Bytes engine = kEngine;
     Area plain{};
     const auto plainLength = [&] {
@@ -93,9 +101,8 @@ TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
     while (plainLength() < scoped) engine.push_back(0x41);
     ASSERT_EQ(plainLength(), scoped);
     SNMPv3RequestID = 1;
-    const Bytes m = request(engine, 1);
-    const Element msgData = v3Parts(m).msgData;
-    EXPECT_EQ(msgData.end - msgData.content, 64u) << scoped;
+    const Bytes m = request(engine, 1).message;
+    EXPECT_EQ(v3Parts(m).msgData.end - v3Parts(m).msgData.content, 64u) << scoped;
   }
 }
 
@@ -105,12 +112,13 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
   const Area untouched = out;
   const char* badOid[] = {"1.3.6.x"};
   EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, badOid, nullptr, nullptr, nullptr, out.data()), -1);
-  // A SET binding longer than a one-octet length can hold.
-  Bytes longValue(120, 'v');
+  Bytes longValue(120, 'v');  // longer than a one-octet length can hold
   const unsigned char* values[] = {longValue.data()};
   const char lengths[] = {120};
   const unsigned char types[] = {kBerOctetString};
   EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, types, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, nullptr, types, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, nullptr, out.data()), -1);
   const std::string longName(128, 'n');
   EXPECT_EQ(CNetIO::BuildSnmpV3msgData(kEngine.data(), 10, longName.c_str(), 1, 1, kDeviceIdOid,
                                        nullptr, nullptr, nullptr, out.data()),
@@ -124,60 +132,48 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
                                                      nullptr, nullptr, 0, out.data(), nullptr),
             -1);
   EXPECT_EQ(out, untouched);
-
   // An engine ID too long, and privacy without authentication: no request,
   // and no key of an earlier request survives.
-  const auto c = usmCredentials();
-  Bytes authKey(16, 0xAA), privKey(16, 0xAA);
-  EXPECT_EQ(CNetIO::BuildSnmpV3RequestPacket(
-                engine33.data(), 33, 1, 1, 1, kDeviceIdOid, nullptr, nullptr, nullptr, c.userName,
-                c.authPassword, c.privPassword, authKey.data(), privKey.data(), out.data()),
-            0);
-  EXPECT_EQ(authKey, Bytes(16, 0));
-  EXPECT_EQ(CNetIO::BuildSnmpV3RequestPacket(kEngine.data(), 10, 1, 1, 1, kDeviceIdOid, nullptr,
-                                             nullptr, nullptr, c.userName, nullptr, c.privPassword,
-                                             authKey.data(), privKey.data(), out.data()),
-            0);
+  const Request tooLong = request(engine33, 1);
+  EXPECT_EQ(tooLong.length, 0);
+  EXPECT_EQ(tooLong.authKey, Bytes(16, 0));
+  EXPECT_EQ(request(kEngine, 1, 1, nullptr).length, 0);
 }
 
 // The header of a secured request: flags, engine ID (as context engine ID
-// too), boots and time past one octet, the user; the keys handed back are
-// the localised ones, zero for a service not asked for. (The agents verify
-// and decrypt the common case.)
+// too), boots and time past one octet, the user, the code over the whole
+// message; the keys handed back are the localised ones, zero for a service
+// not asked for.
 TEST(V3Builder, SecuredRequestsCarryTheEngineParametersAndHandBackTheKeys) {
-  const auto c = usmCredentials();
-  const char* oids[] = {kOidSysName};
   const Bytes longEngine = cat({fromHex("800002a204"), Bytes(27, 0x41)});
   const struct {
     Bytes engine;
     unsigned long boots, time;
     const char *auth, *priv, *flags, *bootsHex, *timeHex;
-  } cases[] = {{longEngine, 7, 70000, c.authPassword, c.privPassword, "07", "07", "011170"},
-               {kEngine, 2147483647ul, 128, c.authPassword, nullptr, "05", "7fffffff", "0080"},
+  } cases[] = {{longEngine, 7, 70000, kUser.authPassword, kUser.privPassword, "07", "07", "011170"},
+               {kEngine, 2147483647ul, 128, kUser.authPassword, nullptr, "05", "7fffffff", "0080"},
                {kEngine, 1, 200, "", "", "04", "01", "00c8"}};
   for (const auto& k : cases) {
-    Area out{};
-    Bytes authKey(16, 0xAA), privKey(16, 0xAA);
-    const int n = CNetIO::BuildSnmpV3RequestPacket(
-        k.engine.data(), static_cast<int>(k.engine.size()), k.boots, k.time, 1, oids, nullptr,
-        nullptr, nullptr, c.userName, k.auth, k.priv, authKey.data(), privKey.data(), out.data());
-    ASSERT_GT(n, 0);
-    const Bytes m(out.begin(), out.begin() + n);
+    Request r = request(k.engine, k.boots, k.time, k.auth, k.priv);
+    const Bytes& m = r.message;
+    ASSERT_GT(r.length, 0);
     const V3Parts p = v3Parts(m);
-    const auto hex = [&](const Element& e) {
-      return toHex(
-          Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
-    };
     const bool auth = k.auth[0] != 0, priv = auth && k.priv != nullptr;
-    EXPECT_EQ(hex(p.flags), k.flags);
-    EXPECT_EQ(hex(p.usm.at(0)), toHex(k.engine));
-    EXPECT_EQ(hex(p.usm.at(1)) + " " + hex(p.usm.at(2)), std::string(k.bootsHex) + " " + k.timeHex);
-    EXPECT_EQ(hex(p.usm.at(3)), toHex(text(c.userName)));
-    EXPECT_EQ(p.usm.at(4).end - p.usm.at(4).content, auth ? 12u : 0u);
-    EXPECT_EQ(authKey, auth ? localise(c.authPassword, k.engine) : Bytes(16));
-    EXPECT_EQ(privKey, priv ? localise(c.privPassword, k.engine) : Bytes(16));
+    EXPECT_EQ(hex(m, p.flags), k.flags);
+    EXPECT_EQ(hex(m, p.usm.at(0)), toHex(k.engine));
+    EXPECT_EQ(hex(m, p.usm.at(1)) + " " + hex(m, p.usm.at(2)),
+              std::string(k.bootsHex) + " " + k.timeHex);
+    EXPECT_EQ(hex(m, p.usm.at(3)), toHex(text("usbinkv3")));
+    EXPECT_EQ(r.authKey, auth ? localise(k.auth, k.engine) : Bytes(16));
+    EXPECT_EQ(r.privKey, priv ? localise(k.priv, k.engine) : Bytes(16));
+    Bytes zeroed = m, k1(kUsmPadSize), k2(kUsmPadSize), code(kUsmMacSize);
+    std::fill(zeroed.begin() + long(p.usm.at(4).content), zeroed.begin() + long(p.usm.at(4).end),
+              0);
+    AuthKey2K1K2(r.authKey.data(), k1.data(), k2.data());
+    CalcuateAuthParams(zeroed.data(), unsigned(zeroed.size()), k1.data(), k2.data(), code.data());
+    EXPECT_EQ(hex(m, p.usm.at(4)), auth ? toHex(code) : "");
     if (!priv) {  // the plaintext scoped PDU names the engine as context
-      EXPECT_EQ(hex(childrenOf(m, p.msgData).at(0)), toHex(k.engine));
+      EXPECT_EQ(hex(m, childrenOf(m, p.msgData).at(0)), toHex(k.engine));
     }
   }
 }
@@ -189,9 +185,8 @@ bool offer(const char* oidText, std::string value) {
                                    static_cast<int>(value.size()));
 }
 
-// The agent value table files each object in its slot and cuts what does
-// not fit; "1.3.6.1.2.1.1", a prefix of sysObjectID.0, is taken as it; an
-// OID longer than a stored encoding's area matches nothing.
+// Each object goes to its slot, cut to fit; "1.3.6.1.2.1.1", a prefix of
+// sysObjectID.0, is taken as it; an OID longer than a stored one matches none.
 TEST(AgentValues, FilesEachObjectInItsSlotCuttingWhatDoesNotFit) {
   CNetIO::oidEncode(kOidSysObjectId, _sysObjIdOid);
   CNetIO::oidEncode(kOidSysName, _sysNameOid);
@@ -207,6 +202,7 @@ TEST(AgentValues, FilesEachObjectInItsSlotCuttingWhatDoesNotFit) {
   EXPECT_EQ(_sysObjIdLen, kAgentValueSize);  // raw octets, no terminator needed
   EXPECT_TRUE(offer("1.3.6.1.2.1.1", "\x2b"));
   EXPECT_EQ(_sysObjIdLen, 1);
+  EXPECT_EQ(_sysObjIdValue[0], 0x2b);
   unsigned char longOid[kAgentValueSize + 1] = {};
   EXPECT_FALSE(searchAgentProCallbackEx2(longOid, sizeof longOid, 0x04, longOid, 1));
 }
