@@ -78,12 +78,8 @@ Parsed parse(Reader reader, const Bytes& bytes) {
     g_recorder.watch(d);
     _SNMP_PARAM_V3 params{};
     params.valueCallback = recordingCallback;
-    if (reader != Reader::kV3Discovery) {
-      std::memcpy(params.authKey, kKeys.first.data(), kUsmKeySize);
-    }
-    if (reader == Reader::kV3Secured) {
-      std::memcpy(params.privKey, kKeys.second.data(), kUsmKeySize);
-    }
+    if (reader != Reader::kV3Discovery) std::memcpy(params.authKey, kKeys.first.data(), 16);
+    if (reader == Reader::kV3Secured) std::memcpy(params.privKey, kKeys.second.data(), 16);
     unsigned char errorStatus = 0, errorIndex = 0;
     p.result = CNetIO::parseSnmpV3Response(d.data(), d.size(), nullptr, nullptr, &errorStatus,
                                            &errorIndex, &params);
@@ -226,9 +222,9 @@ std::vector<Crafted> craftedCases() {
   const Reader v1 = Reader::kV1, bare = Reader::kV3Discovery, keyed = Reader::kV3Secured;
   return {
       {"empty datagram", v1, {}, 0, 0},
-      {"message length in five octets", v1, rewrapped(v1Empty, {0x30, 0x85, 0, 0, 0, 0}), 0, 0},
-      {"message length in four octets", v1, rewrapped(v1Empty, {0x30, 0x84, 0, 0, 0}), 1, 0},
-      {"value length in five octets", v1,
+      {"message length in 5 octets", v1, rewrapped(v1Empty, {0x30, 0x85, 0, 0, 0, 0}), 0, 0},
+      {"message length in 4 octets", v1, rewrapped(v1Empty, {0x30, 0x84, 0, 0, 0}), 1, 0},
+      {"value length in 5 octets", v1,
        v1Response(tlv(kBerSequence, cat({oid, {kBerOctetString, 0x85, 0, 0, 0, 0, 3}, abc}))), 0,
        0},
       {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
@@ -237,19 +233,16 @@ std::vector<Crafted> craftedCases() {
       {"engine ID of 32 octets", bare, v3({.engineId = Bytes(32, 1)}), 1, 1},
       {"engine ID of 33 octets", bare, v3({.engineId = Bytes(33, 1)}), 0, 0},
       {"genuine answer", keyed, secured([](AgentAnswer&) {}), 1, 1},
-      {"genuine answer with error status 2", keyed,
-       secured([](AgentAnswer& a) { a.errorStatus = 2; }), 1, 1},
+      {"error status 2", keyed, secured([](AgentAnswer& a) { a.errorStatus = 2; }), 1, 1},
       {"plaintext answer to a secured request", keyed, v3({}), 0, 0, 16},
-      {"code under another key", keyed,
-       secured([](AgentAnswer& a) { a.authKey = localise("another pass phrase!", kEngine); }), 0, 0,
-       16},
+      {"code under another key", keyed, secured([](AgentAnswer& a) { a.authKey = Bytes(16, 1); }),
+       0, 0, 16},
       {"authenticated, in plaintext", keyed, inPlaintext, 0, 0, 16},
-      {"authenticated, in plaintext, to an authNoPriv request", Reader::kV3AuthOnly, inPlaintext, 1,
-       1},
-      {"authentication parameters of 0 octets", keyed, code(0), 0, 0},
-      {"authentication parameters of 1 octet (the right one)", keyed, code(1), 0, 0},
-      {"authentication parameters of 13 octets", keyed, code(13), 0, 0},
-      {"authentication parameters of 13 octets, no keys", bare, code(13), 0, 0},
+      {"the same to an authNoPriv request", Reader::kV3AuthOnly, inPlaintext, 1, 1},
+      {"code of 0 octets", keyed, code(0), 0, 0},
+      {"code of 1 octet (the right one)", keyed, code(1), 0, 0},
+      {"code of 13 octets", keyed, code(13), 0, 0},
+      {"code of 13 octets, no keys", bare, code(13), 0, 0},
       {"engine boots missing", bare, v3({.bootsElement = {}}), 0, 0},
       {"engine boots an OCTET STRING", bare, v3({.bootsElement = {0x04, 0x01, 0x01}}), 0, 0},
       {"privacy parameters of 64 octets", bare, salt(64), 1, 1},
@@ -260,15 +253,12 @@ std::vector<Crafted> craftedCases() {
        v3({.bindingList = cat({binding, {0x30, 0x7F}, oid, {0x04, 0x7F}})}), 0, 1},
       {"v3 empty binding list", bare, v3({.bindingList = Bytes{}}), 1, 0},
       {"v3 three bindings", bare,
-       v3({.varBinds = {{kDeviceIdOid, kBerOctetString, abc},
-                        {kDeviceIdOid, kBerInteger, {7}},
-                        {kDeviceIdOid, kBerNull, {}}}}),
+       v3({.varBinds = {binds[0], {kDeviceIdOid, kBerInteger, {7}}, {kDeviceIdOid, kBerNull, {}}}}),
        1, 3},
       {"v3 GetRequest tag", bare, v3({.pduTag = kPduGetRequest}), 0, 0},
       {"v3 Report tag", bare, v3({.pduTag = kPduReport}), 1, 1},
       {"empty context engine ID", bare, v3({.contextEngineId = Bytes{}}), 0, 0},
-      {"other context engine ID", bare, v3({.contextEngineId = fromHex("800002a2040a0b0c0e")}), 0,
-       0},
+      {"other context engine ID", bare, v3({.contextEngineId = Bytes(9, 1)}), 0, 0},
   };
 }
 
@@ -278,12 +268,8 @@ TEST(HostileAnswers, CraftedLengthFormsAndFieldSizes) {
     EXPECT_EQ(p.result, c.result) << c.what;
     EXPECT_EQ(p.values.size(), c.callbacks) << c.what;
     EXPECT_TRUE(p.inside) << c.what;
-    if (c.engineIdLength >= 0) {
-      EXPECT_EQ(p.engineIdLength, c.engineIdLength) << c.what;
-    }
-    if (p.result == 1) {
-      for (const auto& v : p.values) EXPECT_EQ(v.oid, kDeviceIdOid) << c.what;
-    }
+    EXPECT_TRUE(c.engineIdLength < 0 || p.engineIdLength == c.engineIdLength) << c.what;
+    for (const auto& v : p.values) EXPECT_EQ(v.oid, kDeviceIdOid) << c.what;
   }
 }
 
