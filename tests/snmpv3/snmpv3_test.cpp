@@ -1,0 +1,310 @@
+// SNMPv3 security and requests: MD5, key localisation, HMAC-MD5-96 and DES
+// against published answers; requests byte for byte and field by field, what
+// the builder refuses (the agents of tests/snmp read the common case); the
+// agent value table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <numeric>
+#include <string>
+#include <tuple>
+
+#include "snmpv3/credentials.h"
+#include "snmpv3/usm_detail.h"
+#include "usbink/agent_values.h"
+#include "usbink/md5.h"
+#include "usbink/netio.h"
+#include "usbink/oids.h"
+#include "usbink/usm.h"
+#include "v3_messages.h"
+
+namespace usbink::test {
+namespace {
+
+// Digest of `message` fed in pieces of `piece` bytes (0: all at once).
+std::string md5Hex(Bytes message, std::size_t piece = 0) {
+  MD5Init();
+  if (piece == 0) piece = message.size() + 1;
+  for (std::size_t at = 0; at < message.size(); at += piece) {
+    MD5Update(message.data() + at, static_cast<unsigned>(std::min(piece, message.size() - at)));
+  }
+  Bytes digest(16);
+  MD5Final(digest.data());
+  md5FreeBuffer();
+  return toHex(digest);
+}
+
+TEST(Md5, MatchesTheRfc1321SuiteWhateverThePiecesOfTheUpdates) {
+  const std::pair<std::string, std::string> suite[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+      {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},  // around the padding boundary
+      {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
+      {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
+  };
+  for (const auto& [message, digest] : suite) {
+    for (std::size_t piece : {0u, 1u, 3u, 63u, 64u, 65u}) {
+      EXPECT_EQ(md5Hex(text(message), piece), digest) << message << " piece " << piece;
+    }
+  }
+  MD5Init();
+  EXPECT_STREQ(MD5FinalToString(), "D41D8CD98F00B204E9800998ECF8427E");
+}
+
+// Ku is the digest of 1 MiB of the repeated phrase, whatever its length.
+TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
+  Bytes engine32(32);
+  std::iota(engine32.begin(), engine32.end(), 0);
+  EXPECT_EQ(toHex(localise("maplesyrup", fromHex("000000000000000000000002"))),
+            "526f5eed9fcce26f8964c2930787d82b");
+  EXPECT_EQ(toHex(localise("maplesyrup", engine32)), "4cbaf5280ff0e1a036ba4d361255db11");
+  const Bytes engine = fromHex("800002a20401020304");
+  for (std::size_t length : {1u, 63u, 64u, 65u}) {
+    std::string phrase;
+    for (std::size_t i = 0; i < length; ++i) phrase += static_cast<char>('!' + (i * 13) % 90);
+    Bytes stream(1u << 20);
+    for (std::size_t i = 0; i < stream.size(); ++i) stream[i] = phrase[i % length];
+    const Bytes ku = fromHex(md5Hex(stream));
+    EXPECT_EQ(toHex(localise(phrase, engine)), md5Hex(cat({ku, engine, ku}))) << length;
+  }
+}
+
+// A digest under way survives the refused calls untouched.
+TEST(UsmKey, RefusesAnEmptyPhraseAndAnOverlongEngineIdWithoutTouchingAnything) {
+  const unsigned char phrase[] = "maplesyrup";
+  const Bytes engine33(33, 0x01);
+  Bytes key(kUsmKeySize, 0xAA), abc = text("abc"), digest(16);
+  MD5Init();
+  MD5Update(abc.data(), 3);
+  Password_to_Key_md5(phrase, 0, engine33.data(), 4, key.data());
+  Password_to_Key_md5(phrase, 10, engine33.data(), 33, key.data());
+  EXPECT_EQ(key, Bytes(kUsmKeySize, 0xAA));
+  MD5Final(digest.data());
+  EXPECT_EQ(toHex(digest), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST(UsmAuth, CodesMatchHmacMd596) {
+  const std::tuple<Bytes, std::string, std::string> cases[] = {
+      {Bytes(kUsmKeySize, 0x0b), "Hi There", "9294727a3638bb1c13f48ef8"},
+      {fromHex("526f5eed9fcce26f8964c2930787d82b"), "maplesyrup", "1cadda241847ea4cc18dbdd2"}};
+  for (auto [key, message, code] : cases) {
+    Bytes k1(kUsmPadSize), k2(kUsmPadSize), mac(kUsmMacSize + 4, 0xEE), m = text(message);
+    AuthKey2K1K2(key.data(), k1.data(), k2.data());
+    CalcuateAuthParams(m.data(), static_cast<unsigned>(m.size()), k1.data(), k2.data(), mac.data());
+    EXPECT_EQ(toHex(mac), code + "eeeeeeee");
+  }
+}
+
+// DES itself and the bounds of both directions (the agents decrypt the rest).
+TEST(UsmPrivacy, DesCbcMatchesFips81AndStaysInItsBuffers) {
+  const Bytes key = fromHex("0123456789abcdef"), iv = fromHex("1234567890abcdef");
+  Bytes plain = text("Now is the time for all "), out(24), nine(16, 0x41), dst(16, 0x00);
+  EXPECT_EQ(DesEncryption(key.data(), iv.data(), plain.data(), 24, out.data(), 24), 24);
+  EXPECT_EQ(toHex(out), "e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6");
+  EXPECT_EQ(DesEncryption(key.data(), iv.data(), nine.data(), 9, dst.data(), 15), 0);
+  EXPECT_EQ(DesEncryption(nullptr, iv.data(), nine.data(), 9, dst.data(), 16), 0);
+  EXPECT_EQ(dst, Bytes(16, 0x00));
+  EXPECT_EQ(DesEncryption(key.data(), iv.data(), nine.data(), 9, dst.data(), 16), 9);
+  EXPECT_NE(dst, Bytes(16, 0x00));
+  Bytes privKey(kUsmKeySize, 1), salt(kUsmSaltSize), twelve(out.begin(), out.begin() + 12);
+  EXPECT_EQ(DecryptMsgData(twelve.data(), 12, privKey.data(), salt.data()), 0);
+  EXPECT_EQ(twelve, Bytes(out.begin(), out.begin() + 12));
+  EXPECT_EQ(DecryptMsgData(out.data(), 0, privKey.data(), salt.data()), 1);
+}
+
+constexpr int kArea = 2048;
+using Area = std::array<unsigned char, kArea>;
+
+const Bytes kEngine = fromHex("800002a2040102030405");
+const char* kDeviceIdOid[] = {kOidDeviceId};
+const UsmCredentials kUser = usmCredentials();
+
+std::string built(const Area& area, int length) {
+  return length > 0 ? toHex(Bytes(area.begin(), area.begin() + length)) : "";
+}
+
+std::string hex(const Bytes& m, const Element& e) {
+  return toHex(
+      Bytes(m.begin() + static_cast<long>(e.content), m.begin() + static_cast<long>(e.end)));
+}
+
+struct Request {
+  int length;
+  Bytes message, authKey = Bytes(16, 0xAA), privKey = Bytes(16, 0xAA);
+};
+
+// A request for sysName.0 as the system's user.
+Request request(const Bytes& engine, unsigned long boots, unsigned long time = 1,
+                const char* auth = kUser.authPassword, const char* priv = kUser.privPassword) {
+  const char* oids[] = {kOidSysName};
+  Area out{};
+  Request r;
+  r.length = CNetIO::BuildSnmpV3RequestPacket(
+      engine.data(), static_cast<int>(engine.size()), boots, time, 1, oids, nullptr, nullptr,
+      nullptr, kUser.userName, auth, priv, r.authKey.data(), r.privKey.data(), out.data());
+  r.message.assign(out.begin(), out.begin() + std::max(r.length, 0));
+  return r;
+}
+
+TEST(V3Builder, DiscoveryRequestAndPrivacyParametersByteForByte) {
+  Area out{};
+  EXPECT_EQ(built(out, CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), kArea)),
+            "3037020103300d02010002020800040104020103041030"
+            "0e0400020100020100040004000400301104000400a00b0201000201000201003000");
+  EXPECT_EQ(CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), 56), 0);
+  const unsigned char salt[] = {7};
+  EXPECT_EQ(built(out, CNetIO::BuildSnmpV3msgSecurityParameters(nullptr, 0, 0, 0, nullptr, nullptr,
+                                                                salt, 1, out.data(), nullptr)),
+            "0411300f040002010002010004000400040107");
+}
+
+// A request-id of 255 takes a leading zero octet; the value is written as given.
+TEST(V3Builder, SetPduWithItsValue) {
+  Area out{};
+  const unsigned char hi[] = {'h', 'i'};
+  const unsigned char* values[] = {hi};
+  const char lengths[] = {2}, none[] = {0};
+  const unsigned char types[] = {kBerOctetString};
+  EXPECT_EQ(
+      built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOid, values, lengths, types, out.data())),
+      "a327020200ff020100020100301b30190613"
+      "2b0601040181cd1a8676822c8271c25301010004026869");
+  EXPECT_GT(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, none, types, out.data()), 0);
+}
+
+// msgPrivacyParameters are the engine boots, then the salt counter, both most
+// significant octet first; each request moves msgID and request-id by one; the
+// scoped PDU is padded to whole DES blocks, no more.
+TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
+  const std::uint32_t salt = salt_low = 0x0A0B0C0D;
+  const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
+  const Bytes first = request(kEngine, 0x01020304).message;
+  const Bytes second = request(kEngine, 0x01020304).message;
+  EXPECT_EQ(hex(first, v3Parts(first).usm.at(5)), "010203040a0b0c0d");
+  EXPECT_EQ(hex(second, v3Parts(second).usm.at(5)), "010203040a0b0c0e");
+  EXPECT_EQ(salt_low, salt + 2);
+  EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), 2);
+  EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), 2);
+  for (const int scoped : {57, 64}) {  // engine IDs that make the scoped PDU this long
+    const char* oids[] = {kOidSysName};
+    Bytes engine = kEngine;
+    Area plain{};
+    const auto plainLength = [&] {
+      return CNetIO::BuildSnmpV3msgData(engine.data(), static_cast<int>(engine.size()), nullptr, 1,
+                                        1, oids, nullptr, nullptr, nullptr, plain.data());
+    };
+    while (plainLength() < scoped) engine.push_back(0x41);
+    ASSERT_EQ(plainLength(), scoped);
+    SNMPv3RequestID = 1;
+    const Bytes m = request(engine, 1).message;
+    EXPECT_EQ(v3Parts(m).msgData.end - v3Parts(m).msgData.content, 64u) << scoped;
+  }
+}
+
+TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
+  Area out;
+  out.fill(0xEE);
+  const Area untouched = out;
+  const char* badOid[] = {"1.3.6.x"};
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, badOid, nullptr, nullptr, nullptr, out.data()), -1);
+  Bytes longValue(120, 'v');  // longer than a one-octet length can hold
+  const unsigned char* values[] = {longValue.data()};
+  const char lengths[] = {120};
+  const unsigned char types[] = {kBerOctetString};
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, types, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, nullptr, types, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, nullptr, out.data()), -1);
+  const std::string longName(128, 'n');
+  EXPECT_EQ(CNetIO::BuildSnmpV3msgData(kEngine.data(), 10, longName.c_str(), 1, 1, kDeviceIdOid,
+                                       nullptr, nullptr, nullptr, out.data()),
+            -1);
+  const Bytes engine33(33, 0x80);
+  EXPECT_EQ(CNetIO::BuildSnmpV3msgData(engine33.data(), 33, nullptr, 1, 1, kDeviceIdOid, nullptr,
+                                       nullptr, nullptr, out.data()),
+            -1);
+  const std::string hugeUser(3000, 'u');
+  EXPECT_EQ(CNetIO::BuildSnmpV3msgSecurityParameters(kEngine.data(), 10, 1, 1, hugeUser.c_str(),
+                                                     nullptr, nullptr, 0, out.data(), nullptr),
+            -1);
+  EXPECT_EQ(out, untouched);
+  // An engine ID too long, and privacy without authentication: no request,
+  // and no key of an earlier request survives.
+  const Request tooLong = request(engine33, 1);
+  EXPECT_EQ(tooLong.length, 0);
+  EXPECT_EQ(tooLong.authKey, Bytes(16, 0));
+  EXPECT_EQ(request(kEngine, 1, 1, nullptr).length, 0);
+}
+
+// The header of a secured request: flags, engine ID (as context engine ID
+// too), boots and time past one octet, the user, the code over the whole
+// message; the keys handed back are the localised ones, zero for a service
+// not asked for.
+TEST(V3Builder, SecuredRequestsCarryTheEngineParametersAndHandBackTheKeys) {
+  const Bytes longEngine = cat({fromHex("800002a204"), Bytes(27, 0x41)});
+  const struct {
+    Bytes engine;
+    unsigned long boots, time;
+    const char *auth, *priv, *flags, *bootsHex, *timeHex;
+  } cases[] = {{longEngine, 7, 70000, kUser.authPassword, kUser.privPassword, "07", "07", "011170"},
+               {kEngine, 2147483647ul, 128, kUser.authPassword, nullptr, "05", "7fffffff", "0080"},
+               {kEngine, 1, 200, "", "", "04", "01", "00c8"}};
+  for (const auto& k : cases) {
+    Request r = request(k.engine, k.boots, k.time, k.auth, k.priv);
+    const Bytes& m = r.message;
+    ASSERT_GT(r.length, 0);
+    const V3Parts p = v3Parts(m);
+    const bool auth = k.auth[0] != 0, priv = auth && k.priv != nullptr;
+    EXPECT_EQ(hex(m, p.flags), k.flags);
+    EXPECT_EQ(hex(m, p.usm.at(0)), toHex(k.engine));
+    EXPECT_EQ(hex(m, p.usm.at(1)) + " " + hex(m, p.usm.at(2)),
+              std::string(k.bootsHex) + " " + k.timeHex);
+    EXPECT_EQ(hex(m, p.usm.at(3)), toHex(text("usbinkv3")));
+    EXPECT_EQ(r.authKey, auth ? localise(k.auth, k.engine) : Bytes(16));
+    EXPECT_EQ(r.privKey, priv ? localise(k.priv, k.engine) : Bytes(16));
+    Bytes zeroed = m, k1(kUsmPadSize), k2(kUsmPadSize), code(kUsmMacSize);
+    std::fill(zeroed.begin() + long(p.usm.at(4).content), zeroed.begin() + long(p.usm.at(4).end),
+              0);
+    AuthKey2K1K2(r.authKey.data(), k1.data(), k2.data());
+    CalcuateAuthParams(zeroed.data(), unsigned(zeroed.size()), k1.data(), k2.data(), code.data());
+    EXPECT_EQ(hex(m, p.usm.at(4)), auth ? toHex(code) : "");
+    if (!priv) {  // the plaintext scoped PDU names the engine as context
+      EXPECT_EQ(hex(m, childrenOf(m, p.msgData).at(0)), toHex(k.engine));
+    }
+  }
+}
+
+bool offer(const char* oidText, std::string value) {
+  unsigned char oid[64];
+  const int n = CNetIO::oidEncode(oidText, oid);
+  return searchAgentProCallbackEx2(oid, n, 0x04, reinterpret_cast<unsigned char*>(value.data()),
+                                   static_cast<int>(value.size()));
+}
+
+// Each object goes to its slot, cut to fit; "1.3.6.1.2.1.1", a prefix of
+// sysObjectID.0, is taken as it; an OID longer than a stored one matches none.
+TEST(AgentValues, FilesEachObjectInItsSlotCuttingWhatDoesNotFit) {
+  CNetIO::oidEncode(kOidSysObjectId, _sysObjIdOid);
+  CNetIO::oidEncode(kOidSysName, _sysNameOid);
+  CNetIO::oidEncode(kOidFwVersion, _pvtFwVerOid);
+  CNetIO::oidEncode(kOidMcuVersion, _pvtMcuVerOid);
+  EXPECT_TRUE(offer(kOidSysName, "Laser") && offer(kOidMcuVersion, "MCU2"));
+  EXPECT_TRUE(offer(kOidFwVersion, std::string(200, 'f')));
+  EXPECT_TRUE(offer(kOidSysObjectId, std::string(300, 'o')));
+  EXPECT_FALSE(offer(kOidDeviceId, "STS:"));
+  EXPECT_STREQ(_sysNameValue, "Laser");
+  EXPECT_STREQ(_pvtMcuVerValue, "MCU2");
+  EXPECT_EQ(std::string(_pvtFwVerValue), std::string(127, 'f'));
+  EXPECT_EQ(_sysObjIdLen, kAgentValueSize);  // raw octets, no terminator needed
+  EXPECT_TRUE(offer("1.3.6.1.2.1.1", "\x2b"));
+  EXPECT_EQ(_sysObjIdLen, 1);
+  EXPECT_EQ(_sysObjIdValue[0], 0x2b);
+  unsigned char longOid[kAgentValueSize + 1] = {};
+  EXPECT_FALSE(searchAgentProCallbackEx2(longOid, sizeof longOid, 0x04, longOid, 1));
+}
+
+}  // namespace
+}  // namespace usbink::test
