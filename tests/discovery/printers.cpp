@@ -157,17 +157,12 @@ DiscoveryPrinters& printers() {
   return *g_printers;
 }
 
-void forgetInterface() {
-  scope_id = 0;
-  std::snprintf(g_ifsName, kIfsNameSize, "%%en0");
+void rememberClient(int i) {
+  scope_id = i < 0 ? 0 : static_cast<int>(if_nametoindex(kClientInterfaces[i]));
+  std::snprintf(g_ifsName, kIfsNameSize, "%%%s", i < 0 ? "en0" : kClientInterfaces[i]);
 }
 
-void rememberClientInterface(int i) {
-  scope_id = static_cast<int>(if_nametoindex(kClientInterfaces[i]));
-  std::snprintf(g_ifsName, kIfsNameSize, "%%%s", kClientInterfaces[i]);
-}
-
-std::string rememberedInterface() {
+std::string remembered() {
   return std::to_string(scope_id) + " " + g_ifsName;
 }
 

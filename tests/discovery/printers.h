@@ -26,11 +26,9 @@ namespace usbink::test {
 // The client's interfaces in the system's order, holding 192.0.2.100+i and
 // 2001:db8::100+i; the second name has 15 characters, Linux's longest.
 inline constexpr const char* kClientInterfaces[] = {"dsc-c0", "discovery-cl-15"};
-
 // The models the tests search for (A is the harness agents' default).
 inline constexpr char kModelA[] = "1.3.6.1.4.1.26266.886.1.1";
 inline constexpr char kModelB[] = "1.3.6.1.4.1.26266.886.1.2";
-inline constexpr int kFlooding = 17;
 inline constexpr int kToner = 57;  // what every real agent reports
 
 class DiscoveryPrinters {
@@ -39,9 +37,6 @@ class DiscoveryPrinters {
   // does not come up.
   DiscoveryPrinters();
   ~DiscoveryPrinters();
-  DiscoveryPrinters(const DiscoveryPrinters&) = delete;
-  DiscoveryPrinters& operator=(const DiscoveryPrinters&) = delete;
-
   // Host N on the segment, in a namespace of its own.
   const NamedNamespace& addHost(int number);
   // Answers a v1 GET with model A's sysObjectID followed by more arcs than
@@ -67,19 +62,16 @@ Bytes encodedOid(const char* text);
 // Counts at `user`.
 using Counts = std::map<std::string, int>;
 bool record(char* address, char* info, void* user);
-
 struct Searcher : CNetIO {
   Searcher() { InitTargetOID(kModelA, kModelB); }
 };
 
 // The binary's printers, up from before its first test to after its last.
 DiscoveryPrinters& printers();
-
-// The interface a discovery remembers: forgotten as at process start, set
-// to client interface `i`, and as "INDEX %NAME" (clientInterface(i) so).
-void forgetInterface();
-void rememberClientInterface(int i);
-std::string rememberedInterface();
+// Sets the interface a discovery remembers to client interface `i`, or
+// forgets it as at process start (i < 0); both as "INDEX %NAME".
+void rememberClient(int i);
+std::string remembered();
 std::string clientInterface(int i);
 
 int runDiscoveryTests(int argc, char** argv);

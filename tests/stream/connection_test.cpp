@@ -3,51 +3,34 @@
 
 #include <cerrno>
 #include <string>
-#include <utility>
 
 #include "stream/tcp_peer.h"
 #include "support/netns.h"
-#include "usbink/interfaces.h"
 #include "usbink/netio.h"
 
 namespace usbink::test {
 namespace {
 
-// The result of a connect, and what it logged.
-std::pair<int, std::string> connectLogged(CNetIO& io, std::string server, int port, bool v6Only) {
-  ::testing::internal::CaptureStderr();
-  const int result =
-      v6Only ? io.NetworkConnectV6(server.data(), port) : io.NetworkConnect(server.data(), port);
-  return {result, ::testing::internal::GetCapturedStderr()};
-}
-
-// Before any discovery the remembered interface is scope 0, logged as "%en0".
+// A host name is refused before the open connection is replaced: it neither
+// ends that connection nor reaches the listener its name resolves to.
 TEST(NetworkConnect, CarriesBytesOverIpv4AndIpv6OrPassesTheFailureOn) {
-  ASSERT_EQ(scope_id, 0);
-  ASSERT_STREQ(g_ifsName, "%en0");
-  const std::string v6 = "NetworkConnect server=::1\nNetworkConnectV6=::1%en0\n";
   const struct {
     std::string server;
-    int result;       // ECONNREFUSED: nothing listens
-    std::string log;  // its start
+    int result;  // ECONNREFUSED: nothing listens
   } cases[] = {
-      {"127.0.0.1", 0, "NetworkConnect server=127.0.0.1\n"},
-      {"::1", 0, v6 + "nRet = 0\nnReturn = 0\n"},
-      {"127.0.0.1", ECONNREFUSED, "NetworkConnect server=127.0.0.1\n"},
-      {"::1", ECONNREFUSED, v6 + "nRet = 6f\nnReturn = 6f\n"},
-      {"printer.invalid", -1, "NetworkConnect server=printer.invalid\nerror in getaddrinfo: "},
-      {"printer4", -1, "NetworkConnect server=printer4\n"},  // a name, not an address
+      {"127.0.0.1", 0},        {"::1", 0}, {"127.0.0.1", ECONNREFUSED}, {"::1", ECONNREFUSED},
+      {"printer.invalid", -1},
   };
-  for (const auto& c : cases) {
+  for (auto c : cases) {
     SCOPED_TRACE(c.server + " " + std::to_string(c.result));
     Listener listener(c.server == "::1" ? "::1" : "127.0.0.1", c.result == ECONNREFUSED ? -1 : 16);
     CNetIO io;
-    const auto [result, log] = connectLogged(io, c.server, listener.port(), false);
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(log.substr(0, c.log.size()), c.log);
-    if (result != 0) continue;
-
+    EXPECT_EQ(io.NetworkConnect(c.server.data(), listener.port()), c.result);
+    if (c.result != 0) continue;
     Fd peer = listener.accept();
+    std::string name = "printer4";
+    EXPECT_EQ(io.NetworkConnect(name.data(), listener.port()), -1);
+    EXPECT_FALSE(listener.hasPending());
     char bytes[6] = "hello";
     EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 5u);
     ASSERT_EQ(::recv(peer.get(), bytes, 5, MSG_WAITALL), 5);
@@ -63,7 +46,8 @@ TEST(NetworkConnect, CarriesBytesOverIpv4AndIpv6OrPassesTheFailureOn) {
 }
 
 // No text here is an IPv6 address (an unspecified one would reach this host);
-// a scoped text over 256 bytes ("%en0" and NUL included) is refused unlogged.
+// a scoped text over 256 bytes ("%en0", the interface before any discovery,
+// and NUL included) is refused unlogged.
 TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
   Listener anyAddress("::");
   const std::string fits(251, 'a');
@@ -74,18 +58,21 @@ TEST(NetworkConnectV6, ConnectsNowhereForATextThatIsNoIpv6AddressOrDoesNotFit) {
   } cases[] = {
       {fits, true, "NetworkConnectV6=" + fits + "%en0\n"},
       {fits + "a", true, ""},
-      {"printer", true, "NetworkConnectV6=printer%en0\n"},
       {"127.0.0.1", true, "NetworkConnectV6=127.0.0.1%en0\n"},
       {"", true, "NetworkConnectV6=%en0\n"},
-      {"fe80::1%lo", true, "NetworkConnectV6=fe80::1%lo%en0\n"},
       // Through the resolver, a scoped literal takes the IPv6 path too.
       {"fe80::1%lo", false,
        "NetworkConnect server=fe80::1%lo\nNetworkConnectV6=fe80::1%lo%en0\nnReturn = ffffffff\n"},
   };
-  for (const auto& c : cases) {
+  for (auto c : cases) {
     SCOPED_TRACE(c.server.substr(0, 20));
     CNetIO io;
-    EXPECT_EQ(connectLogged(io, c.server, anyAddress.port(), c.v6Only), std::make_pair(-1, c.log));
+    ::testing::internal::CaptureStderr();
+    const int port = anyAddress.port();
+    EXPECT_EQ(c.v6Only ? io.NetworkConnectV6(c.server.data(), port)
+                       : io.NetworkConnect(c.server.data(), port),
+              -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.log);
     EXPECT_FALSE(anyAddress.hasPending());
   }
 }

@@ -62,52 +62,51 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
 }
 
 // A connect never answered (the one accept-queue place taken) and a read with
-// nothing to read end with ECANCELED on Cancel from another thread, the read
-// also on destruction or a new Open; a cancel wins over a ready socket until
-// the next Open.
+// nothing to read end with ECANCELED on Cancel from another thread, on
+// destruction or on a new Open; a cancel wins over a ready socket until the
+// next Open, and an EINTR left over from elsewhere does not restart a wait.
 TEST(CSocketCancel, EndsABlockedConnectOrRead) {
-  Listener full("127.0.0.1", 0);
-  Fd filler(::socket(AF_INET, SOCK_STREAM, 0));
-  ASSERT_EQ(::connect(filler.get(), full.address(), full.length()), 0);
-  ASSERT_TRUE(waitFor([&] { return full.hasPending(); }));
-  CSocket connector;
-  ASSERT_EQ(connector.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
-  auto connect =
-      startInBackground([&] { return connector.Connect(full.address(), full.length()); });
-  ASSERT_TRUE(blockedInSelect());
-  EXPECT_EQ(connector.Cancel(), 0);
-  EXPECT_EQ(awaitResult(connect, "the cancelled connect"), ECANCELED);
-
-  for (const std::string how : {"Cancel", "destruction", "Open"}) {
-    SCOPED_TRACE(how);
-    Listener listener;
-    auto s = std::make_unique<CSocket>();
-    Fd peer = connectTo(*s, listener);
-    auto read = startInBackground([waiting = s.get()] {
-      char in[10];
-      unsigned long done = kUntouched;
-      return std::make_pair(waiting->Read(in, sizeof in, &done), done);
-    });
-    ASSERT_TRUE(blockedInSelect());
-    if (how == "destruction") {
-      s.reset();
-    } else {
-      EXPECT_EQ(how == "Open" ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) : s->Cancel(), 0);
+  for (const bool connecting : {true, false}) {
+    for (const std::string how : {"Cancel", "destruction", "Open"}) {
+      SCOPED_TRACE(how + (connecting ? " connect" : " read"));
+      Listener listener("127.0.0.1", connecting ? 0 : 16);
+      auto s = std::make_unique<CSocket>();
+      Fd peer(::socket(AF_INET, SOCK_STREAM, 0));
+      if (connecting) {
+        ASSERT_EQ(::connect(peer.get(), listener.address(), listener.length()), 0);
+        ASSERT_TRUE(waitFor([&] { return listener.hasPending(); }));
+        ASSERT_EQ(s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
+      } else {
+        peer = connectTo(*s, listener);
+      }
+      auto blocked = startInBackground([&listener, connecting, waiting = s.get()] {
+        char in[10];
+        unsigned long done = kUntouched;
+        return connecting
+                   ? std::make_pair(waiting->Connect(listener.address(), listener.length()), 0ul)
+                   : std::make_pair(waiting->Read(in, sizeof in, &done), done);
+      });
+      ASSERT_TRUE(blockedInSelect());
+      if (how == "destruction") {
+        s.reset();
+      } else {
+        EXPECT_EQ(how == "Open" ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) : s->Cancel(), 0);
+      }
+      EXPECT_EQ(awaitResult(blocked, "the woken call"), std::make_pair(ECANCELED, 0ul));
+      EXPECT_TRUE(how == "destruction" || s->Valid());
+      if (how != "Cancel" || connecting) continue;
+      bool ready = false;
+      char in[4];
+      EXPECT_EQ(s->Select(SELECTMODE_BOTH, &ready), ECANCELED);
+      EXPECT_EQ(s->Read(in, sizeof in, nullptr), ECANCELED);
+      EXPECT_EQ(s->Cancel(), 0);
+      peer = connectTo(*s, listener);
+      errno = EINTR;
+      EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
+      EXPECT_TRUE(ready);
+      ASSERT_TRUE(sendAll(peer.get(), "abcd"));
+      EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
     }
-    EXPECT_EQ(awaitResult(read, "the woken read"), std::make_pair(ECANCELED, 0ul));
-    EXPECT_TRUE(how == "destruction" || s->Valid());
-    if (how != "Cancel") continue;
-    bool ready = false;
-    char in[4];
-    EXPECT_EQ(s->Select(SELECTMODE_BOTH, &ready), ECANCELED);
-    EXPECT_EQ(s->Read(in, sizeof in, nullptr), ECANCELED);
-    EXPECT_EQ(s->Cancel(), 0);
-    peer = connectTo(*s, listener);
-    errno = EINTR;  // left over from elsewhere, it must not restart a wait that ended
-    EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
-    EXPECT_TRUE(ready);
-    ASSERT_TRUE(sendAll(peer.get(), "abcd"));
-    EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
   }
 }
 
@@ -140,16 +139,11 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
 TEST(CSocketRefusals, DescriptorsThatSelectCannotWatch) {
   rlimit limit{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-  const rlim_t needed = FD_SETSIZE + 16;
-  if (limit.rlim_cur < needed) {
-    if (limit.rlim_max < needed) GTEST_SKIP() << "descriptor limit too low";
-    rlimit raised{needed, limit.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
-  }
+  rlimit raised{std::max<rlim_t>(limit.rlim_cur, FD_SETSIZE + 16), limit.rlim_max};
+  if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) GTEST_SKIP() << "descriptor limit too low";
   std::vector<Fd> taken;
   while (taken.empty() || taken.back().get() < FD_SETSIZE - 1) {
-    taken.emplace_back(::dup(0));
-    ASSERT_GE(taken.back().get(), 0);
+    ASSERT_GE(taken.emplace_back(::dup(0)).get(), 0);
   }
   CSocket s;
   EXPECT_EQ(s.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);

@@ -2,16 +2,16 @@
 // thread seen blocked in their wait.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -41,24 +41,22 @@ class Fd {
   int m_fd;
 };
 
-// A TCP socket on an ephemeral port of `address` (IPv4 or IPv6 literal),
-// listening with `backlog`; a negative backlog leaves it refusing connects.
+// A TCP socket on an ephemeral port of `address` (a numeric one), listening
+// with `backlog`; a negative backlog leaves it refusing connects.
 class Listener {
  public:
   explicit Listener(const std::string& address = "127.0.0.1", int backlog = 16) {
-    const bool v6 = address.find(':') != std::string::npos;
-    m_address.ss_family = v6 ? AF_INET6 : AF_INET;
-    m_length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-    ::inet_pton(m_address.ss_family, address.c_str(),
-                v6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6&>(m_address).sin6_addr)
-                   : &reinterpret_cast<sockaddr_in&>(m_address).sin_addr);
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_flags = AI_NUMERICHOST;
+    EXPECT_EQ(::getaddrinfo(address.c_str(), "0", &hints, &found), 0) << address;
+    std::memcpy(&m_address, found->ai_addr, m_length = found->ai_addrlen);
+    ::freeaddrinfo(found);
     m_fd = Fd(::socket(m_address.ss_family, SOCK_STREAM, 0));
     EXPECT_TRUE(::bind(m_fd.get(), this->address(), m_length) == 0 &&
                 ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&m_address), &m_length) == 0)
         << "bind to " << address;
     EXPECT_TRUE(backlog < 0 || ::listen(m_fd.get(), backlog) == 0);
   }
-
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&m_address); }
   int length() const { return static_cast<int>(m_length); }
   int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(m_address).sin_port); }
@@ -83,8 +81,7 @@ inline bool sendAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// True once a thread other than the caller sleeps in select: a background
-// call's wait has begun.
+// True once a thread other than the caller sleeps in select.
 inline bool blockedInSelect() {
   return waitFor([] {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
