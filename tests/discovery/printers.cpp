@@ -1,9 +1,5 @@
 #include "discovery/printers.h"
 
-#include <gtest/gtest.h>
-#include <net/if.h>
-// net/if.h's macro would rename the member of the interface table.
-#undef ifr_name
 
 #include <cstdio>
 #include <stdexcept>
@@ -11,7 +7,6 @@
 #include "snmp/v1_test_util.h"
 #include "support/process.h"
 #include "usbink/ber.h"
-#include "usbink/interfaces.h"
 #include "usbink/oids.h"
 #include "v3_messages.h"
 
@@ -45,6 +40,14 @@ AgentConfig agent(int host, const char* sysObjectId, bool v1, const std::string&
           .sysObjectId = sysObjectId};
 }
 
+// The library's requests have a length of one octet, or of two (81 LL).
+int snmpVersion(const Bytes& request) {
+  const std::size_t at = request.size() > 1 && request[1] == 0x81 ? 3 : 2;
+  return request.size() > at + 2 && request[at] == kBerInteger && request[at + 1] == 1
+             ? request[at + 2]
+             : -1;
+}
+
 std::vector<Bytes> answerHostile(const Bytes& request) {
   if (snmpVersion(request) == 0) {
     Bytes sysObjectId = encodedOid(kModelA);
@@ -61,14 +64,6 @@ std::vector<Bytes> answerHostile(const Bytes& request) {
   return snmpVersion(request) == 3 ? scriptedAgents({{engine, genErr}})(request)
                                    : std::vector<Bytes>{};
 }
-
-std::unique_ptr<DiscoveryPrinters> g_printers;
-
-class PrintersEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { g_printers = std::make_unique<DiscoveryPrinters>(); }
-  void TearDown() override { g_printers.reset(); }
-};
 
 }  // namespace
 
@@ -129,14 +124,6 @@ const NamedNamespace& DiscoveryPrinters::addHost(int number) {
   return host;
 }
 
-// The library's requests have a length of one octet, or of two (81 LL).
-int snmpVersion(const Bytes& request) {
-  const std::size_t at = request.size() > 1 && request[1] == 0x81 ? 3 : 2;
-  return request.size() > at + 2 && request[at] == kBerInteger && request[at + 1] == 1
-             ? request[at + 2]
-             : -1;
-}
-
 Bytes sysObjectIdAnswer(const Bytes& sysObjectId) {
   return v1Response(varbind(encodedOid(kOidSysObjectId), kBerObjectId, sysObjectId));
 }
@@ -145,35 +132,6 @@ Bytes encodedOid(const char* text) {
   Bytes out(kOidEncodedMax);
   out.resize(static_cast<std::size_t>(CNetIO::oidEncode(text, out.data())));
   return out;
-}
-
-bool record(char* address, char* info, void* user) {
-  EXPECT_EQ(info, nullptr);
-  ++(*static_cast<Counts*>(user))[address];
-  return true;
-}
-
-DiscoveryPrinters& printers() {
-  return *g_printers;
-}
-
-void rememberClient(int i) {
-  scope_id = i < 0 ? 0 : static_cast<int>(if_nametoindex(kClientInterfaces[i]));
-  std::snprintf(g_ifsName, kIfsNameSize, "%%%s", i < 0 ? "en0" : kClientInterfaces[i]);
-}
-
-std::string remembered() {
-  return std::to_string(scope_id) + " " + g_ifsName;
-}
-
-std::string clientInterface(int i) {
-  return std::to_string(if_nametoindex(kClientInterfaces[i])) + " %" + kClientInterfaces[i];
-}
-
-int runDiscoveryTests(int argc, char** argv) {
-  usePrivateHosts("127.0.0.1 localhost\n192.0.2.11 printer11\n");
-  ::testing::AddGlobalTestEnvironment(new PrintersEnvironment);
-  return runInPrivateNetwork(argc, argv);
 }
 
 }  // namespace usbink::test

@@ -11,7 +11,6 @@
 //   16 a raw responder (see hostile()) 17 free for a test's own peer
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +18,6 @@
 #include "support/netns.h"
 #include "support/raw_responder.h"
 #include "support/snmp_agents.h"
-#include "usbink/netio.h"
 
 namespace usbink::test {
 
@@ -52,28 +50,8 @@ class DiscoveryPrinters {
   std::unique_ptr<RawResponder> m_hostile;
 };
 
-// The version field of an SNMP request (0 for v1, 3 for SNMPv3), or -1.
-int snmpVersion(const Bytes& request);
 // A v1 GetResponse to a discovery request with `sysObjectId` (encoded).
 Bytes sysObjectIdAnswer(const Bytes& sysObjectId);
 Bytes encodedOid(const char* text);
-
-// How often a search reported each address; record() counts into the
-// Counts at `user`.
-using Counts = std::map<std::string, int>;
-bool record(char* address, char* info, void* user);
-struct Searcher : CNetIO {
-  Searcher() { InitTargetOID(kModelA, kModelB); }
-};
-
-// The binary's printers, up from before its first test to after its last.
-DiscoveryPrinters& printers();
-// Sets the interface a discovery remembers to client interface `i`, or
-// forgets it as at process start (i < 0); both as "INDEX %NAME".
-void rememberClient(int i);
-std::string remembered();
-std::string clientInterface(int i);
-
-int runDiscoveryTests(int argc, char** argv);
 
 }  // namespace usbink::test

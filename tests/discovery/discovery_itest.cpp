@@ -1,12 +1,17 @@
-// SNMP v1 discovery on the segment of printers.h: broadcast, multicast and
-// unicast searches from a client with two interfaces.
+// SNMP v1 and SNMPv3 discovery on the segment of printers.h: broadcast,
+// multicast and unicast searches from a client with two interfaces, and
+// usbink-query discover there as an administrator or a script runs it.
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>
+// net/if.h's macro would rename the member of the interface table.
+#undef ifr_name
 
 #include <atomic>
 #include <cerrno>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -14,9 +19,11 @@
 #include <tuple>
 
 #include "discovery/printers.h"
+#include "support/process.h"
 #include "usbink/interfaces.h"
 #include "usbink/netio.h"
 #include "usbink/oids.h"
+#include "v3_messages.h"
 
 // getifaddrs as the library sees it (linked with --wrap): the system's, or
 // while set an empty list (0) or a failure (-1, ENOBUFS).
@@ -36,6 +43,32 @@ namespace {
 // IPv4 searches send three copies.
 constexpr int kCopies = 3;
 const std::string kForgotten = "0 %en0";
+std::unique_ptr<DiscoveryPrinters> g_printers;
+
+// How often a search reported each address, counted by record().
+using Counts = std::map<std::string, int>;
+bool record(char* address, char* info, void* user) {
+  EXPECT_EQ(info, nullptr);
+  ++(*static_cast<Counts*>(user))[address];
+  return true;
+}
+
+struct Searcher : CNetIO {
+  Searcher() { InitTargetOID(kModelA, kModelB); }
+};
+
+// Sets the interface a discovery remembers to client interface `i`, or
+// forgets it as at process start (i < 0); both as "INDEX %NAME".
+void rememberClient(int i) {
+  scope_id = i < 0 ? 0 : static_cast<int>(if_nametoindex(kClientInterfaces[i]));
+  std::snprintf(g_ifsName, kIfsNameSize, "%%%s", i < 0 ? "en0" : kClientInterfaces[i]);
+}
+std::string remembered() {
+  return std::to_string(scope_id) + " " + g_ifsName;
+}
+std::string clientInterface(int i) {
+  return std::to_string(if_nametoindex(kClientInterfaces[i])) + " %" + kClientInterfaces[i];
+}
 
 // One node per interface as `ip link` lists them, the 15-character name
 // whole; look-ups match names exactly. Only a failed enumeration is
@@ -128,7 +161,7 @@ TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
                 std::string::npos);
     }
   }
-  EXPECT_GT(printers().hostile().requestCount(), 0u);
+  EXPECT_GT(g_printers->hostile().requestCount(), 0u);
   for (auto read : {NetworkReadStatusV6, NetworkReadStatusV6SNMPv3, NetworkReadStatusSNMPv3}) {
     status = {};
     ASSERT_TRUE(read(kDefaultCommunity, "fe80::11", &status));
@@ -160,7 +193,7 @@ TEST(V1Discovery, RequestCarriesTheDefaultCommunityOrIsNotSent) {
       "302602010004066d697274616ca019020100020100020100300e300c06082b060102010102000500";
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases));
-    const std::size_t before = printers().hostile().requestCount();
+    const std::size_t before = g_printers->hostile().requestCount();
     Searcher io;
     Counts counts;
     for (auto search :
@@ -170,7 +203,7 @@ TEST(V1Discovery, RequestCarriesTheDefaultCommunityOrIsNotSent) {
     }
     EXPECT_TRUE(c.result || !io.FindSnmpAgent3Times(c.community, c.oid, record, &counts));
     EXPECT_TRUE(counts.empty());
-    const auto requests = printers().hostile().requests();
+    const auto requests = g_printers->hostile().requests();
     EXPECT_EQ(requests.size() - before, c.sent);
     for (std::size_t i = before; i < requests.size(); ++i) EXPECT_EQ(toHex(requests[i]), request);
   }
@@ -202,7 +235,7 @@ TEST(V1Discovery, ThreeTimesProbesOnceThenSendsAtOnce) {
 // that stopped only at a silent second would not end while it lasts.
 TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
   int fd = -1;
-  printers().addHost(17).enter([&] { fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0); });
+  g_printers->addHost(17).enter([&] { fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0); });
   sockaddr_in any{
       .sin_family = AF_INET, .sin_port = htons(kSnmpPort), .sin_addr = {}, .sin_zero = {}};
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
@@ -231,9 +264,107 @@ TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
   EXPECT_EQ(counts, (Counts{{"192.0.2.17", 2 * 512}}));
 }
 
+// Each printer agent of a target model is reported once per client
+// interface; not the other vendor's model, the other enterprise's engine
+// nor the genErr answer. The raw responder is asked from both interfaces,
+// callback or not, each sending the call's one engine discovery. The system
+// refuses a broadcast without SO_BROADCAST; a host name is no numeric address.
+// An IPv6 address is asked from every local address that reaches it, and
+// the first interface answering with a scope is remembered.
+TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
+  const struct {
+    const char* address;
+    bool broadcast;
+    Counts expected;                // an empty one: searched without a callback
+    std::size_t gets, discoveries;  // the raw responder's; loopback's socket asks it too
+  } cases[] = {
+      {"255.255.255.255", true, {{"192.0.2.11", 2}, {"192.0.2.12", 2}, {"192.0.2.14", 2}}, 2, 2},
+      {"192.0.2.16", false, {}, 2, 3},
+      {"255.255.255.255", false, {}, 0, 0},
+      {"printer11", true, {}, 0, 0},
+      {"fe80::14", false, {{"2001:db8::14", 2}, {"fe80::14", 2}}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    rememberClient(-1);
+    const std::size_t from = g_printers->hostile().requestCount();
+    Searcher io;
+    Counts counts;
+    EXPECT_TRUE(io.FindSnmpV3Agent(nullptr, c.address, nullptr,
+                                   c.expected.empty() ? nullptr : record, &counts, c.broadcast));
+    EXPECT_EQ(counts, c.expected);
+    EXPECT_EQ(remembered(), std::string(c.address).find(':') != std::string::npos
+                                ? clientInterface(0)
+                                : kForgotten);
+    std::vector<Bytes> discoveries, gets;
+    const auto all = g_printers->hostile().requests();
+    for (std::size_t i = from; i < all.size(); ++i) {
+      const bool get = (all[i][v3Parts(all[i]).flags.content] & 0x01) != 0;
+      (get ? gets : discoveries).push_back(all[i]);
+    }
+    EXPECT_EQ(gets.size(), c.gets);
+    EXPECT_EQ(discoveries,
+              std::vector<Bytes>(c.discoveries, c.discoveries ? discoveries.at(0) : Bytes{}));
+  }
+  Counts untargeted;  // before InitTargetOID no agent is one of the targets
+  EXPECT_TRUE(CNetIO().FindSnmpV3Agent(nullptr, "192.0.2.14", nullptr, record, &untargeted, false));
+  EXPECT_TRUE(untargeted.empty());
+}
+
+// Without an address both families are searched, the IPv4 broadcast first;
+// each printer of the default model is printed once, however often it is
+// reported. Targets replace the default model; a target must encode into 32
+// octets, and there are two at most.
+TEST(DiscoverCli, PrintsEachAnsweringPrinterOnceOrRefusesTheUsage) {
+  const std::string kTry = "Try 'usbink-query --help' for more information.\n",
+                    v1 = "protocol: SNMPv1\n";
+  std::string tooLong = "1.3";
+  for (int i = 0; i < 40; ++i) tooLong += ".200";
+  const struct {
+    std::string args;
+    int exitCode;
+    std::string out, err;
+  } cases[] = {
+      {"discover", 0,
+       "address: 192.0.2.11\n" + v1 + "address: 2001:db8::11\n" + v1 + "address: fe80::11\n" + v1,
+       ""},
+      {"--json discover --target=1.3.6.1.4.1.9999.1 --target=" + std::string(kModelA) +
+           " 192.0.2.11",
+       0, "{\"address\":\"192.0.2.11\",\"protocol\":\"SNMPv1\"}\n", ""},
+      {"discover --v3 192.0.2.14", 0, "address: 192.0.2.14\nprotocol: SNMPv3\n", ""},
+      {"discover --target=1.3.6.1.4.1.9999.1 192.0.2.11", 1, "",
+       "usbink-query: discover: no answer from 192.0.2.11\n"},
+      {"discover --target=" + tooLong, 2, "",
+       "usbink-query: bad object identifier '" + tooLong + "' for '--target'\n" + kTry},
+      {"discover --target=1.3.6.1.4.1.1 --target=1.3.6.1.4.1.2 --target=1.3.6.1.4.1.3", 2, "",
+       "usbink-query: at most two --target options\n" + kTry},
+      {"discover 192.0.2.11 192.0.2.12", 2, "",
+       "usbink-query: 'discover' takes one address, not also '192.0.2.12'\n" + kTry},
+      {"discover --v1", 2, "", "usbink-query: unrecognized option '--v1' for 'discover'\n" + kTry},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.substr(0, 60));
+    std::vector<std::string> args = {USBINK_QUERY};
+    std::istringstream words(c.args);
+    for (std::string word; words >> word;) args.push_back(word);
+    const auto r = run(args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 }  // namespace
 }  // namespace usbink::test
 
+// The binary's printers are up from before its first test to after its last.
 int main(int argc, char** argv) {
-  return usbink::test::runDiscoveryTests(argc, argv);
+  using namespace usbink::test;
+  usePrivateHosts("127.0.0.1 localhost\n192.0.2.11 printer11\n");
+  struct Printers : ::testing::Environment {
+    void SetUp() override { g_printers = std::make_unique<DiscoveryPrinters>(); }
+    void TearDown() override { g_printers.reset(); }
+  };
+  ::testing::AddGlobalTestEnvironment(new Printers);
+  return runInPrivateNetwork(argc, argv);
 }
