@@ -52,7 +52,6 @@ struct Listener {
         << address;
   }
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&storage); }
-  int length() const { return static_cast<int>(size); }
   int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(storage).sin_port); }
   Fd accept() { return Fd(::accept(fd.get(), nullptr, nullptr)); }
   bool hasPending() const {
@@ -64,15 +63,12 @@ struct Listener {
   socklen_t size = 0;
 };
 
-inline bool sendAll(int fd, std::string bytes) {
-  for (ssize_t n = 0; !bytes.empty(); bytes.erase(0, static_cast<size_t>(n))) {
-    if ((n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)) <= 0) return false;
-  }
-  return true;
-}
+const auto sendAll = [](int fd, const std::string& bytes) {  // blocks until all is taken
+  return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+};
 
 // True once a thread other than the caller sleeps in select.
-inline bool blockedInSelect() {
+bool blockedInSelect() {
   return waitFor([] {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
       const long call = std::strtol(readFile(task.path() / "syscall").c_str(), nullptr, 10);
@@ -82,8 +78,7 @@ inline bool blockedInSelect() {
   });
 }
 
-// Runs `work` on a detached thread; the returned call waits for its result, ending the
-// binary after 60 s rather than hang the suite or outlive the objects it uses.
+// Runs `work` on a detached thread; the call returned awaits it, ending the binary after 60 s.
 template <typename Work>
 auto startInBackground(Work work) {
   std::packaged_task<decltype(work())()> task(std::move(work));
@@ -99,7 +94,7 @@ constexpr unsigned long kUntouched = 12345;
 
 Fd connectTo(CSocket& s, Listener& listener) {  // returns the peer's end
   EXPECT_EQ(s.Open(listener.address()->sa_family, SOCK_STREAM, IPPROTO_TCP), 0);
-  EXPECT_EQ(s.Connect(listener.address(), listener.length()), 0);
+  EXPECT_EQ(s.Connect(listener.address(), listener.size), 0);
   return listener.accept();
 }
 
@@ -132,10 +127,9 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET) << result;
 }
 
-// A connect never answered (the one accept-queue place taken) and a read with
-// nothing to read end with ECANCELED on Cancel from another thread, on
-// destruction or on a new Open; a cancel wins over a ready socket until the
-// next Open, and an EINTR left over from elsewhere does not restart a wait.
+// An unanswered connect (the one accept-queue place taken) and an idle read end with ECANCELED
+// on Cancel from another thread, destruction or a new Open; a cancel wins over a ready socket
+// until the next Open, and an EINTR left over from elsewhere does not restart a wait.
 TEST(CSocketCancel, EndsABlockedConnectOrRead) {
   for (const bool connecting : {true, false}) {
     for (const std::string how : {"Cancel", "destruction", "Open"}) {
@@ -144,7 +138,7 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       auto s = std::make_unique<CSocket>();
       Fd peer(::socket(AF_INET, SOCK_STREAM, 0));
       if (connecting) {
-        ASSERT_EQ(::connect(peer.get(), listener.address(), listener.length()), 0);
+        ASSERT_EQ(::connect(peer.get(), listener.address(), listener.size), 0);
         ASSERT_TRUE(waitFor([&] { return listener.hasPending(); }));
         ASSERT_EQ(s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
       } else {
@@ -153,16 +147,14 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       auto blocked = startInBackground([&listener, connecting, waiting = s.get()] {
         char in[10];
         unsigned long done = kUntouched;
-        return connecting
-                   ? std::make_pair(waiting->Connect(listener.address(), listener.length()), 0ul)
-                   : std::make_pair(waiting->Read(in, sizeof in, &done), done);
+        return connecting ? std::make_pair(waiting->Connect(listener.address(), listener.size), 0ul)
+                          : std::make_pair(waiting->Read(in, sizeof in, &done), done);
       });
       ASSERT_TRUE(blockedInSelect());
-      if (how == "destruction") {
-        s.reset();
-      } else {
-        EXPECT_EQ(how == "Open" ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) : s->Cancel(), 0);
-      }
+      EXPECT_EQ(how == "destruction" ? (s.reset(), 0)
+                : how == "Open"      ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP)
+                                     : s->Cancel(),
+                0);
       EXPECT_EQ(blocked(), std::make_pair(ECANCELED, 0ul));
       EXPECT_TRUE(how == "destruction" || s->Valid());
       if (how != "Cancel" || connecting) continue;
@@ -181,11 +173,12 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
   }
 }
 
-// Never opened or closed: -1 for everything, `done` untouched; open: a null
-// address and an unknown wait mode are refused.
-TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
+// Never opened or closed: -1 for everything, `done` untouched; open: a null address and an
+// unknown wait mode are refused. With every descriptor below FD_SETSIZE taken, Open fails
+// cleanly, leaving nothing open, rather than let a wait write past the fd_set.
+TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndUnwatchableDescriptors) {
   Listener listener;
-  CSocket never, closed, s;
+  CSocket never, closed, s, fresh;
   Fd peer = connectTo(closed, listener);
   closed.Close();
   char buffer[8] = {};
@@ -197,16 +190,11 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
     EXPECT_EQ(c->Write(buffer, sizeof buffer, &done), -1);
     EXPECT_EQ(done, kUntouched);
     EXPECT_EQ(c->Select(SELECTMODE_READ, &ready), -1);
-    EXPECT_EQ(c->Connect(listener.address(), listener.length()), -1);
+    EXPECT_EQ(c->Connect(listener.address(), listener.size), -1);
   }
   ASSERT_EQ(s.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
-  EXPECT_EQ(s.Connect(nullptr, listener.length()), -1);
+  EXPECT_EQ(s.Connect(nullptr, listener.size), -1);
   EXPECT_EQ(s.Select(static_cast<SOCKETSELECTMODE>(3), &ready), EINVAL);
-}
-
-// With every descriptor below FD_SETSIZE taken, Open fails cleanly, leaving
-// nothing open, rather than let a wait write past the fd_set.
-TEST(CSocketRefusals, DescriptorsThatSelectCannotWatch) {
   rlimit limit{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
   rlimit raised{std::max<rlim_t>(limit.rlim_cur, FD_SETSIZE + 16), limit.rlim_max};
@@ -215,9 +203,8 @@ TEST(CSocketRefusals, DescriptorsThatSelectCannotWatch) {
   while (taken.empty() || taken.back().get() < FD_SETSIZE - 1) {
     ASSERT_GE(taken.emplace_back(::dup(0)).get(), 0);
   }
-  CSocket s;
-  EXPECT_EQ(s.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
-  EXPECT_FALSE(s.Valid());
+  EXPECT_EQ(fresh.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
+  EXPECT_FALSE(fresh.Valid());
   EXPECT_EQ(Fd(::dup(0)).get(), FD_SETSIZE);
   taken.clear();
   ::setrlimit(RLIMIT_NOFILE, &limit);
