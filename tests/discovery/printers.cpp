@@ -1,17 +1,10 @@
 #include "discovery/printers.h"
 
-#include <gtest/gtest.h>
-#include <net/if.h>
-// net/if.h's macro would rename the member of the interface table.
-#undef ifr_name
-
-#include <cstdio>
 #include <stdexcept>
 
 #include "snmp/v1_test_util.h"
 #include "support/process.h"
 #include "usbink/ber.h"
-#include "usbink/interfaces.h"
 #include "usbink/oids.h"
 #include "v3_messages.h"
 
@@ -19,34 +12,17 @@ namespace usbink::test {
 namespace {
 
 constexpr const char* kBridge = "br0";
-constexpr const char* kHostInterface = "eth0";
 constexpr int kHostile = 16;
 
-void joinBridge(const std::string& port, const std::string& switchNamespace) {
-  runChecked({"ip", "-n", switchNamespace, "link", "set", port, "master", kBridge});
-  runChecked({"ip", "-n", switchNamespace, "link", "set", port, "up"});
-}
-
-// The enterprise prefix (the expected 800002a2 or net-snmp's 80001f88),
-// format 03 (MAC address) and six octets naming the host.
-std::string engineId(int host, const char* enterprise = "800002a2") {
-  char id[64];
-  std::snprintf(id, sizeof id, "%s030000000000%02x", enterprise, host);
-  return id;
-}
-
-// An agent on every address of host `host`.
-AgentConfig agent(int host, const char* sysObjectId, bool v1, const std::string& engine) {
-  return {.address4 = "0.0.0.0",
-          .address6 = "::",
-          .v1 = v1,
-          .engineId = engine.empty() ? engineId(host) : engine,
-          .toner = kToner,
-          .sysObjectId = sysObjectId};
+// The enterprise (expected 800002a2, net-snmp's 80001f88), format 03 (MAC), the host.
+std::string engineId(int host, const std::string& enterprise = "800002a2") {
+  return enterprise + "030000000000" + std::to_string(host);  // hosts 11 to 17
 }
 
 std::vector<Bytes> answerHostile(const Bytes& request) {
-  if (snmpVersion(request) == 0) {
+  // The library's requests have a length of one octet or of two (81 LL).
+  const int version = request[request[1] == 0x81 ? 5 : 4];
+  if (version == 0) {
     Bytes sysObjectId = encodedOid(kModelA);
     sysObjectId.resize(kTargetOidSize + 1, 0x01);
     return {sysObjectIdAnswer(sysObjectId)};
@@ -58,83 +34,63 @@ std::vector<Bytes> answerHostile(const Bytes& request) {
     a.errorStatus = 5;  // genErr
     return std::vector<Bytes>{agentAnswer(a)};
   };
-  return snmpVersion(request) == 3 ? scriptedAgents({{engine, genErr}})(request)
-                                   : std::vector<Bytes>{};
+  return version == 3 ? scriptedAgents({{engine, genErr}})(request) : std::vector<Bytes>{};
 }
-
-std::unique_ptr<DiscoveryPrinters> g_printers;
-
-class PrintersEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { g_printers = std::make_unique<DiscoveryPrinters>(); }
-  void TearDown() override { g_printers.reset(); }
-};
 
 }  // namespace
 
 DiscoveryPrinters::DiscoveryPrinters() {
-  if (!inPrivateNetwork()) {
-    throw std::runtime_error("DiscoveryPrinters reconfigure their caller's network");
-  }
+  if (!inPrivateNetwork()) throw std::runtime_error("DiscoveryPrinters need a private network");
   const std::string& sw = m_switch.name();
   runChecked({"ip", "-n", sw, "link", "add", kBridge, "type", "bridge", "mcast_snooping", "0"});
   runChecked({"ip", "-n", sw, "link", "set", kBridge, "up"});
   disableDuplicateAddressDetection();
   for (int i = 0; i < 2; ++i) {
     const std::string port = "c" + std::to_string(i), host = std::to_string(100 + i);
-    runChecked({"ip", "link", "add", kClientInterfaces[i], "type", "veth", "peer", "name", port,
-                "netns", sw});
-    joinBridge(port, sw);
-    runChecked({"ip", "addr", "add", "192.0.2." + host + "/24", "dev", kClientInterfaces[i]});
-    runChecked(
-        {"ip", "addr", "add", "2001:db8::" + host + "/64", "dev", kClientInterfaces[i], "nodad"});
-    runChecked({"ip", "link", "set", kClientInterfaces[i], "up"});
+    const char* const name = kClientInterfaces[i];
+    runChecked({"ip", "link", "add", name, "type", "veth", "peer", "name", port, "netns", sw});
+    runChecked({"ip", "-n", sw, "link", "set", port, "master", kBridge, "up"});
+    runChecked({"ip", "addr", "add", "192.0.2." + host + "/24", "dev", name});
+    runChecked({"ip", "addr", "add", "2001:db8::" + host + "/64", "dev", name, "nodad"});
+    runChecked({"ip", "link", "set", name, "up"});
   }
   // A limited broadcast from an unbound socket needs a route to leave by.
   runChecked({"ip", "route", "add", "default", "dev", kClientInterfaces[0]});
-
-  const auto snmpd = [&](int host, const char* model, bool v1, const std::string& engine = "") {
-    addHost(host).enter(
-        [&] { m_snmpd.push_back(std::make_unique<SnmpdAgent>(agent(host, model, v1, engine))); });
+  const auto agent = [&](int host, const char* model, bool v1, const std::string& engine = "") {
+    AgentConfig config{.address4 = "0.0.0.0", .address6 = "::", .v1 = v1, .toner = kToner};
+    config.engineId = engine.empty() ? engineId(host) : engine;
+    config.sysObjectId = model;
+    addHost(host).enter([&] {
+      if (host == 12) m_pysnmp = std::make_unique<PysnmpAgent>(config);
+      if (host != 12) m_snmpd.push_back(std::make_unique<SnmpdAgent>(config));
+    });
   };
-  snmpd(11, kModelA, true);
-  addHost(12).enter(
-      [&] { m_pysnmp = std::make_unique<PysnmpAgent>(agent(12, kModelB, true, "")); });
-  snmpd(13, "1.3.6.1.4.1.8072.3.2.10", true);
-  snmpd(14, kModelA, false);
-  snmpd(15, kModelA, false, engineId(15, "80001f88"));
+  agent(11, kModelA, true);
+  agent(12, kModelB, true);
+  agent(13, "1.3.6.1.4.1.8072.3.2.10", true);
+  agent(14, kModelA, false);
+  agent(15, kModelA, false, engineId(15, "80001f88"));
   // Bound to "::" without IPV6_V6ONLY, the responder takes IPv4 as well.
   addHost(kHostile).enter([&] { m_hostile = std::make_unique<RawResponder>("::", answerHostile); });
 }
 
-DiscoveryPrinters::~DiscoveryPrinters() = default;
-
 const NamedNamespace& DiscoveryPrinters::addHost(int number) {
-  const NamedNamespace& host = *m_hosts.emplace_back(
-      std::make_unique<NamedNamespace>("usbink-dsc-h" + std::to_string(number) + "-"));
-  const std::string& ns = host.name();
-  const std::string port = "h" + std::to_string(number), n = std::to_string(number);
+  const std::string n = std::to_string(number), port = "h" + n;
+  const std::string& ns =
+      m_hosts.emplace_back(std::make_unique<NamedNamespace>("usbink-dsc-h" + n + "-"))->name();
   disableDuplicateAddressDetection(ns);
   runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
   runChecked({"ip", "-n", m_switch.name(), "link", "add", port, "type", "veth", "peer", "name",
-              kHostInterface, "netns", ns});
-  joinBridge(port, m_switch.name());
+              "eth0", "netns", ns});
+  runChecked({"ip", "-n", m_switch.name(), "link", "set", port, "master", kBridge, "up"});
   // No link-local address from the MAC: answers come from fe80::N only.
-  runChecked({"ip", "-n", ns, "link", "set", kHostInterface, "addrgenmode", "none"});
-  runChecked({"ip", "-n", ns, "addr", "add", "192.0.2." + n + "/24", "dev", kHostInterface});
+  runChecked({"ip", "-n", ns, "link", "set", "eth0", "addrgenmode", "none"});
+  runChecked({"ip", "-n", ns, "addr", "add", "192.0.2." + n + "/24", "dev", "eth0"});
   for (const std::string prefix : {"2001:db8::", "fe80::"}) {
-    runChecked({"ip", "-n", ns, "addr", "add", prefix + n + "/64", "dev", kHostInterface, "nodad"});
+    runChecked({"ip", "-n", ns, "addr", "add", prefix + n + "/64", "dev", "eth0", "nodad"});
   }
-  runChecked({"ip", "-n", ns, "link", "set", kHostInterface, "up"});
-  return host;
-}
-
-// The library's requests have a length of one octet, or of two (81 LL).
-int snmpVersion(const Bytes& request) {
-  const std::size_t at = request.size() > 1 && request[1] == 0x81 ? 3 : 2;
-  return request.size() > at + 2 && request[at] == kBerInteger && request[at + 1] == 1
-             ? request[at + 2]
-             : -1;
+  runChecked({"ip", "-n", ns, "link", "set", "eth0", "up"});
+  return *m_hosts.back();
 }
 
 Bytes sysObjectIdAnswer(const Bytes& sysObjectId) {
@@ -145,40 +101,6 @@ Bytes encodedOid(const char* text) {
   Bytes out(kOidEncodedMax);
   out.resize(static_cast<std::size_t>(CNetIO::oidEncode(text, out.data())));
   return out;
-}
-
-bool record(char* address, char* info, void* user) {
-  EXPECT_EQ(info, nullptr);
-  ++(*static_cast<Counts*>(user))[address];
-  return true;
-}
-
-DiscoveryPrinters& printers() {
-  return *g_printers;
-}
-
-void forgetInterface() {
-  scope_id = 0;
-  std::snprintf(g_ifsName, kIfsNameSize, "%%en0");
-}
-
-void rememberClientInterface(int i) {
-  scope_id = static_cast<int>(if_nametoindex(kClientInterfaces[i]));
-  std::snprintf(g_ifsName, kIfsNameSize, "%%%s", kClientInterfaces[i]);
-}
-
-std::string rememberedInterface() {
-  return std::to_string(scope_id) + " " + g_ifsName;
-}
-
-std::string clientInterface(int i) {
-  return std::to_string(if_nametoindex(kClientInterfaces[i])) + " %" + kClientInterfaces[i];
-}
-
-int runDiscoveryTests(int argc, char** argv) {
-  usePrivateHosts("127.0.0.1 localhost\n192.0.2.11 printer11\n");
-  ::testing::AddGlobalTestEnvironment(new PrintersEnvironment);
-  return runInPrivateNetwork(argc, argv);
 }
 
 }  // namespace usbink::test

@@ -1,17 +1,13 @@
-// The discovery segment, the same for every discovery test binary: a bridge
-// in a switch namespace; this process's private namespace as the client,
-// joined by two veth pairs; one namespace per printer host. Only
-// 192.0.2.0/24, 2001:db8::/64 and link-local addresses, nothing routed out.
-// Printer hosts 192.0.2.N (also 2001:db8::N, fe80::N, their only link-local
-// address), each agent listening on every address so that it answers
-// broadcasts and multicasts:
+// The discovery segment: a bridge in a switch namespace joins this process's
+// namespace (the client, two veth pairs) to a namespace per printer host, at
+// 192.0.2.N, 2001:db8::N and fe80::N only, its agent on every address:
 //   11 snmpd, v1 and v3, model A       12 pysnmp, v1 and v3, model B
 //   13 snmpd, v1 and v3, other vendor  14 snmpd, v3 only, model A
-//   15 as 14 with another enterprise's engine ID
-//   16 a raw responder (see hostile()) 17 free for a test's own peer
+//   15 as 14, another enterprise's engine ID
+//   16 hostile(): v1 model A's sysObjectID with more arcs than a target holds;
+//      SNMPv3 a Report, then genErr. It records every request.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,34 +15,19 @@
 #include "support/netns.h"
 #include "support/raw_responder.h"
 #include "support/snmp_agents.h"
-#include "usbink/netio.h"
 
 namespace usbink::test {
 
-// The client's interfaces in the system's order, holding 192.0.2.100+i and
-// 2001:db8::100+i; the second name has 15 characters, Linux's longest.
+// Holding 192.0.2.100+i and 2001:db8::100+i; 15 characters is Linux's longest name.
 inline constexpr const char* kClientInterfaces[] = {"dsc-c0", "discovery-cl-15"};
-
-// The models the tests search for (A is the harness agents' default).
-inline constexpr char kModelA[] = "1.3.6.1.4.1.26266.886.1.1";
+inline constexpr char kModelA[] = "1.3.6.1.4.1.26266.886.1.1";  // the agents' default
 inline constexpr char kModelB[] = "1.3.6.1.4.1.26266.886.1.2";
-inline constexpr int kFlooding = 17;
 inline constexpr int kToner = 57;  // what every real agent reports
 
 class DiscoveryPrinters {
  public:
-  // Throws std::runtime_error outside a private network or when something
-  // does not come up.
-  DiscoveryPrinters();
-  ~DiscoveryPrinters();
-  DiscoveryPrinters(const DiscoveryPrinters&) = delete;
-  DiscoveryPrinters& operator=(const DiscoveryPrinters&) = delete;
-
-  // Host N on the segment, in a namespace of its own.
-  const NamedNamespace& addHost(int number);
-  // Answers a v1 GET with model A's sysObjectID followed by more arcs than
-  // a target holds; SNMPv3 with a printer agent's Report, then genErr with
-  // model A's sysObjectID. It records every request.
+  DiscoveryPrinters();  // throws outside a private network or when something fails
+  const NamedNamespace& addHost(int number);  // host N, in a namespace of its own
   RawResponder& hostile() { return *m_hostile; }
 
  private:
@@ -57,31 +38,7 @@ class DiscoveryPrinters {
   std::unique_ptr<RawResponder> m_hostile;
 };
 
-// The version field of an SNMP request (0 for v1, 3 for SNMPv3), or -1.
-int snmpVersion(const Bytes& request);
-// A v1 GetResponse to a discovery request with `sysObjectId` (encoded).
-Bytes sysObjectIdAnswer(const Bytes& sysObjectId);
+Bytes sysObjectIdAnswer(const Bytes& sysObjectId);  // a v1 GetResponse, encoded OID
 Bytes encodedOid(const char* text);
-
-// How often a search reported each address; record() counts into the
-// Counts at `user`.
-using Counts = std::map<std::string, int>;
-bool record(char* address, char* info, void* user);
-
-struct Searcher : CNetIO {
-  Searcher() { InitTargetOID(kModelA, kModelB); }
-};
-
-// The binary's printers, up from before its first test to after its last.
-DiscoveryPrinters& printers();
-
-// The interface a discovery remembers: forgotten as at process start, set
-// to client interface `i`, and as "INDEX %NAME" (clientInterface(i) so).
-void forgetInterface();
-void rememberClientInterface(int i);
-std::string rememberedInterface();
-std::string clientInterface(int i);
-
-int runDiscoveryTests(int argc, char** argv);
 
 }  // namespace usbink::test

@@ -1,162 +1,260 @@
-// CSocket against real TCP peers on loopback.
+// CSocket and CNetIO's connections against real TCP peers on loopback.
 #include "usbink/socket.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
-#include "stream/tcp_peer.h"
+#include "support/process.h"
+#include "usbink/netio.h"
 
 namespace usbink::test {
 namespace {
 
+struct Fd {  // a descriptor that closes itself
+  explicit Fd(int fd = -1) : fd(fd) {}
+  Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+  Fd& operator=(Fd other) noexcept { return std::swap(fd, other.fd), *this; }
+  ~Fd() { reset(); }
+  int get() const { return fd; }
+  void reset() { fd >= 0 && ::close(std::exchange(fd, -1)); }
+  int fd;
+};
+
+// A TCP socket on an ephemeral port of numeric `address`; a negative backlog: not listening.
+struct Listener {
+  explicit Listener(const std::string& address = "127.0.0.1", int backlog = 16) {
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_flags = AI_NUMERICHOST;
+    EXPECT_EQ(::getaddrinfo(address.c_str(), "0", &hints, &found), 0) << address;
+    std::memcpy(&storage, found->ai_addr, size = found->ai_addrlen);
+    ::freeaddrinfo(found);
+    fd = Fd(::socket(storage.ss_family, SOCK_STREAM, 0));
+    EXPECT_TRUE(::bind(fd.get(), this->address(), size) == 0 &&
+                ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&storage), &size) == 0 &&
+                (backlog < 0 || ::listen(fd.get(), backlog) == 0))
+        << address;
+  }
+  const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&storage); }
+  int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(storage).sin_port); }
+  Fd accept() { return Fd(::accept(fd.get(), nullptr, nullptr)); }
+  bool hasPending() const {
+    pollfd p{fd.get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+  }
+  Fd fd;
+  sockaddr_storage storage{};
+  socklen_t size = 0;
+};
+
+const auto sendAll = [](int fd, const std::string& bytes) {  // blocks until all is taken
+  return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+};
+
+// True once a thread other than the caller sleeps in select.
+bool blockedInSelect() {
+  return waitFor([] {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      const long call = std::strtol(readFile(task.path() / "syscall").c_str(), nullptr, 10);
+      if (call == SYS_select || call == SYS_pselect6) return true;
+    }
+    return false;
+  });
+}
+
+// Runs `work` on a detached thread; the call returned awaits it, ending the binary after 60 s.
+template <typename Work>
+auto startInBackground(Work work) {
+  std::packaged_task<decltype(work())()> task(std::move(work));
+  auto result = task.get_future().share();
+  std::thread(std::move(task)).detach();
+  return [result] {
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) std::_Exit(1);
+    return result.get();
+  };
+}
+
 constexpr unsigned long kUntouched = 12345;
 
-// Opens `s` and connects it to `listener`; returns the peer's end.
-Fd connectTo(CSocket& s, Listener& listener) {
+Fd connectTo(CSocket& s, Listener& listener) {  // returns the peer's end
   EXPECT_EQ(s.Open(listener.address()->sa_family, SOCK_STREAM, IPPROTO_TCP), 0);
-  EXPECT_EQ(s.Connect(listener.address(), listener.length()), 0);
+  EXPECT_EQ(s.Connect(listener.address(), listener.size), 0);
   return listener.accept();
 }
 
 // More than the buffers hold, both ways; then the peer's end: a read gets the
 // rest and EPIPE, a write an error rather than a SIGPIPE ending the binary.
 TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
-  std::string bytes(8 << 20, '\0');
+  std::string bytes(8 << 20, '\0'), in = bytes;
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
   Listener listener;
   CSocket s;
   Fd peer = connectTo(s, listener);
-
   auto drained = startInBackground([&] {
-    std::string got(bytes.size(), '\0');
-    got.resize(std::max<ssize_t>(0, ::recv(peer.get(), got.data(), got.size(), MSG_WAITALL)));
-    return got;
+    std::string got = bytes;
+    return ::recv(peer.get(), got.data(), got.size(), MSG_WAITALL) == ssize_t(got.size()) &&
+           got == bytes;
   });
   unsigned long done = kUntouched;
   EXPECT_EQ(s.Write(bytes.data(), bytes.size(), &done), 0);
   EXPECT_EQ(done, bytes.size());
-  EXPECT_TRUE(awaitResult(drained, "the peer's receive") == bytes);
-
+  EXPECT_TRUE(drained());
   auto fed = startInBackground([&] { return sendAll(peer.get(), bytes + "12345"); });
-  std::string in(bytes.size(), '\0');
   EXPECT_EQ(s.Read(in.data(), in.size(), &done), 0);
   EXPECT_EQ(done, bytes.size());
-  EXPECT_TRUE(awaitResult(fed, "the peer's send"));
-  EXPECT_TRUE(in == bytes);
-
+  EXPECT_TRUE(fed() && in == bytes);
   peer.reset();
   EXPECT_EQ(s.Read(in.data(), 100, &done), EPIPE);
   EXPECT_EQ(in.substr(0, done), "12345");
   int result = 0;  // the first writes may be taken before the peer's reset arrives
-  for (int attempt = 0; attempt < 20 && result == 0; ++attempt) {
-    result = s.Write(bytes.data(), 1 << 20, nullptr);
-  }
+  for (int i = 0; i < 20 && result == 0; ++i) result = s.Write(bytes.data(), 1 << 20, nullptr);
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET) << result;
 }
 
-// A connect never answered (the one accept-queue place taken) and a read with
-// nothing to read end with ECANCELED on Cancel from another thread, the read
-// also on destruction or a new Open; a cancel wins over a ready socket until
-// the next Open.
+// An unanswered connect (the one accept-queue place taken) and an idle read end with ECANCELED
+// on Cancel from another thread, destruction or a new Open; a cancel wins over a ready socket
+// until the next Open, and an EINTR left over from elsewhere does not restart a wait.
 TEST(CSocketCancel, EndsABlockedConnectOrRead) {
-  Listener full("127.0.0.1", 0);
-  Fd filler(::socket(AF_INET, SOCK_STREAM, 0));
-  ASSERT_EQ(::connect(filler.get(), full.address(), full.length()), 0);
-  ASSERT_TRUE(waitFor([&] { return full.hasPending(); }));
-  CSocket connector;
-  ASSERT_EQ(connector.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
-  auto connect =
-      startInBackground([&] { return connector.Connect(full.address(), full.length()); });
-  ASSERT_TRUE(blockedInSelect());
-  EXPECT_EQ(connector.Cancel(), 0);
-  EXPECT_EQ(awaitResult(connect, "the cancelled connect"), ECANCELED);
-
-  for (const std::string how : {"Cancel", "destruction", "Open"}) {
-    SCOPED_TRACE(how);
-    Listener listener;
-    auto s = std::make_unique<CSocket>();
-    Fd peer = connectTo(*s, listener);
-    auto read = startInBackground([waiting = s.get()] {
-      char in[10];
-      unsigned long done = kUntouched;
-      return std::make_pair(waiting->Read(in, sizeof in, &done), done);
-    });
-    ASSERT_TRUE(blockedInSelect());
-    if (how == "destruction") {
-      s.reset();
-    } else {
-      EXPECT_EQ(how == "Open" ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) : s->Cancel(), 0);
+  for (const bool connecting : {true, false}) {
+    for (const std::string how : {"Cancel", "destruction", "Open"}) {
+      SCOPED_TRACE(how + (connecting ? " connect" : " read"));
+      Listener listener("127.0.0.1", connecting ? 0 : 16);
+      auto s = std::make_unique<CSocket>();
+      Fd peer(::socket(AF_INET, SOCK_STREAM, 0));
+      if (connecting) {
+        ASSERT_EQ(::connect(peer.get(), listener.address(), listener.size), 0);
+        ASSERT_TRUE(waitFor([&] { return listener.hasPending(); }));
+        ASSERT_EQ(s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
+      } else {
+        peer = connectTo(*s, listener);
+      }
+      auto blocked = startInBackground([&listener, connecting, waiting = s.get()] {
+        char in[10];
+        unsigned long done = kUntouched;
+        return connecting ? std::make_pair(waiting->Connect(listener.address(), listener.size), 0ul)
+                          : std::make_pair(waiting->Read(in, sizeof in, &done), done);
+      });
+      ASSERT_TRUE(blockedInSelect());
+      EXPECT_EQ(how == "destruction" ? (s.reset(), 0)
+                : how == "Open"      ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP)
+                                     : s->Cancel(),
+                0);
+      EXPECT_EQ(blocked(), std::make_pair(ECANCELED, 0ul));
+      EXPECT_TRUE(how == "destruction" || s->Valid());
+      if (how != "Cancel" || connecting) continue;
+      bool ready = false;
+      char in[4];
+      EXPECT_EQ(s->Select(SELECTMODE_BOTH, &ready), ECANCELED);
+      EXPECT_EQ(s->Read(in, sizeof in, nullptr), ECANCELED);
+      EXPECT_EQ(s->Cancel(), 0);
+      peer = connectTo(*s, listener);
+      errno = EINTR;
+      EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
+      EXPECT_TRUE(ready);
+      ASSERT_TRUE(sendAll(peer.get(), "abcd"));
+      EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
     }
-    EXPECT_EQ(awaitResult(read, "the woken read"), std::make_pair(ECANCELED, 0ul));
-    EXPECT_TRUE(how == "destruction" || s->Valid());
-    if (how != "Cancel") continue;
-    bool ready = false;
-    char in[4];
-    EXPECT_EQ(s->Select(SELECTMODE_BOTH, &ready), ECANCELED);
-    EXPECT_EQ(s->Read(in, sizeof in, nullptr), ECANCELED);
-    EXPECT_EQ(s->Cancel(), 0);
-    peer = connectTo(*s, listener);
-    errno = EINTR;  // left over from elsewhere, it must not restart a wait that ended
-    EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
-    EXPECT_TRUE(ready);
-    ASSERT_TRUE(sendAll(peer.get(), "abcd"));
-    EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
   }
 }
 
-// Never opened or closed: -1 for everything, `done` untouched; open: a null
-// address and an unknown wait mode are refused.
-TEST(CSocketRefusals, ClosedObjectsNullAddressesAndUnknownModes) {
+// Never opened or closed: -1 for everything, `done` untouched; open: a null address and an
+// unknown wait mode are refused. With every descriptor below FD_SETSIZE taken, Open fails
+// cleanly, leaving nothing open, rather than let a wait write past the fd_set.
+TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndUnwatchableDescriptors) {
   Listener listener;
-  CSocket never, closed;
+  CSocket never, closed, s, fresh;
   Fd peer = connectTo(closed, listener);
   closed.Close();
   char buffer[8] = {};
   bool ready = false;
-  for (CSocket* s : {&never, &closed}) {
+  for (CSocket* c : {&never, &closed}) {
     unsigned long done = kUntouched;
-    EXPECT_FALSE(s->Valid());
-    EXPECT_EQ(s->Read(buffer, sizeof buffer, &done), -1);
-    EXPECT_EQ(s->Write(buffer, sizeof buffer, &done), -1);
+    EXPECT_FALSE(c->Valid());
+    EXPECT_EQ(c->Read(buffer, sizeof buffer, &done), -1);
+    EXPECT_EQ(c->Write(buffer, sizeof buffer, &done), -1);
     EXPECT_EQ(done, kUntouched);
-    EXPECT_EQ(s->Select(SELECTMODE_READ, &ready), -1);
-    EXPECT_EQ(s->Connect(listener.address(), listener.length()), -1);
+    EXPECT_EQ(c->Select(SELECTMODE_READ, &ready), -1);
+    EXPECT_EQ(c->Connect(listener.address(), listener.size), -1);
   }
-  CSocket s;
   ASSERT_EQ(s.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
-  EXPECT_EQ(s.Connect(nullptr, listener.length()), -1);
+  EXPECT_EQ(s.Connect(nullptr, listener.size), -1);
   EXPECT_EQ(s.Select(static_cast<SOCKETSELECTMODE>(3), &ready), EINVAL);
-}
-
-// With every descriptor below FD_SETSIZE taken, Open fails cleanly, leaving
-// nothing open, rather than let a wait write past the fd_set.
-TEST(CSocketRefusals, DescriptorsThatSelectCannotWatch) {
   rlimit limit{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-  const rlim_t needed = FD_SETSIZE + 16;
-  if (limit.rlim_cur < needed) {
-    if (limit.rlim_max < needed) GTEST_SKIP() << "descriptor limit too low";
-    rlimit raised{needed, limit.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
-  }
+  rlimit raised{std::max<rlim_t>(limit.rlim_cur, FD_SETSIZE + 16), limit.rlim_max};
+  if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) GTEST_SKIP() << "descriptor limit too low";
   std::vector<Fd> taken;
   while (taken.empty() || taken.back().get() < FD_SETSIZE - 1) {
-    taken.emplace_back(::dup(0));
-    ASSERT_GE(taken.back().get(), 0);
+    ASSERT_GE(taken.emplace_back(::dup(0)).get(), 0);
   }
-  CSocket s;
-  EXPECT_EQ(s.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
-  EXPECT_FALSE(s.Valid());
+  EXPECT_EQ(fresh.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
+  EXPECT_FALSE(fresh.Valid());
   EXPECT_EQ(Fd(::dup(0)).get(), FD_SETSIZE);
   taken.clear();
   ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// Bytes both ways, or the failure passed on. No -1 text is an address of its
+// family; one over 256 bytes with "%en0" and NUL is refused unlogged. A host
+// name is refused before the open connection is replaced or anything is sent.
+TEST(NetworkConnection, CarriesBytesOrConnectsNowhere) {
+  const std::string fits(251, 'a'), fitsLog = "NetworkConnectV6=" + fits + "%en0\n";
+  // result ECONNREFUSED: nothing listens; log null: not checked
+  for (auto [server, v6Only, result, log] :
+       {std::tuple<std::string, bool, int, const char*>{"127.0.0.1", false, 0, nullptr},
+        {"::1", false, 0, nullptr},
+        {"127.0.0.1", false, ECONNREFUSED, nullptr},
+        {"::1", false, ECONNREFUSED, nullptr},
+        {fits, true, -1, fitsLog.c_str()},
+        {fits + "a", true, -1, ""},
+        {"127.0.0.1", true, -1, "NetworkConnectV6=127.0.0.1%en0\n"},
+        {"", true, -1, "NetworkConnectV6=%en0\n"},
+        // Through the resolver, a scoped literal takes the IPv6 path too.
+        {"fe80::1%lo", false, -1,
+         "NetworkConnect server=fe80::1%lo\nNetworkConnectV6=fe80::1%lo%en0\nnReturn = "
+         "ffffffff\n"}}) {
+    SCOPED_TRACE(server.substr(0, 20) + " " + std::to_string(result));
+    Listener listener(result == -1 ? "::" : server, result == ECONNREFUSED ? -1 : 16);
+    CNetIO io;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(v6Only ? io.NetworkConnectV6(server.data(), listener.port())
+                     : io.NetworkConnect(server.data(), listener.port()),
+              result);
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(log == nullptr || logged == log) << logged;
+    Fd peer = result == 0 ? listener.accept() : Fd();
+    std::string name = "localhost";
+    EXPECT_TRUE(result != 0 || io.NetworkConnect(name.data(), listener.port()) == -1);
+    EXPECT_TRUE(result == ECONNREFUSED || !listener.hasPending());
+    if (result != 0) continue;
+    char bytes[6] = "hello";
+    EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 5u);
+    ASSERT_EQ(::recv(peer.get(), bytes, 5, MSG_WAITALL), 5);
+    EXPECT_STREQ(bytes, "hello");
+    ASSERT_TRUE(sendAll(peer.get(), "world"));
+    EXPECT_EQ(io.NetworkRead(0, bytes, 5), 5u);
+    EXPECT_STREQ(bytes, "world");
+    io.NetworkClose(0);
+    EXPECT_EQ(io.NetworkRead(0, bytes, 5), 0u);
+    EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 0u);
+    EXPECT_EQ(::recv(peer.get(), bytes, 5, 0), 0);  // the stream ended
+  }
 }
 
 }  // namespace
