@@ -3,85 +3,61 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using usbink::usb::ReplyError;
+using enum usbink::usb::ReplyError;
 
-std::vector<std::uint8_t> bytes(std::initializer_list<std::uint8_t> prefix,
-                                const std::string& text) {
-  std::vector<std::uint8_t> out(prefix);
-  out.insert(out.end(), text.begin(), text.end());
-  return out;
-}
-
-TEST(DeviceIdReply, PrefixCountsItselfAndBoundsTheText) {
-  const struct {
-    const char* name;
-    std::vector<std::uint8_t> reply;
-    std::string id;
-    std::optional<ReplyError> error;
-  } cases[] = {
-      {"whole", bytes({0x00, 0x05}, "ABC"), "ABC", std::nullopt},
-      {"prefix only", bytes({0x00, 0x02}, ""), "", std::nullopt},
-      {"bytes past the length are ignored", bytes({0x00, 0x04}, "ABCD"), "AB", std::nullopt},
-      {"a NUL ends the text", bytes({0x00, 0x06}, std::string("A\0CD", 4)), "A", std::nullopt},
-      {"high byte first", bytes({0x01, 0x02}, std::string(256, 'x')), std::string(256, 'x'),
-       std::nullopt},
-      {"empty", {}, "", ReplyError::kNoPrefix},
-      {"half a prefix", {0x00}, "", ReplyError::kNoPrefix},
-      {"length 1", bytes({0x00, 0x01}, "ABC"), "", ReplyError::kLengthTooShort},
-      {"length 0", bytes({0x00, 0x00}, "ABC"), "", ReplyError::kLengthTooShort},
-      {"length beyond the data", bytes({0x00, 0x06}, "ABC"), "", ReplyError::kLengthBeyondData},
-      {"little-endian length", bytes({0x05, 0x00}, "ABC"), "", ReplyError::kLengthBeyondData},
+TEST(UsbDeviceId, RepliesFieldsAndCupsNames) {
+  const auto reply = [](std::vector<std::uint8_t> prefix, const std::string& text) {
+    prefix.insert(prefix.end(), text.begin(), text.end());
+    return usbink::usb::deviceIdFromReply(prefix);
   };
-  for (const auto& c : cases) {
-    const auto reply = usbink::usb::deviceIdFromReply(c.reply);
-    EXPECT_EQ(reply.id, c.id) << c.name;
-    EXPECT_EQ(reply.error, c.error) << c.name;
-  }
-  const std::vector<std::uint8_t> whole = bytes({0x00, 0x0E}, "MFG:A;MDL:B;");
-  for (std::size_t n = 0; n < whole.size(); ++n) {
-    const auto reply = usbink::usb::deviceIdFromReply(std::span(whole.data(), n));
-    EXPECT_TRUE(reply.error.has_value() && reply.id.empty()) << n;
-  }
-}
+  const struct {
+    usbink::usb::DeviceIdReply got;
+    std::string id;
+    std::optional<usbink::usb::ReplyError> error;
+  } replies[] = {
+      {reply({0x00, 0x05}, "ABC"), "ABC", std::nullopt},
+      {reply({0x00, 0x02}, ""), "", std::nullopt},
+      {reply({0x00, 0x04}, "ABCD"), "AB", std::nullopt},  // bytes past the length ignored
+      {reply({0x00, 0x06}, std::string("A\0CD", 4)), "A", std::nullopt},
+      {reply({0x01, 0x02}, std::string(256, 'x')), std::string(256, 'x'), std::nullopt},
+      {reply({0x00}, ""), "", kNoPrefix},
+      {reply({0x00, 0x01}, "ABC"), "", kLengthTooShort},
+      {reply({0x00, 0x00}, "ABC"), "", kLengthTooShort},
+      {reply({0x00, 0x06}, "ABC"), "", kLengthBeyondData},
+  };
+  for (const auto& r : replies)
+    EXPECT_EQ(std::pair(r.got.id, r.got.error), std::pair(r.id, r.error));
 
-// Blanks, a missing last semicolon and junk are tolerated; keys compare
-// without case in the order asked; an empty value counts as absent.
-TEST(DeviceIdFields, ToleratesBlanksMissingSemicolonAndJunk) {
+  // Blanks, a missing last semicolon and junk are tolerated.
   using Fields = std::vector<std::pair<std::string, std::string>>;
-  const std::pair<const char*, Fields> cases[] = {
-      {"MFG:Tavren;MDL:LP 100;", {{"MFG", "Tavren"}, {"MDL", "LP 100"}}},
+  const std::pair<const char*, Fields> ids[] = {
       {" MFG : Tavren ;\r\n MDL:LP 100", {{"MFG", "Tavren"}, {"MDL", "LP 100"}}},
       {"junk;:novalue;;K:;MFG:A", {{"K", ""}, {"MFG", "A"}}},
       {"STS:ab:cd=;", {{"STS", "ab:cd="}}},
-      {"", {}},
       {" ; ;", {}},
   };
-  for (const auto& [id, want] : cases) {
+  for (const auto& [id, want] : ids) {
     Fields got;
     for (const auto& f : usbink::usb::parseDeviceId(id)) got.emplace_back(f.key, f.value);
     EXPECT_EQ(got, want) << id;
   }
-
+  // Keys compare without case in the order asked; an empty value counts as absent.
   const auto fields = usbink::usb::parseDeviceId("mfg:Short;Manufacturer:Long;SN:;SERN:S2;");
   EXPECT_EQ(usbink::usb::findField(fields, {"MANUFACTURER", "MFG"}), "Long");
   EXPECT_EQ(usbink::usb::findField(fields, {"MFG", "MANUFACTURER"}), "Short");
   EXPECT_EQ(usbink::usb::deviceIdSerial(fields), "S2");
   EXPECT_EQ(usbink::usb::findField(fields, {"MDL"}), std::nullopt);
-}
 
-TEST(CupsNames, FollowCupsRulesForMakeAndModel) {
-  const struct {
-    const char* id;
-    const char* make;
-    const char* model;
-  } cases[] = {
-      {"MFG:Tavren;MDL:LP 100;", "Tavren", "LP 100"},
+  const std::array<const char*, 3> names[] = {
       {"MANUFACTURER:Tavren;MODEL:LP 100;MFG:X;MDL:Y;", "Tavren", "LP 100"},
       {"MFG:Hewlett-Packard;MDL:HP LaserJet 1020;", "HP", "LaserJet 1020"},
       {"MFG:LEXMARK INTERNATIONAL;MDL:Lexmark E260;", "Lexmark", "E260"},
@@ -91,10 +67,10 @@ TEST(CupsNames, FollowCupsRulesForMakeAndModel) {
       {"MFG:Tavren;", "Tavren", "Unknown Model"},
       {"CMD:PCL;", "Unknown", "Printer"},
   };
-  for (const auto& c : cases) {
-    const auto names = usbink::usb::cupsMakeAndModel(usbink::usb::parseDeviceId(c.id));
-    EXPECT_EQ(names.make, c.make) << c.id;
-    EXPECT_EQ(names.model, c.model) << c.id;
+  for (const auto& [id, make, model] : names) {
+    const auto got = usbink::usb::cupsMakeAndModel(usbink::usb::parseDeviceId(id));
+    EXPECT_EQ(got.make, make) << id;
+    EXPECT_EQ(got.model, model) << id;
   }
 }
 
