@@ -12,16 +12,14 @@ namespace usbink::test {
 inline constexpr const char* kFaultStall = "stall";             // always STALLs
 inline constexpr const char* kFaultNeedsClaim = "needs-claim";  // STALLs unless claimed
 inline constexpr const char* kFaultPrefixBeyondData = "prefix-beyond-data";  // prefix = size + 10
-inline constexpr const char* kFaultPrefixOne = "prefix-one";
-inline constexpr const char* kFaultPrefixZero = "prefix-zero";
-inline constexpr const char* kFaultNeverCompletes = "never-completes";  // until discarded
+inline constexpr const char* kFaultNeverCompletes = "never-completes";       // until discarded
 // Unplugged during the transfer: it ends with ESHUTDOWN, later ioctls fail with ENODEV.
 inline constexpr const char* kFaultGone = "gone";
 inline constexpr const char* kFaultSerialStall = "serial-stall";  // string descriptors STALL
 
 struct EmulatedPrinter {
   std::string make = "Acme";
-  std::string model = "Laser 1";
+  std::string model = "Laser";
   std::string serial{};          // the iSerialNumber string; none when empty
   int interfaceNumber = 0;       // the printer interface; lower ones are vendor-specific
   std::string deviceId{};        // the fields before STS; "MFG:make;CMD:PCL;MDL:model;" when empty
@@ -39,13 +37,13 @@ inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinte
   std::vector<std::string> argv{USBINK_BINARY_DIR "/tests/support/usb-printer-emulator"};
   if (!log.empty()) argv.push_back("--log=" + log);
   for (const EmulatedPrinter& p : printers) {
-    argv.insert(argv.end(),
-                {"--printer", "--make=" + p.make, "--model=" + p.model, "--serial=" + p.serial,
-                 "--interface=" + std::to_string(p.interfaceNumber), "--id=" + p.deviceId,
-                 "--level=" + std::to_string(p.level), "--fault=" + p.fault});
-    if (!p.printerClass) argv.push_back("--not-a-printer");
-    if (p.usblp) argv.push_back("--usblp");
-    if (p.devfsUnopenable) argv.push_back("--devfs-unopenable");
+    argv.insert(
+        argv.end(),
+        {"--printer", "--make=" + p.make, "--model=" + p.model, "--serial=" + p.serial,
+         "--interface=" + std::to_string(p.interfaceNumber), "--id=" + p.deviceId,
+         "--level=" + std::to_string(p.level), "--fault=" + p.fault,
+         "--printer-class=" + std::to_string(p.printerClass), "--usblp=" + std::to_string(p.usblp),
+         "--devfs-unopenable=" + std::to_string(p.devfsUnopenable)});
   }
   argv.push_back("--");
   argv.insert(argv.end(), command.begin(), command.end());

@@ -4,7 +4,6 @@
 // interface needs no claim, a claim on an interface usblp holds fails with
 // EBUSY, claims belong to the open file, and an unplugged device ends its
 // transfers with ESHUTDOWN and refuses later ioctls with ENODEV.
-#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -13,7 +12,6 @@
 #include <umockdev.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -28,9 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "support/snmp_agents.h"
 #include "support/usb_printer.h"
-#include "usbink/base64.h"
-#include "usbink/status.h"
 
 namespace {
 
@@ -38,17 +35,14 @@ using namespace usbink::test;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kBus = 1, kFirstDevnum = 2;
-constexpr std::uint16_t kVendor = 0x1a2b, kPrinterProduct = 0x0001, kOtherProduct = 0x0002;
-constexpr std::uint8_t kClassPrinter = 7, kSubclassPrinter = 1, kProtocolBidirectional = 2;
-constexpr std::uint8_t kClassHid = 3, kClassVendor = 0xff;
+constexpr std::uint16_t kVendor = 0x1a2b, kProduct = 0x0001;
+constexpr std::uint8_t kClassPrinter = 7, kClassHid = 3, kClassVendor = 0xff;
 constexpr std::uint8_t kGetDeviceIdType = 0xA1, kGetDeviceId = 0;
 constexpr std::uint8_t kGetDescriptorType = 0x80, kGetDescriptor = 6, kStringDescriptor = 3;
 constexpr std::uint8_t kSerialIndex = 3;
 // Bulk OUT 0x01 and IN 0x81, 512-byte packets.
 constexpr std::uint8_t kBulkEndpoints[] = {7, 5, 0x01, 2, 0, 2, 0, 7, 5, 0x81, 2, 0, 2, 0};
 constexpr std::size_t kSetupSize = 8;
-constexpr unsigned long kLpGetDeviceIdNr = 1;
-constexpr char kLpIoctlType = 'P';
 constexpr const char* kUsblpDriver = "usblp";
 constexpr const char* kPreload = "libumockdev-preload.so.0";
 
@@ -68,8 +62,12 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ..
   return text;
 }
 
+std::uint8_t u8(unsigned v) {
+  return static_cast<std::uint8_t>(v);
+}
+
 void put16(Bytes& b, unsigned v) {
-  b.insert(b.end(), {static_cast<std::uint8_t>(v & 0xff), static_cast<std::uint8_t>(v >> 8)});
+  b.insert(b.end(), {u8(v & 0xff), u8(v >> 8)});
 }
 
 // Copies `reply`, cut to `room`, to `data`; returns the length copied.
@@ -79,13 +77,25 @@ int answer(Bytes reply, std::uint8_t* data, std::size_t room) {
   return static_cast<int>(reply.size());
 }
 
-std::string statusField(int level) {
-  unsigned char block[kPrinterStatusSize];
-  for (std::size_t i = 0; i < kPrinterStatusSize; ++i) block[i] = static_cast<unsigned char>(i);
-  block[0] = static_cast<unsigned char>(level);
-  char text[2 * kPrinterStatusSize];
-  base64_encode(block, sizeof block, text, sizeof text);
-  return std::string("STS:") + text + ";";
+// Sets the option `key` of `p` to `value`; false when there is no such option.
+bool setOption(EmulatedPrinter& p, const std::string& key, const std::string& value) {
+  const std::map<std::string, std::string*> text{{"--make", &p.make},
+                                                 {"--model", &p.model},
+                                                 {"--serial", &p.serial},
+                                                 {"--id", &p.deviceId},
+                                                 {"--fault", &p.fault}};
+  const std::map<std::string, int*> number{{"--interface", &p.interfaceNumber},
+                                           {"--level", &p.level}};
+  const std::map<std::string, bool*> flag{{"--printer-class", &p.printerClass},
+                                          {"--usblp", &p.usblp},
+                                          {"--devfs-unopenable", &p.devfsUnopenable}};
+  if (text.contains(key))
+    *text.at(key) = value;
+  else if (number.contains(key))
+    *number.at(key) = std::atoi(value.c_str());
+  else if (flag.contains(key))
+    *flag.at(key) = value == "1";
+  return text.contains(key) || number.contains(key) || flag.contains(key);
 }
 
 // An URB owned by one open file: submitted, then reaped. `data` is our
@@ -112,14 +122,11 @@ struct Device {
   Bytes deviceIdReply() const {
     const std::string id =
         (p.deviceId.empty() ? "MFG:" + p.make + ";CMD:PCL;MDL:" + p.model + ";" : p.deviceId) +
-        statusField(p.level);
-    std::size_t prefix = id.size() + 2;
-    if (p.fault == kFaultPrefixBeyondData) prefix += 10;
-    if (p.fault == kFaultPrefixOne) prefix = 1;
-    if (p.fault == kFaultPrefixZero) prefix = 0;
+        "STS:" + statusBlockWithToner(p.level) + ";";
+    const std::size_t prefix = id.size() + 2 + (p.fault == kFaultPrefixBeyondData ? 10 : 0);
     Bytes reply(id.size() + 2);
-    reply[0] = static_cast<std::uint8_t>(prefix >> 8);
-    reply[1] = static_cast<std::uint8_t>(prefix & 0xff);
+    reply[0] = u8(prefix >> 8);
+    reply[1] = u8(prefix & 0xff);
     std::memcpy(reply.data() + 2, id.data(), id.size());
     return reply;
   }
@@ -129,22 +136,20 @@ struct Device {
   Bytes descriptors() const {
     Bytes d{18, 1, 0, 2, 0, 0, 0, 64};
     put16(d, kVendor);
-    put16(d, p.printerClass ? kPrinterProduct : kOtherProduct);
-    d.insert(d.end(),
-             {0, 1, 1, 2, static_cast<std::uint8_t>(p.serial.empty() ? 0 : kSerialIndex), 1});
+    put16(d, kProduct);
+    d.insert(d.end(), {0, 1, 1, 2, u8(p.serial.empty() ? 0 : kSerialIndex), 1});
     const int interfaces = p.printerClass ? p.interfaceNumber + 1 : 1;
-    Bytes c{9, 2, 0, 0, static_cast<std::uint8_t>(interfaces), 1, 0, 0xC0, 50};
+    Bytes c{9, 2, 0, 0, u8(interfaces), 1, 0, 0xC0, 50};
     for (int i = 0; i < interfaces; ++i) {
       const bool printer = p.printerClass && i == p.interfaceNumber;
       const std::uint8_t cls = printer ? kClassPrinter : p.printerClass ? kClassVendor : kClassHid;
-      const std::uint8_t endpoints = printer ? 2 : 0, subclass = printer ? kSubclassPrinter : 0,
-                         protocol = printer ? kProtocolBidirectional : 0;
+      // A printer interface: subclass 1, bidirectional protocol 2.
       c.insert(c.end(),
-               {9, 4, static_cast<std::uint8_t>(i), 0, endpoints, cls, subclass, protocol, 0});
+               {9, 4, u8(i), 0, u8(printer ? 2 : 0), cls, printer, u8(printer ? 2 : 0), 0});
       if (printer) c.insert(c.end(), std::begin(kBulkEndpoints), std::end(kBulkEndpoints));
     }
-    c[2] = static_cast<std::uint8_t>(c.size() & 0xff);
-    c[3] = static_cast<std::uint8_t>(c.size() >> 8);
+    c[2] = u8(c.size() & 0xff);
+    c[3] = u8(c.size() >> 8);
     d.insert(d.end(), c.begin(), c.end());
     return d;
   }
@@ -177,7 +182,7 @@ struct Device {
       Bytes s{0, kStringDescriptor};
       if (i == 0) put16(s, 0x0409);  // US English only
       for (char c : text) put16(s, static_cast<unsigned char>(c));
-      s[0] = static_cast<std::uint8_t>(s.size());
+      s[0] = u8(s.size());
       return answer(s, data, room);
     }
     *what = format("control %02x %02x", setup[0], setup[1]);
@@ -193,30 +198,18 @@ struct Device {
     if (buffer == nullptr) return -EFAULT;
     bool complete = false;
     const auto length = static_cast<std::size_t>(urb->buffer_length);
+    *what = "SUBMITURB type " + std::to_string(urb->type);
     if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= kSetupSize) {
       const int n =
           control(buffer->data, buffer->data + kSetupSize, length - kSetupSize, file, what);
       complete = !(p.fault == kFaultNeverCompletes && what->starts_with("GET_DEVICE_ID"));
-      if (n < 0) *what += std::string(" -> ") + strerrorname_np(-n);
+      *what = "SUBMITURB " + *what + (n < 0 ? std::string(" -> ") + strerrorname_np(-n) : "");
       urb->status = n < 0 ? n : 0;
       urb->actual_length = n < 0 ? 0 : n;
-    } else {
-      *what = "type " + std::to_string(urb->type);
     }
     g_object_unref(buffer);
     file.urbs.push_back({UMOCKDEV_IOCTL_DATA(g_object_ref(arg)), complete});
     return 0;
-  }
-
-  long reap(UMockdevIoctlData* arg, OpenFile& file) {
-    for (auto it = file.urbs.begin(); it != file.urbs.end(); ++it) {
-      if (!it->complete) continue;
-      umockdev_ioctl_data_set_ptr(arg, 0, it->data);
-      g_object_unref(it->data);
-      file.urbs.erase(it);
-      return 0;
-    }
-    return gone ? -ENODEV : -EAGAIN;
   }
 
   // The answer to one usbdevfs ioctl whose argument points to `arg`: its
@@ -224,19 +217,24 @@ struct Device {
   long usbfs(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg,
              std::string* what) {
     OpenFile& file = files[client];
-    if (request == USBDEVFS_REAPURBNDELAY) return reap(arg, file);  // not logged: polled
-    if (request == USBDEVFS_SUBMITURB) {
-      std::string detail;
-      const long r = gone ? -ENODEV : submit(arg, file, &detail);
-      *what = "SUBMITURB " + detail;
-      return r;
+    if (request == USBDEVFS_REAPURBNDELAY) {  // not logged: polled
+      for (auto it = file.urbs.begin(); it != file.urbs.end(); ++it) {
+        if (!it->complete) continue;
+        umockdev_ioctl_data_set_ptr(arg, 0, it->data);
+        g_object_unref(it->data);
+        file.urbs.erase(it);
+        return 0;
+      }
+      return gone ? -ENODEV : -EAGAIN;
     }
     if (gone) {
-      *what = "ioctl after unplug";
+      *what = request == USBDEVFS_SUBMITURB ? "SUBMITURB" : "ioctl after unplug";
       return -ENODEV;
     }
     const auto number = [&] { return *reinterpret_cast<unsigned*>(arg->data); };
     switch (request) {
+      case USBDEVFS_SUBMITURB:
+        return submit(arg, file, what);
       case USBDEVFS_GET_CAPABILITIES: {
         *what = "GET_CAPABILITIES";
         const std::uint32_t caps = USBDEVFS_CAP_BULK_CONTINUATION |
@@ -317,15 +315,13 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
       return TRUE;
     }
   }
-  std::string what;
+  std::string what = "unknown ioctl";
   long result = -ENOTTY;
   if (node != device->lpNode) {
     result = device->usbfs(client, request, arg, &what);
-  } else if (arg == nullptr || _IOC_TYPE(request) != kLpIoctlType ||
-             _IOC_NR(request) != kLpGetDeviceIdNr || _IOC_DIR(request) != _IOC_READ) {
-    what = "unknown ioctl";
-  } else {
-    // usblp answers from the ID it read when the printer was plugged in.
+  } else if (_IOC_TYPE(request) == 'P' && _IOC_NR(request) == 1 && _IOC_DIR(request) == _IOC_READ &&
+             arg != nullptr) {
+    // LPIOC_GET_DEVICE_ID(size): usblp answers from the ID it read when the printer was plugged in.
     what = "LPIOC_GET_DEVICE_ID " + std::to_string(_IOC_SIZE(request));
     Bytes reply = device->deviceIdReply();
     reply.resize(std::min(reply.size(), static_cast<std::size_t>(arg->data_len)));
@@ -333,7 +329,7 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     result = 0;
   }
   const int error = result < 0 ? static_cast<int>(-result) : 0;
-  if (!what.empty())
+  if (request != USBDEVFS_REAPURBNDELAY)
     logLine(node, what + (error ? std::string(" -> ") + strerrorname_np(error) : ""));
   umockdev_ioctl_client_complete(client, error ? -1 : result, error);
   if (arg != nullptr) g_object_unref(arg);
@@ -353,7 +349,7 @@ std::filesystem::path inTestbed(UMockdevTestbed* testbed, const std::string& pat
   return file;
 }
 
-// Makes the node's file (add_devicev records only its numbers) and answers
+// Makes the node's file (add_device records only its numbers) and answers
 // its ioctls from `device`.
 void attach(UMockdevTestbed* testbed, const std::string& node, Device* device) {
   std::fclose(std::fopen(inTestbed(testbed, node).c_str(), "w"));
@@ -370,26 +366,11 @@ void addDevice(UMockdevTestbed* testbed, Device& d, int index, int* lpCount) {
   const int devnum = kFirstDevnum + index;
   const std::string node = format("/dev/bus/usb/%03d/%03d", kBus, devnum);
   const std::string name = format("%d-%d", kBus, index + 1);
-  std::vector<std::pair<const char*, std::string>> attributes{
-      {"idVendor", format("%04x", kVendor)},
-      {"idProduct", format("%04x", d.p.printerClass ? kPrinterProduct : kOtherProduct)},
-      {"busnum", std::to_string(kBus)},
-      {"devnum", std::to_string(devnum)},
-      {"manufacturer", d.p.make},
-      {"product", d.p.model},
-      {"bDeviceClass", "00"},
-      {"bNumConfigurations", "1"},
-      {"bConfigurationValue", "1"},
-      {"speed", "480"},
-      {"dev", format("189:%d", index + 1)}};
-  if (!d.p.serial.empty()) attributes.emplace_back("serial", d.p.serial);
-  std::vector<const char*> a;
-  for (const auto& [key, value] : attributes) a.insert(a.end(), {key, value.c_str()});
-  a.push_back(nullptr);
-  const char* props[] = {"DEVNAME", node.c_str(), "DEVTYPE", "usb_device", nullptr};
-  gchar* syspath =
-      umockdev_testbed_add_devicev(testbed, "usb", name.c_str(), nullptr,
-                                   const_cast<gchar**>(a.data()), const_cast<gchar**>(props));
+  gchar* syspath = umockdev_testbed_add_device(
+      testbed, "usb", name.c_str(), nullptr, "busnum", std::to_string(kBus).c_str(), "devnum",
+      std::to_string(devnum).c_str(), "serial", d.p.serial.c_str(), "bConfigurationValue", "1",
+      "speed", "480", "dev", format("189:%d", index + 1).c_str(), nullptr, "DEVNAME", node.c_str(),
+      "DEVTYPE", "usb_device", nullptr);
   if (syspath == nullptr) fail("cannot add " + name);
   Bytes descriptors = d.descriptors();
   umockdev_testbed_set_attribute_binary(testbed, syspath, "descriptors", descriptors.data(),
@@ -397,9 +378,8 @@ void addDevice(UMockdevTestbed* testbed, Device& d, int index, int* lpCount) {
   if (d.p.usblp) {
     gchar* interfacePath = umockdev_testbed_add_device(
         testbed, "usb", format("%s:1.%d", name.c_str(), d.p.interfaceNumber).c_str(), syspath,
-        "bInterfaceNumber", format("%02x", d.p.interfaceNumber).c_str(), "bInterfaceClass", "07",
-        "bInterfaceSubClass", "01", "bInterfaceProtocol", "02", nullptr, "DEVTYPE", "usb_interface",
-        "DRIVER", kUsblpDriver, nullptr);
+        "bInterfaceNumber", format("%02x", d.p.interfaceNumber).c_str(), nullptr, "DEVTYPE",
+        "usb_interface", "DRIVER", kUsblpDriver, nullptr);
     const std::string lpName = format("lp%d", (*lpCount)++);
     d.lpNode = "/dev/usb/" + lpName;
     gchar* lpPath = umockdev_testbed_add_device(testbed, "usbmisc", lpName.c_str(), interfacePath,
@@ -432,40 +412,17 @@ int main(int argc, char** argv) {
     execv(std::filesystem::read_symlink("/proc/self/exe").c_str(), argv);
     fail("cannot run under " + std::string(kPreload));
   }
-  static const std::map<std::string, std::string EmulatedPrinter::*> kText{
-      {"--make", &EmulatedPrinter::make},
-      {"--model", &EmulatedPrinter::model},
-      {"--serial", &EmulatedPrinter::serial},
-      {"--id", &EmulatedPrinter::deviceId},
-      {"--fault", &EmulatedPrinter::fault}};
-  static const std::map<std::string, int EmulatedPrinter::*> kNumber{
-      {"--interface", &EmulatedPrinter::interfaceNumber}, {"--level", &EmulatedPrinter::level}};
-  static const std::map<std::string, std::pair<bool EmulatedPrinter::*, bool>> kFlag{
-      {"--not-a-printer", {&EmulatedPrinter::printerClass, false}},
-      {"--usblp", {&EmulatedPrinter::usblp, true}},
-      {"--devfs-unopenable", {&EmulatedPrinter::devfsUnopenable, true}}};
   std::vector<std::unique_ptr<Device>> devices;
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-    const std::string arg = argv[i];
-    const std::size_t eq = arg.find('=');
-    const std::string key = arg.substr(0, eq), value = eq == arg.npos ? "" : arg.substr(eq + 1);
-    if (arg == "--printer") {
+    const std::string arg = argv[i], key = arg.substr(0, arg.find('='));
+    const std::string value = arg.substr(std::min(arg.size(), key.size() + 1));
+    if (arg == "--printer")
       devices.push_back(std::make_unique<Device>());
-    } else if (key == "--log" && eq != arg.npos) {
-      g_ioctlLog = std::fopen(value.c_str(), "w");
-      if (g_ioctlLog == nullptr) fail("cannot write " + value);
-    } else if (devices.empty()) {
-      fail("option before --printer: " + arg);
-    } else if (kText.contains(key) && eq != arg.npos) {
-      devices.back()->p.*kText.at(key) = value;
-    } else if (kNumber.contains(key) && eq != arg.npos) {
-      devices.back()->p.*kNumber.at(key) = std::atoi(value.c_str());
-    } else if (kFlag.contains(arg)) {
-      devices.back()->p.*kFlag.at(arg).first = kFlag.at(arg).second;
-    } else {
-      fail("unknown option " + arg);
-    }
+    else if (key == "--log" && (g_ioctlLog = std::fopen(value.c_str(), "w")) == nullptr)
+      fail("cannot write " + value);
+    else if (key != "--log" && (devices.empty() || !setOption(devices.back()->p, key, value)))
+      fail("unknown option, or one before --printer: " + arg);
   }
   if (i + 1 >= argc)
     fail("usage: usb-printer-emulator [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
