@@ -1,9 +1,6 @@
-// usb-printer-emulator: USB printers emulated with umockdev for the tests
-// and the demo (options in support/usb_printer.h). The devices follow what
-// the kernel does where a program can tell: GET_DEVICE_ID to a printer
-// interface needs no claim, a claim on an interface usblp holds fails with
-// EBUSY, claims belong to the open file, and an unplugged device ends its
-// transfers with ESHUTDOWN and refuses later ioctls with ENODEV.
+// usb-printer-emulator (see support/usb_printer.h). As the kernel does: GET_DEVICE_ID needs no
+// claim, a claim on an interface usblp holds fails with EBUSY, claims belong to the open file,
+// and an unplugged device ends its transfers with ESHUTDOWN and later ioctls with ENODEV.
 #include <linux/usbdevice_fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -13,17 +10,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "support/snmp_agents.h"
@@ -33,33 +28,15 @@ namespace {
 
 using namespace usbink::test;
 using Bytes = std::vector<std::uint8_t>;
+using std::to_string;
 
-constexpr int kBus = 1, kFirstDevnum = 2;
-constexpr std::uint16_t kVendor = 0x1a2b, kProduct = 0x0001;
-constexpr std::uint8_t kClassPrinter = 7, kClassHid = 3, kClassVendor = 0xff;
-constexpr std::uint8_t kGetDeviceIdType = 0xA1, kGetDeviceId = 0;
-constexpr std::uint8_t kGetDescriptorType = 0x80, kGetDescriptor = 6, kStringDescriptor = 3;
 constexpr std::uint8_t kSerialIndex = 3;
-// Bulk OUT 0x01 and IN 0x81, 512-byte packets.
-constexpr std::uint8_t kBulkEndpoints[] = {7, 5, 0x01, 2, 0, 2, 0, 7, 5, 0x81, 2, 0, 2, 0};
-constexpr std::size_t kSetupSize = 8;
-constexpr const char* kUsblpDriver = "usblp";
 constexpr const char* kPreload = "libumockdev-preload.so.0";
-
 FILE* g_ioctlLog = nullptr;
 
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "usb-printer-emulator: %s\n", what.c_str());
   std::exit(125);
-}
-
-__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
-  char text[64];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, sizeof text, pattern, args);
-  va_end(args);
-  return text;
 }
 
 std::uint8_t u8(unsigned v) {
@@ -72,34 +49,12 @@ void put16(Bytes& b, unsigned v) {
 
 // Copies `reply`, cut to `room`, to `data`; returns the length copied.
 int answer(Bytes reply, std::uint8_t* data, std::size_t room) {
-  if (reply.size() > room) reply.resize(room);
+  reply.resize(std::min(reply.size(), room));
   std::memcpy(data, reply.data(), reply.size());
   return static_cast<int>(reply.size());
 }
 
-// Sets the option `key` of `p` to `value`; false when there is no such option.
-bool setOption(EmulatedPrinter& p, const std::string& key, const std::string& value) {
-  const std::map<std::string, std::string*> text{{"--make", &p.make},
-                                                 {"--model", &p.model},
-                                                 {"--serial", &p.serial},
-                                                 {"--id", &p.deviceId},
-                                                 {"--fault", &p.fault}};
-  const std::map<std::string, int*> number{{"--interface", &p.interfaceNumber},
-                                           {"--level", &p.level}};
-  const std::map<std::string, bool*> flag{{"--printer-class", &p.printerClass},
-                                          {"--usblp", &p.usblp},
-                                          {"--devfs-unopenable", &p.devfsUnopenable}};
-  if (text.contains(key))
-    *text.at(key) = value;
-  else if (number.contains(key))
-    *number.at(key) = std::atoi(value.c_str());
-  else if (flag.contains(key))
-    *flag.at(key) = value == "1";
-  return text.contains(key) || number.contains(key) || flag.contains(key);
-}
-
-// An URB owned by one open file: submitted, then reaped. `data` is our
-// reference to the client's struct usbdevfs_urb.
+// An URB of one open file, submitted then reaped; `data` refers to the client's usbdevfs_urb.
 struct Urb {
   UMockdevIoctlData* data;
   bool complete;
@@ -107,14 +62,13 @@ struct Urb {
 
 struct OpenFile {
   std::set<unsigned> claimed;
-  std::deque<Urb> urbs;
+  std::vector<Urb> urbs;
 };
 
 struct Device {
   EmulatedPrinter p;
   std::string lpNode;
-  bool driverBound = false;  // usblp holds the printer interface
-  bool gone = false;
+  bool driverBound = false, gone = false;  // usblp holds the printer interface; unplugged
   std::map<UMockdevIoctlClient*, OpenFile> files;
 
   bool ours(unsigned number) const { return number == static_cast<unsigned>(p.interfaceNumber); }
@@ -124,29 +78,23 @@ struct Device {
         (p.deviceId.empty() ? "MFG:" + p.make + ";CMD:PCL;MDL:" + p.model + ";" : p.deviceId) +
         "STS:" + statusBlockWithToner(p.level) + ";";
     const std::size_t prefix = id.size() + 2 + (p.fault == kFaultPrefixBeyondData ? 10 : 0);
-    Bytes reply(id.size() + 2);
-    reply[0] = u8(prefix >> 8);
-    reply[1] = u8(prefix & 0xff);
-    std::memcpy(reply.data() + 2, id.data(), id.size());
-    return reply;
+    const std::string reply = std::string{char(prefix >> 8), char(prefix & 0xff)} + id;
+    return Bytes(reply.begin(), reply.end());
   }
 
-  // Device descriptor, then one configuration: a HID interface, or the
-  // printer interface (two bulk endpoints) after vendor-specific ones.
+  // Device descriptor, then one configuration: a HID interface, or the printer interface
+  // (subclass 1, bidirectional, bulk OUT 0x01 and IN 0x81) after vendor-specific ones.
   Bytes descriptors() const {
-    Bytes d{18, 1, 0, 2, 0, 0, 0, 64};
-    put16(d, kVendor);
-    put16(d, kProduct);
-    d.insert(d.end(), {0, 1, 1, 2, u8(p.serial.empty() ? 0 : kSerialIndex), 1});
+    Bytes d{18, 1, 0, 2, 0, 0, 0, 64, 0x2b, 0x1a, 1, 0, 0, 1, 1, 2};
+    d.insert(d.end(), {u8(p.serial.empty() ? 0 : kSerialIndex), 1});
     const int interfaces = p.printerClass ? p.interfaceNumber + 1 : 1;
     Bytes c{9, 2, 0, 0, u8(interfaces), 1, 0, 0xC0, 50};
     for (int i = 0; i < interfaces; ++i) {
       const bool printer = p.printerClass && i == p.interfaceNumber;
-      const std::uint8_t cls = printer ? kClassPrinter : p.printerClass ? kClassVendor : kClassHid;
-      // A printer interface: subclass 1, bidirectional protocol 2.
+      const std::uint8_t cls = printer ? 7 : p.printerClass ? 0xff : 3;
       c.insert(c.end(),
                {9, 4, u8(i), 0, u8(printer ? 2 : 0), cls, printer, u8(printer ? 2 : 0), 0});
-      if (printer) c.insert(c.end(), std::begin(kBulkEndpoints), std::end(kBulkEndpoints));
+      if (printer) c.insert(c.end(), {7, 5, 0x01, 2, 0, 2, 0, 7, 5, 0x81, 2, 0, 2, 0});
     }
     c[2] = u8(c.size() & 0xff);
     c[3] = u8(c.size() >> 8);
@@ -158,62 +106,57 @@ struct Device {
   int control(const std::uint8_t* setup, std::uint8_t* data, std::size_t room, OpenFile& file,
               std::string* what) {
     const unsigned value = setup[2] | (setup[3] << 8), index = setup[4] | (setup[5] << 8);
-    if (setup[0] == kGetDeviceIdType && setup[1] == kGetDeviceId) {
+    if (setup[0] == 0xA1 && setup[1] == 0) {  // GET_DEVICE_ID
       const unsigned number = index >> 8;
-      *what = format("GET_DEVICE_ID config=%u interface=%u alt=%u", value, number, index & 0xff);
+      *what = "GET_DEVICE_ID config=" + to_string(value) + " interface=" + to_string(number) +
+              " alt=" + to_string(index & 0xff);
       if (!p.printerClass || !ours(number) || (index & 0xff) != 0 || value != 0 ||
           p.fault == kFaultStall || (p.fault == kFaultNeedsClaim && !file.claimed.contains(number)))
         return -EPIPE;
-      if (p.fault == kFaultGone) {
-        gone = true;
-        return -ESHUTDOWN;
-      }
+      if (p.fault == kFaultGone) return gone = true, -ESHUTDOWN;
       return answer(deviceIdReply(), data, room);
     }
-    if (setup[0] == kGetDescriptorType && setup[1] == kGetDescriptor &&
-        (value >> 8) == kStringDescriptor) {
+    if (setup[0] == 0x80 && setup[1] == 6 && (value >> 8) == 3) {  // GET_DESCRIPTOR string
       const unsigned i = value & 0xff;
-      *what = format("GET_DESCRIPTOR string %u", i);
+      *what = "GET_DESCRIPTOR string " + to_string(i);
       const std::string text = i == 1              ? p.make
                                : i == 2            ? p.model
                                : i == kSerialIndex ? p.serial
                                                    : "";
       if (p.fault == kFaultSerialStall || (i != 0 && text.empty())) return -EPIPE;
-      Bytes s{0, kStringDescriptor};
+      Bytes s{0, 3};
       if (i == 0) put16(s, 0x0409);  // US English only
       for (char c : text) put16(s, static_cast<unsigned char>(c));
       s[0] = u8(s.size());
       return answer(s, data, room);
     }
-    *what = format("control %02x %02x", setup[0], setup[1]);
+    *what = "control " + to_string(setup[0]) + " " + to_string(setup[1]);
     return -EPIPE;
   }
 
-  // SUBMITURB: control transfers are answered at once, unless the printer
-  // never completes GET_DEVICE_ID; other transfers never complete.
+  // SUBMITURB: control transfers are answered at once, unless the printer never completes
+  // GET_DEVICE_ID; other transfers never complete.
   long submit(UMockdevIoctlData* arg, OpenFile& file, std::string* what) {
     auto* urb = reinterpret_cast<usbdevfs_urb*>(arg->data);
-    UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
-        arg, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length), nullptr);
+    const auto length = static_cast<std::size_t>(urb->buffer_length);
+    UMockdevIoctlData* buffer =
+        umockdev_ioctl_data_resolve(arg, offsetof(usbdevfs_urb, buffer), length, nullptr);
     if (buffer == nullptr) return -EFAULT;
     bool complete = false;
-    const auto length = static_cast<std::size_t>(urb->buffer_length);
-    *what = "SUBMITURB type " + std::to_string(urb->type);
-    if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= kSetupSize) {
-      const int n =
-          control(buffer->data, buffer->data + kSetupSize, length - kSetupSize, file, what);
+    *what = "SUBMITURB type " + to_string(urb->type);
+    if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
+      const int n = control(buffer->data, buffer->data + 8, length - 8, file, what);
       complete = !(p.fault == kFaultNeverCompletes && what->starts_with("GET_DEVICE_ID"));
       *what = "SUBMITURB " + *what + (n < 0 ? std::string(" -> ") + strerrorname_np(-n) : "");
-      urb->status = n < 0 ? n : 0;
-      urb->actual_length = n < 0 ? 0 : n;
+      urb->status = std::min(n, 0);
+      urb->actual_length = std::max(n, 0);
     }
     g_object_unref(buffer);
     file.urbs.push_back({UMOCKDEV_IOCTL_DATA(g_object_ref(arg)), complete});
     return 0;
   }
 
-  // The answer to one usbdevfs ioctl whose argument points to `arg`: its
-  // result, or a negative errno.
+  // One usbdevfs ioctl whose argument points to `arg`: its result, or a negative errno.
   long usbfs(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg,
              std::string* what) {
     OpenFile& file = files[client];
@@ -227,10 +170,7 @@ struct Device {
       }
       return gone ? -ENODEV : -EAGAIN;
     }
-    if (gone) {
-      *what = request == USBDEVFS_SUBMITURB ? "SUBMITURB" : "ioctl after unplug";
-      return -ENODEV;
-    }
+    if (gone) return *what = "ioctl after unplug", -ENODEV;
     const auto number = [&] { return *reinterpret_cast<unsigned*>(arg->data); };
     switch (request) {
       case USBDEVFS_SUBMITURB:
@@ -250,71 +190,54 @@ struct Device {
           auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
           u->status = -ENOENT;
           u->actual_length = 0;
-          urb.complete = true;
-          return 0;
+          return urb.complete = true, 0;
         }
         return -EINVAL;
       case USBDEVFS_CLAIMINTERFACE:
-        *what = "CLAIMINTERFACE " + std::to_string(number());
+        *what = "CLAIMINTERFACE " + to_string(number());
         if (driverBound && ours(number())) return -EBUSY;
-        file.claimed.insert(number());
-        return 0;
+        return file.claimed.insert(number()), 0;
       case USBDEVFS_RELEASEINTERFACE:
-        *what = "RELEASEINTERFACE " + std::to_string(number());
+        *what = "RELEASEINTERFACE " + to_string(number());
         return file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
       case USBDEVFS_GETDRIVER: {
         auto* get = reinterpret_cast<usbdevfs_getdriver*>(arg->data);
-        *what = "GETDRIVER " + std::to_string(get->interface);
+        *what = "GETDRIVER " + to_string(get->interface);
         const bool claimedHere = file.claimed.contains(get->interface);
         if (!(ours(get->interface) && driverBound) && !claimedHere) return -ENODATA;
-        std::snprintf(get->driver, sizeof get->driver, "%s", claimedHere ? "usbfs" : kUsblpDriver);
+        std::snprintf(get->driver, sizeof get->driver, "%s", claimedHere ? "usbfs" : "usblp");
         return 0;
       }
       case USBDEVFS_IOCTL: {
         auto* command = reinterpret_cast<usbdevfs_ioctl*>(arg->data);
         const auto ifno = static_cast<unsigned>(command->ifno);
         if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
-          *what = "DISCONNECT " + std::to_string(ifno);
+          *what = "DISCONNECT " + to_string(ifno);
           if (!ours(ifno) || !driverBound) return -ENODATA;
-          driverBound = false;
-          return 0;
+          return driverBound = false, 0;
         }
-        if (command->ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
-          *what = "CONNECT " + std::to_string(ifno);
-          if (ours(ifno) && p.usblp && !file.claimed.contains(ifno)) driverBound = true;
-          return 0;
-        }
-        *what = "IOCTL " + std::to_string(command->ioctl_code);
-        return -ENOTTY;
+        *what = "IOCTL " + to_string(command->ioctl_code);
+        if (command->ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) return -ENOTTY;
+        *what = "CONNECT " + to_string(ifno);
+        if (ours(ifno) && p.usblp && !file.claimed.contains(ifno)) driverBound = true;
+        return 0;
       }
-      default:
-        *what = format("unknown ioctl %#lx", request);
-        return -ENOTTY;
     }
+    *what = "unknown ioctl " + to_string(request);
+    return -ENOTTY;
   }
 };
-
-void logLine(const char* node, const std::string& what) {
-  if (g_ioctlLog == nullptr) return;
-  std::fprintf(g_ioctlLog, "%s %s\n", node + std::strlen("/dev/"), what.c_str());
-  std::fflush(g_ioctlLog);
-}
 
 gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user) {
   auto* device = static_cast<Device*>(user);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
-  const char* node = umockdev_ioctl_client_get_devnode(client);
-  // The argument is the client's pointer; the memory it points to is
-  // fetched here and written back on completion.
+  const std::string node = umockdev_ioctl_client_get_devnode(client);
+  // The argument's memory is fetched from the client here and written back on completion.
   UMockdevIoctlData* arg = nullptr;
-  if (_IOC_SIZE(request) > 0) {
-    arg = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, _IOC_SIZE(request),
-                                      nullptr);
-    if (arg == nullptr) {
-      umockdev_ioctl_client_complete(client, -1, EFAULT);
-      return TRUE;
-    }
-  }
+  if (_IOC_SIZE(request) > 0 &&
+      (arg = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
+                                         _IOC_SIZE(request), nullptr)) == nullptr)
+    return umockdev_ioctl_client_complete(client, -1, EFAULT), TRUE;
   std::string what = "unknown ioctl";
   long result = -ENOTTY;
   if (node != device->lpNode) {
@@ -322,22 +245,21 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
   } else if (_IOC_TYPE(request) == 'P' && _IOC_NR(request) == 1 && _IOC_DIR(request) == _IOC_READ &&
              arg != nullptr) {
     // LPIOC_GET_DEVICE_ID(size): usblp answers from the ID it read when the printer was plugged in.
-    what = "LPIOC_GET_DEVICE_ID " + std::to_string(_IOC_SIZE(request));
+    what = "LPIOC_GET_DEVICE_ID " + to_string(_IOC_SIZE(request));
     Bytes reply = device->deviceIdReply();
     reply.resize(std::min(reply.size(), static_cast<std::size_t>(arg->data_len)));
     umockdev_ioctl_data_update(arg, 0, reply.data(), static_cast<gint>(reply.size()));
     result = 0;
   }
   const int error = result < 0 ? static_cast<int>(-result) : 0;
-  if (request != USBDEVFS_REAPURBNDELAY)
-    logLine(node, what + (error ? std::string(" -> ") + strerrorname_np(error) : ""));
+  if (g_ioctlLog != nullptr && request != USBDEVFS_REAPURBNDELAY) {
+    std::fprintf(g_ioctlLog, "%s %s%s%s\n", node.c_str() + 5, what.c_str(), error ? " -> " : "",
+                 error ? strerrorname_np(error) : "");
+    std::fflush(g_ioctlLog);
+  }
   umockdev_ioctl_client_complete(client, error ? -1 : result, error);
   if (arg != nullptr) g_object_unref(arg);
   return TRUE;
-}
-
-void clientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
-  logLine(umockdev_ioctl_client_get_devnode(client), "open");
 }
 
 // The file of `path` in the testbed, its directory made.
@@ -349,40 +271,38 @@ std::filesystem::path inTestbed(UMockdevTestbed* testbed, const std::string& pat
   return file;
 }
 
-// Makes the node's file (add_device records only its numbers) and answers
-// its ioctls from `device`.
+// Makes the node's file (add_device records only its numbers) and answers its ioctls.
 void attach(UMockdevTestbed* testbed, const std::string& node, Device* device) {
   std::fclose(std::fopen(inTestbed(testbed, node).c_str(), "w"));
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
   g_signal_connect(handler, "handle-ioctl", G_CALLBACK(handleIoctl), device);
-  g_signal_connect(handler, "client-connected", G_CALLBACK(clientConnected), device);
   GError* error = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed, node.c_str(), handler, &error))
     fail("cannot emulate " + node + ": " + error->message);
   g_object_unref(handler);
 }
 
-void addDevice(UMockdevTestbed* testbed, Device& d, int index, int* lpCount) {
-  const int devnum = kFirstDevnum + index;
-  const std::string node = format("/dev/bus/usb/%03d/%03d", kBus, devnum);
-  const std::string name = format("%d-%d", kBus, index + 1);
+void addDevice(UMockdevTestbed* testbed, Device& d, int index) {
+  static int lpCount = 0;
+  const std::string devnum = to_string(2 + index), name = "1-" + to_string(index + 1);
+  const std::string node = "/dev/bus/usb/001/" + std::string(3 - devnum.size(), '0') + devnum;
   gchar* syspath = umockdev_testbed_add_device(
-      testbed, "usb", name.c_str(), nullptr, "busnum", std::to_string(kBus).c_str(), "devnum",
-      std::to_string(devnum).c_str(), "serial", d.p.serial.c_str(), "bConfigurationValue", "1",
-      "speed", "480", "dev", format("189:%d", index + 1).c_str(), nullptr, "DEVNAME", node.c_str(),
-      "DEVTYPE", "usb_device", nullptr);
+      testbed, "usb", name.c_str(), nullptr, "busnum", "1", "devnum", devnum.c_str(), "serial",
+      d.p.serial.c_str(), "bConfigurationValue", "1", "speed", "480", "dev",
+      ("189:" + to_string(index + 1)).c_str(), nullptr, "DEVNAME", node.c_str(), "DEVTYPE",
+      "usb_device", nullptr);
   if (syspath == nullptr) fail("cannot add " + name);
   Bytes descriptors = d.descriptors();
   umockdev_testbed_set_attribute_binary(testbed, syspath, "descriptors", descriptors.data(),
                                         static_cast<gint>(descriptors.size()));
   if (d.p.usblp) {
+    const std::string number = to_string(d.p.interfaceNumber), lp = "lp" + to_string(lpCount++);
     gchar* interfacePath = umockdev_testbed_add_device(
-        testbed, "usb", format("%s:1.%d", name.c_str(), d.p.interfaceNumber).c_str(), syspath,
-        "bInterfaceNumber", format("%02x", d.p.interfaceNumber).c_str(), nullptr, "DEVTYPE",
-        "usb_interface", "DRIVER", kUsblpDriver, nullptr);
-    const std::string lpName = format("lp%d", (*lpCount)++);
-    d.lpNode = "/dev/usb/" + lpName;
-    gchar* lpPath = umockdev_testbed_add_device(testbed, "usbmisc", lpName.c_str(), interfacePath,
+        testbed, "usb", (name + ":1." + number).c_str(), syspath, "bInterfaceNumber",
+        (number.size() < 2 ? "0" + number : number).c_str(), nullptr, "DEVTYPE", "usb_interface",
+        "DRIVER", "usblp", nullptr);
+    d.lpNode = "/dev/usb/" + lp;
+    gchar* lpPath = umockdev_testbed_add_device(testbed, "usbmisc", lp.c_str(), interfacePath,
                                                 nullptr, "DEVNAME", d.lpNode.c_str(), nullptr);
     // sysfs links the usblp device to its interface.
     std::filesystem::create_directory_symlink("..",
@@ -403,40 +323,47 @@ void addDevice(UMockdevTestbed* testbed, Device& d, int index, int* lpCount) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The testbed finds a parent device by its path in the emulated /sys, so
-  // this process runs under the preload library too, as umockdev-wrapper
-  // would run it.
+  // The testbed finds a parent device by its path in the emulated /sys, so this process runs
+  // under the preload library too, as umockdev-wrapper would run it.
   if (const char* preload = std::getenv("LD_PRELOAD");
       preload == nullptr || std::strcmp(preload, kPreload) != 0) {
     setenv("LD_PRELOAD", kPreload, 1);
-    execv(std::filesystem::read_symlink("/proc/self/exe").c_str(), argv);
+    execv("/proc/self/exe", argv);
     fail("cannot run under " + std::string(kPreload));
   }
-  std::vector<std::unique_ptr<Device>> devices;
+  std::vector<Device> devices;  // complete before any is attached
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string arg = argv[i], key = arg.substr(0, arg.find('='));
     const std::string value = arg.substr(std::min(arg.size(), key.size() + 1));
-    if (arg == "--printer")
-      devices.push_back(std::make_unique<Device>());
-    else if (key == "--log" && (g_ioctlLog = std::fopen(value.c_str(), "w")) == nullptr)
+    bool known = arg == "--printer" || key == "--log";
+    if (arg == "--printer") devices.emplace_back();
+    if (key == "--log" && !value.empty() &&
+        (g_ioctlLog = std::fopen(value.c_str(), "w")) == nullptr)
       fail("cannot write " + value);
-    else if (key != "--log" && (devices.empty() || !setOption(devices.back()->p, key, value)))
-      fail("unknown option, or one before --printer: " + arg);
+    if (!known && !devices.empty()) {
+      forEachOption(devices.back().p, [&](const char* option, auto& field) {
+        if (key != option) return;
+        known = true;
+        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
+          field = value;
+        else
+          field = static_cast<std::decay_t<decltype(field)>>(std::atoi(value.c_str()));
+      });
+    }
+    if (!known) fail("unknown option, or one before --printer: " + arg);
   }
   if (i + 1 >= argc)
     fail("usage: usb-printer-emulator [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
 
   UMockdevTestbed* testbed = umockdev_testbed_new();
-  int lpCount = 0;
   for (std::size_t n = 0; n < devices.size(); ++n)
-    addDevice(testbed, *devices[n], static_cast<int>(n), &lpCount);
+    addDevice(testbed, devices[n], static_cast<int>(n));
   gchar* root = umockdev_testbed_get_root_dir(testbed);
   const pid_t child = fork();
   if (child < 0) fail("fork failed");
   if (child == 0) {
-    // The command must not outlive us when a test's time limit kills us.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // not to outlive us when a test's time limit kills us
     setenv("UMOCKDEV_DIR", root, 1);
     execvp(argv[i + 1], argv + i + 1);
     std::perror(argv[i + 1]);

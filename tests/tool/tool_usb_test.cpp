@@ -23,9 +23,9 @@ class UsbQueue : public ::testing::Test {
   static void SetUpTestSuite() {
     s_cups = std::make_unique<Cupsd>();
     for (const auto& [queue, uri] :
-         {std::pair<std::string, std::string>{"q_usb", "usb://Acme/Laser%201?serial=X1"},
-          {"q_usb_caps", "USB://Acme/Laser%201?serial=X1"},
-          {"q_usb_mixed", "Usb://Acme/Laser%201?serial=X1"},
+         {std::pair<std::string, std::string>{"q_usb", "usb://Acme/Laser?serial=X1"},
+          {"q_usb_caps", "USB://Acme/Laser?serial=X1"},
+          {"q_usb_mixed", "Usb://Acme/Laser?serial=X1"},
           {"q_usbx", "usbx://Acme/Laser"},
           {"q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1"}}) {
       s_cups->addQueue(queue, uri);
@@ -33,18 +33,20 @@ class UsbQueue : public ::testing::Test {
   }
   static void TearDownTestSuite() { s_cups.reset(); }
 
-  // The tool of this build on `queue`, `printer` on the bus.
-  static ProcessResult onPrinter(const std::string& queue, const EmulatedPrinter& printer,
+  // The tool of this build on `queue`, printer X1 (its status byte `level`) on the bus.
+  static ProcessResult onPrinter(const std::string& queue, int level,
                                  std::map<std::string, std::string> env = {}) {
     for (const auto& [k, v] : s_cups->clientEnv()) env[k] = v;
-    return run(emulatorCommand({printer}, "", {USBINK_TOOL_SIM, queue}), withEnv(env));
+    return run(emulatorCommand({{.serial = "X1", .level = level}}, "", {USBINK_TOOL_SIM, queue}),
+               withEnv(env));
   }
 
-  // The tool with a stand-in program that records its arguments and prints the file "output".
-  ProcessResult standIn(const std::string& queue) {
+  // The tool with a stand-in program that records its arguments and prints `output`.
+  ProcessResult standIn(const std::string& queue, const std::string& output = "") {
     std::filesystem::create_directories(std::filesystem::path(USBINK_STAND_IN).parent_path());
     writeFile(USBINK_STAND_IN,
               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS\"\nexec cat \"$OUTPUT\"\n", 0755);
+    writeFile(m_dir.file("output"), output);
     return runTool(USBINK_TOOL_STANDIN, *s_cups, queue,
                    {{"ARGS", m_dir.file("args")}, {"OUTPUT", m_dir.file("output")}});
   }
@@ -54,35 +56,52 @@ class UsbQueue : public ::testing::Test {
 };
 
 TEST_F(UsbQueue, ReportsTheLowSevenBitsOfTheFirstStatusByteByteForByte) {
-  for (const char* queue : {"q_usb", "q_usb_caps", "q_usb_mixed"}) {
-    const auto r = onPrinter(queue, {.serial = "X1"});
-    EXPECT_EQ(r.exitCode, 0) << queue << r.err;
-    EXPECT_EQ(r.out + r.err, expectedReport(57)) << queue;
+  const auto r = onPrinter("q_usb", 0xE4);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, expectedReport(100));
+  for (const char* queue : {"q_usb_caps", "q_usb_mixed"})
+    EXPECT_EQ(onPrinter(queue, 57).out, expectedReport(57)) << queue;
+  EXPECT_EQ(onPrinter("q_usb", 9, {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}).out,
+            expectedReport(9, "Schwarze Tonerkartusche"));
+}
+
+TEST_F(UsbQueue, GivesNoReportWhenTheProgramOrSchedulerCannotServeOrIsNotMeant) {
+  // Another printer's serial; a command line over 255 characters; a network queue (only begins
+  // with usb:); no queue; no argument; a program that cannot be started; no scheduler, or a hung
+  // one.
+  const std::vector<std::string> cases[] = {
+      {USBINK_TOOL_SIM, "q_usb"},  {USBINK_TOOL_SIM, "q_long"},
+      {USBINK_TOOL_SIM, "q_usbx"}, {USBINK_TOOL_SIM, "no_such_queue"},
+      {USBINK_TOOL_SIM},           {USBINK_TOOL_NOPROG, "q_usb"}};
+  std::vector<ProcessResult> results;
+  for (const auto& argv : cases)
+    results.push_back(
+        run(emulatorCommand({{.serial = "X2"}}, "", argv), withEnv(s_cups->clientEnv())));
+  results.push_back(
+      run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", m_dir.file("none")}})));
+  kill(s_cups->pid(), SIGSTOP);
+  results.push_back(runTool(USBINK_TOOL_SIM, *s_cups, "q_usb"));
+  kill(s_cups->pid(), SIGCONT);
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    EXPECT_FALSE(results[i].timedOut) << i;
+    EXPECT_EQ(results[i].exitCode, i == 2 ? 1 : kFailed) << i;
+    EXPECT_EQ(results[i].out + results[i].err, "") << i;
   }
-  for (auto [raw, reported] : {std::pair{0xE4, 100}, {0x80, 0}, {0xFF, 127}}) {
-    EXPECT_EQ(onPrinter("q_usb", {.serial = "X1", .level = raw}).out, expectedReport(reported));
-  }
-  EXPECT_EQ(
-      onPrinter("q_usb", {.serial = "X1", .level = 9}, {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}})
-          .out,
-      expectedReport(9, "Schwarze Tonerkartusche"));
-  // Another printer's serial: usbtonerlevel finds none, usbink reports none.
-  const auto r = onPrinter("q_usb", {.serial = "X2"});
-  EXPECT_EQ(r.exitCode, kFailed);
-  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(standIn("q_long").exitCode, kFailed);
+  EXPECT_EQ(readFile(m_dir.file("args")), "");
 }
 
 TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAreNeverThroughAShell) {
-  writeFile(m_dir.file("output"), "STS:" + statusBlockWithToner(5) + std::string(100, ';'));
-  standIn("q_usb");
+  const std::string output = "STS:" + statusBlockWithToner(5);
+  standIn("q_usb", output);
   EXPECT_EQ(readFile(m_dir.file("args")),
-            std::string("q_usb") + '\0' + "usb://Acme/Laser%201?serial=X1" + '\0');
+            std::string("q_usb") + '\0' + "usb://Acme/Laser?serial=X1" + '\0');
   const std::string marker = m_dir.file("pwned");
   const std::string uri = "usb://Acme/$(touch${IFS}" + marker + ")`touch${IFS}" + marker +
                           "`?serial=\"$(touch${IFS}" + marker + ")\"";
   for (const std::string queue : {"q$(touch${IFS}pwned)", "q`touch${IFS}pwned`"}) {
     s_cups->addQueue(queue, uri);
-    EXPECT_EQ(standIn(queue).exitCode, 0) << queue;
+    EXPECT_EQ(standIn(queue, output).exitCode, 0) << queue;
     EXPECT_EQ(readFile(m_dir.file("args")), queue + '\0' + uri + '\0');
   }
   EXPECT_FALSE(std::filesystem::exists(marker));
@@ -100,35 +119,10 @@ TEST_F(UsbQueue, DecodesTheFirst4095CharactersOfOutputAsOneText) {
       {std::string(4095 - 10, ';') + id, -1},
   };
   for (const auto& [output, level] : outputs) {
-    writeFile(m_dir.file("output"), output);
-    const auto r = standIn("q_usb");
+    const auto r = standIn("q_usb", output);
     EXPECT_EQ(std::pair(r.exitCode, r.out),
               std::pair(level < 0 ? kFailed : 0, level < 0 ? "" : expectedReport(level)));
   }
-}
-
-TEST_F(UsbQueue, GivesNoReportWhenTheProgramOrSchedulerCannotServeOrIsNotMeant) {
-  // A command line over 255 characters; a network queue (only begins with usb:); no queue;
-  // no argument; a program that cannot be started; the scheduler absent, or hung.
-  const std::vector<std::string> cases[] = {{USBINK_TOOL_SIM, "q_long"},
-                                            {USBINK_TOOL_SIM, "q_usbx"},
-                                            {USBINK_TOOL_SIM, "no_such_queue"},
-                                            {USBINK_TOOL_SIM},
-                                            {USBINK_TOOL_NOPROG, "q_usb"}};
-  std::vector<ProcessResult> results;
-  for (const auto& argv : cases) results.push_back(run(argv, withEnv(s_cups->clientEnv())));
-  results.push_back(
-      run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", m_dir.file("none")}})));
-  kill(s_cups->pid(), SIGSTOP);
-  results.push_back(runTool(USBINK_TOOL_SIM, *s_cups, "q_usb"));
-  kill(s_cups->pid(), SIGCONT);
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    EXPECT_FALSE(results[i].timedOut) << i;
-    EXPECT_EQ(results[i].exitCode, i == 1 ? 1 : kFailed) << i;
-    EXPECT_EQ(results[i].out + results[i].err, "") << i;
-  }
-  EXPECT_EQ(standIn("q_long").exitCode, kFailed);
-  EXPECT_EQ(readFile(m_dir.file("args")), "");
 }
 
 }  // namespace

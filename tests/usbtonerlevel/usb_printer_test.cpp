@@ -17,71 +17,54 @@ namespace {
 TEST(UsbTonerLevel, PrintsTheIdOfThePrinterTheUriNamesOrFailsInOneLine) {
   const EmulatedPrinter s1{.serial = "S1", .level = 11}, s2{.serial = "S2", .level = 22};
   const EmulatedPrinter stalls{.serial = "S1", .level = 11, .fault = kFaultSerialStall};
-  const std::string uri = "usb://Acme/Laser?serial=S2", first = "bus/usb/001/002 ",
-                    second = "bus/usb/001/003 ";
-  const std::string asked = "SUBMITURB GET_DEVICE_ID config=0 interface=0 alt=0";
-  const std::string unreadable = "(1 printer interfaces did not give their device ID)\n",
+  const std::string first = "bus/usb/001/002 ", second = "bus/usb/001/003 ",
                     usage = "usage: usbtonerlevel QUEUE";
+  const std::string asked = "SUBMITURB GET_DEVICE_ID config=0 interface=0 alt=0";
   const struct {
     std::vector<EmulatedPrinter> printers;
-    std::vector<std::string> args;
     int level = -1;                   // -1: fails with `error` as its one line on standard error
     std::vector<std::string> seen{};  // log lines, in this order
     std::string unseen{};             // in no log line
-    std::string error{};
+    std::string error = "(1 printer interfaces did not give their device ID)\n";
+    std::vector<std::string> args{"q", "usb://Acme/Laser?serial=S2"};
   } cases[] = {
-      {.printers = {s1, s2}, .args = {"q", uri}, .level = 22},
-      {.printers = {{.serial = "S1", .interfaceNumber = 1, .level = 33}},
-       .args = {"q", "usb://Acme/Laser?serial=S1&interface=1"},
+      {.printers = {s1, s2}, .level = 22},
+      {.printers = {{.serial = "S2", .interfaceNumber = 1, .level = 33}},
        .level = 33,
-       .seen = {first + "SUBMITURB GET_DEVICE_ID config=0 interface=1 alt=0"}},
+       .seen = {first + "SUBMITURB GET_DEVICE_ID config=0 interface=1 alt=0"},
+       .args = {"q", "usb://Acme/Laser?serial=S2&interface=1"}},
       // A device of another class is never opened.
-      {.printers = {{.printerClass = false}, s2}, .args = {"q", uri}, .level = 22, .unseen = first},
+      {.printers = {{.printerClass = false}, s2}, .level = 22, .unseen = first},
       // usblp holds a printer that answers unclaimed: asked without detaching.
       {.printers = {{.serial = "S2", .level = 22, .usblp = true}},
-       .args = {"q", uri},
        .level = 22,
        .seen = {first + asked},
        .unseen = "DISCONNECT"},
       // One that answers only when claimed: detached, read, attached again.
       {.printers = {{.serial = "S2", .level = 22, .fault = kFaultNeedsClaim, .usblp = true}},
-       .args = {"q", uri},
        .level = 22,
        .seen = {first + asked + " -> EPIPE", first + "DISCONNECT 0", first + "CLAIMINTERFACE 0",
                 first + asked, first + "RELEASEINTERFACE 0", first + "CONNECT 0"}},
       {.printers = {{.serial = "S2", .level = 22, .usblp = true, .devfsUnopenable = true}},
-       .args = {"q", uri},
        .level = 22,
        .seen = {"usb/lp0 LPIOC_GET_DEVICE_ID 4096"}},
       // libusb asks the device added last first: a printer whose serial is unknown (its
       // request stalls, or it has none) answers first but never stands in for the one named.
       {.printers = {s2, stalls},
-       .args = {"q", uri},
        .level = 22,
        .seen = {second + "SUBMITURB GET_DESCRIPTOR string 0 -> EPIPE", first + asked}},
-      {.printers = {s2, {.level = 11}},
-       .args = {"q", uri},
-       .level = 22,
-       .seen = {second + asked, first + asked}},
-      {.printers = {stalls}, .args = {"q", uri}, .level = 11},
-      {.printers = {{.serial = "S2", .fault = kFaultStall}},
-       .args = {"q", uri},
-       .error = unreadable},
-      {.printers = {{.serial = "S2", .fault = kFaultPrefixBeyondData}},
-       .args = {"q", uri},
-       .error = unreadable},
-      {.printers = {{.serial = "S2", .fault = kFaultNeverCompletes}},
-       .args = {"q", uri},
-       .error = unreadable},
-      {.printers = {{.serial = "S2", .fault = kFaultGone}},
-       .args = {"q", uri},
-       .error = unreadable},
+      {.printers = {s2, {.level = 11}}, .level = 22, .seen = {second + asked, first + asked}},
+      {.printers = {stalls}, .level = 11},
+      {.printers = {{.serial = "S2", .fault = kFaultStall}}},
+      {.printers = {{.serial = "S2", .fault = kFaultPrefixBeyondData}}},
+      {.printers = {{.serial = "S2", .fault = kFaultNeverCompletes}}},
+      {.printers = {{.serial = "S2", .fault = kFaultGone}}},
       {.printers = {s2},
-       .args = {"q", "usb://Other/Model?serial=0"},
-       .error = "no USB printer matches the device URI\n"},
-      {.printers = {s2}, .args = {}, .error = usage},
-      {.printers = {s2}, .args = {"q", "ipp://printer.local/ipp/print"}, .error = usage},
-      {.printers = {s2}, .args = {"q", "usb://Acme/Laser?serial=1\nsecond line"}, .error = usage},
+       .error = "no USB printer matches the device URI\n",
+       .args = {"q", "usb://Other/Model?serial=0"}},
+      {.printers = {s2}, .error = usage, .args = {}},
+      {.printers = {s2}, .error = usage, .args = {"q", "ipp://printer.local/ipp/print"}},
+      {.printers = {s2}, .error = usage, .args = {"q", "usb://Acme/Laser?serial=1\nsecond line"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args) + " " + c.printers.back().fault);
