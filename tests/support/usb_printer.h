@@ -2,8 +2,8 @@
 // in a umockdev testbed; runs COMMAND, exits with its status (128 + signal), logs each ioctl.
 #pragma once
 
+#include <sstream>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace usbink::test {
@@ -21,7 +21,6 @@ struct EmulatedPrinter {
   std::string make = "Acme", model = "Laser";
   std::string serial{};          // the iSerialNumber string; none when empty
   int interfaceNumber = 0;       // the printer interface; lower ones are vendor-specific
-  std::string deviceId{};        // the fields before STS; "MFG:make;CMD:PCL;MDL:model;" when empty
   int level = 57;                // byte 0 of the status block appended as STS:
   std::string fault{};           // one of kFault*, none when empty
   bool printerClass = true;      // false: a HID device with no printer interface
@@ -32,13 +31,13 @@ struct EmulatedPrinter {
 // Calls f(option, field) for each field of `p` the emulator takes.
 template <typename Printer, typename F>
 void forEachOption(Printer& p, F f) {
-  f("--make", p.make), f("--model", p.model), f("--serial", p.serial), f("--id", p.deviceId);
+  f("--make", p.make), f("--model", p.model), f("--serial", p.serial);
   f("--interface", p.interfaceNumber), f("--level", p.level), f("--fault", p.fault);
   f("--printer-class", p.printerClass), f("--usblp", p.usblp);
   f("--devfs-unopenable", p.devfsUnopenable);
 }
 
-// The emulator's command line for `printers`, logging to `log` (if any), running `command`.
+// The emulator's command line for `printers`, logging to `log`, running `command`.
 inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinter>& printers,
                                                 const std::string& log,
                                                 const std::vector<std::string>& command) {
@@ -47,10 +46,9 @@ inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinte
   for (const EmulatedPrinter& p : printers) {
     argv.push_back("--printer");
     forEachOption(p, [&](const char* option, const auto& v) {
-      if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>)
-        argv.push_back(option + ("=" + v));
-      else
-        argv.push_back(option + ("=" + std::to_string(v)));
+      std::ostringstream text;
+      text << option << '=' << v;
+      argv.push_back(text.str());
     });
   }
   argv.push_back("--");

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,15 +53,9 @@ int answer(Bytes reply, std::uint8_t* data, std::size_t room) {
   return static_cast<int>(reply.size());
 }
 
-// An URB of one open file, submitted then reaped; `data` refers to the client's usbdevfs_urb.
-struct Urb {
-  UMockdevIoctlData* data;
-  bool complete;
-};
-
 struct OpenFile {
   std::set<unsigned> claimed;
-  std::vector<Urb> urbs;
+  std::vector<std::pair<UMockdevIoctlData*, bool>> urbs;  // the client's usbdevfs_urb, complete
 };
 
 struct Device {
@@ -75,8 +68,7 @@ struct Device {
 
   Bytes deviceIdReply() const {
     const std::string id =
-        (p.deviceId.empty() ? "MFG:" + p.make + ";CMD:PCL;MDL:" + p.model + ";" : p.deviceId) +
-        "STS:" + statusBlockWithToner(p.level) + ";";
+        "MFG:" + p.make + ";CMD:PCL;MDL:" + p.model + ";STS:" + statusBlockWithToner(p.level) + ";";
     const std::size_t prefix = id.size() + 2 + (p.fault == kFaultPrefixBeyondData ? 10 : 0);
     const std::string reply = std::string{char(prefix >> 8), char(prefix & 0xff)} + id;
     return Bytes(reply.begin(), reply.end());
@@ -96,8 +88,7 @@ struct Device {
                {9, 4, u8(i), 0, u8(printer ? 2 : 0), cls, printer, u8(printer ? 2 : 0), 0});
       if (printer) c.insert(c.end(), {7, 5, 0x01, 2, 0, 2, 0, 7, 5, 0x81, 2, 0, 2, 0});
     }
-    c[2] = u8(c.size() & 0xff);
-    c[3] = u8(c.size() >> 8);
+    c[2] = u8(c.size());  // under 256
     d.insert(d.end(), c.begin(), c.end());
     return d;
   }
@@ -162,9 +153,9 @@ struct Device {
     OpenFile& file = files[client];
     if (request == USBDEVFS_REAPURBNDELAY) {  // not logged: polled
       for (auto it = file.urbs.begin(); it != file.urbs.end(); ++it) {
-        if (!it->complete) continue;
-        umockdev_ioctl_data_set_ptr(arg, 0, it->data);
-        g_object_unref(it->data);
+        if (!it->second) continue;
+        umockdev_ioctl_data_set_ptr(arg, 0, it->first);
+        g_object_unref(it->first);
         file.urbs.erase(it);
         return 0;
       }
@@ -175,22 +166,17 @@ struct Device {
     switch (request) {
       case USBDEVFS_SUBMITURB:
         return submit(arg, file, what);
-      case USBDEVFS_GET_CAPABILITIES: {
+      case USBDEVFS_GET_CAPABILITIES:  // none; libusb opens a device with it
         *what = "GET_CAPABILITIES";
-        const std::uint32_t caps = USBDEVFS_CAP_BULK_CONTINUATION |
-                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-        std::memcpy(arg->data, &caps, sizeof caps);
-        return 0;
-      }
+        return std::memset(arg->data, 0, arg->data_len), 0;
       case USBDEVFS_DISCARDURB:
         *what = "DISCARDURB";
-        for (Urb& urb : file.urbs) {
-          if (urb.complete) continue;
-          auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
+        for (auto& [data, complete] : file.urbs) {
+          if (complete) continue;
+          auto* u = reinterpret_cast<usbdevfs_urb*>(data->data);
           u->status = -ENOENT;
           u->actual_length = 0;
-          return urb.complete = true, 0;
+          return complete = true, 0;
         }
         return -EINVAL;
       case USBDEVFS_CLAIMINTERFACE:

@@ -4,9 +4,7 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <memory>
-#include <string>
-#include <utility>
+#include <tuple>
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
@@ -17,32 +15,23 @@ namespace usbink::test {
 namespace {
 
 constexpr int kFailed = 255;
+constexpr const char* kSim = USBINK_TOOL_SIM;
 
 class UsbQueue : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_cups = std::make_unique<Cupsd>();
-    for (const auto& [queue, uri] :
-         {std::pair<std::string, std::string>{"q_usb", "usb://Acme/Laser?serial=X1"},
-          {"q_usb_caps", "USB://Acme/Laser?serial=X1"},
-          {"q_usb_mixed", "Usb://Acme/Laser?serial=X1"},
-          {"q_usbx", "usbx://Acme/Laser"},
-          {"q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1"}}) {
-      s_cups->addQueue(queue, uri);
-    }
+    s_cups->addQueue("q_usb", "usb://Acme/Laser?serial=X1");
+    s_cups->addQueue("q_usb_caps", "USB://Acme/Laser?serial=X1");
+    s_cups->addQueue("q_usb_mixed", "Usb://Acme/Laser?serial=X1");
+    s_cups->addQueue("q_other", "usb://Acme/Laser?serial=X2");
+    s_cups->addQueue("q_usbx", "usbx://Acme/Laser");
+    s_cups->addQueue("q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1");
   }
   static void TearDownTestSuite() { s_cups.reset(); }
 
-  // The tool of this build on `queue`, printer X1 (its status byte `level`) on the bus.
-  static ProcessResult onPrinter(const std::string& queue, int level,
-                                 std::map<std::string, std::string> env = {}) {
-    for (const auto& [k, v] : s_cups->clientEnv()) env[k] = v;
-    return run(emulatorCommand({{.serial = "X1", .level = level}}, "", {USBINK_TOOL_SIM, queue}),
-               withEnv(env));
-  }
-
   // The tool with a stand-in program that records its arguments and prints `output`.
-  ProcessResult standIn(const std::string& queue, const std::string& output = "") {
+  ProcessResult standIn(const std::string& queue, const std::string& output) {
     std::filesystem::create_directories(std::filesystem::path(USBINK_STAND_IN).parent_path());
     writeFile(USBINK_STAND_IN,
               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS\"\nexec cat \"$OUTPUT\"\n", 0755);
@@ -55,45 +44,52 @@ class UsbQueue : public ::testing::Test {
   TempDir m_dir{"usbink-tool"};
 };
 
-TEST_F(UsbQueue, ReportsTheLowSevenBitsOfTheFirstStatusByteByteForByte) {
-  const auto r = onPrinter("q_usb", 0xE4);
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out + r.err, expectedReport(100));
-  for (const char* queue : {"q_usb_caps", "q_usb_mixed"})
-    EXPECT_EQ(onPrinter(queue, 57).out, expectedReport(57)) << queue;
-  EXPECT_EQ(onPrinter("q_usb", 9, {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}}).out,
-            expectedReport(9, "Schwarze Tonerkartusche"));
-}
-
-TEST_F(UsbQueue, GivesNoReportWhenTheProgramOrSchedulerCannotServeOrIsNotMeant) {
-  // Another printer's serial; a command line over 255 characters; a network queue (only begins
-  // with usb:); no queue; no argument; a program that cannot be started; no scheduler, or a hung
-  // one.
-  const std::vector<std::string> cases[] = {
-      {USBINK_TOOL_SIM, "q_usb"},  {USBINK_TOOL_SIM, "q_long"},
-      {USBINK_TOOL_SIM, "q_usbx"}, {USBINK_TOOL_SIM, "no_such_queue"},
-      {USBINK_TOOL_SIM},           {USBINK_TOOL_NOPROG, "q_usb"}};
-  std::vector<ProcessResult> results;
-  for (const auto& argv : cases)
-    results.push_back(
-        run(emulatorCommand({{.serial = "X2"}}, "", argv), withEnv(s_cups->clientEnv())));
-  results.push_back(
-      run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", m_dir.file("none")}})));
-  kill(s_cups->pid(), SIGSTOP);
-  results.push_back(runTool(USBINK_TOOL_SIM, *s_cups, "q_usb"));
-  kill(s_cups->pid(), SIGCONT);
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    EXPECT_FALSE(results[i].timedOut) << i;
-    EXPECT_EQ(results[i].exitCode, i == 2 ? 1 : kFailed) << i;
-    EXPECT_EQ(results[i].out + results[i].err, "") << i;
+// The report keeps the low seven bits of the first status byte; printer X1 is on the bus.
+TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
+  const std::map<std::string, std::string> german{{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}};
+  const struct {
+    std::vector<std::string> argv;
+    int exitCode = kFailed;
+    std::string output{};  // standard output and error
+    int level = 57;
+    std::map<std::string, std::string> env{};
+  } cases[] = {
+      {{kSim, "q_usb"}, 0, expectedReport(100), 0xE4},
+      {{kSim, "q_usb_caps"}, 0, expectedReport(57)},
+      {{kSim, "q_usb_mixed"}, 0, expectedReport(57)},
+      {{kSim, "q_usb"}, 0, expectedReport(9, "Schwarze Tonerkartusche"), 9, german},
+      // Another printer; a command line over 255 characters; a network queue (only begins with
+      // usb:); no queue; no argument; a program that cannot be started; no scheduler.
+      {{kSim, "q_other"}},
+      {{kSim, "q_long"}},
+      {{kSim, "q_usbx"}, 1},
+      {{kSim, "no_such_queue"}},
+      {{kSim}},
+      {{USBINK_TOOL_NOPROG, "q_usb"}},
+      {{kSim, "q_usb"}, kFailed, "", 57, {{"CUPS_SERVER", m_dir.file("none")}}},
+  };
+  for (const auto& c : cases) {
+    auto env = s_cups->clientEnv();
+    for (const auto& [k, v] : c.env) env[k] = v;
+    const auto r =
+        run(emulatorCommand({{.serial = "X1", .level = c.level}}, "", c.argv), withEnv(env));
+    EXPECT_EQ(std::tuple(r.timedOut, r.exitCode, r.out + r.err),
+              std::tuple(false, c.exitCode, c.output))
+        << testing::PrintToString(c.argv);
   }
-  EXPECT_EQ(standIn("q_long").exitCode, kFailed);
-  EXPECT_EQ(readFile(m_dir.file("args")), "");
+  kill(s_cups->pid(), SIGSTOP);  // a hung scheduler
+  const auto r = runTool(kSim, *s_cups, "q_usb");
+  kill(s_cups->pid(), SIGCONT);
+  EXPECT_EQ(std::tuple(r.timedOut, r.exitCode, r.out + r.err), std::tuple(false, kFailed, ""));
 }
 
-TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAreNeverThroughAShell) {
-  const std::string output = "STS:" + statusBlockWithToner(5);
-  standIn("q_usb", output);
+// The queue and URI reach the program as they are, never through a shell; of its output, the
+// first 4095 characters are decoded as one text and the rest drained (more than a pipe holds).
+TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
+  const std::string sts = "STS:" + statusBlockWithToner(5);
+  EXPECT_EQ(standIn("q_long", sts).exitCode, kFailed);
+  EXPECT_EQ(readFile(m_dir.file("args")), "");
+  standIn("q_usb", sts);
   EXPECT_EQ(readFile(m_dir.file("args")),
             std::string("q_usb") + '\0' + "usb://Acme/Laser?serial=X1" + '\0');
   const std::string marker = m_dir.file("pwned");
@@ -101,16 +97,12 @@ TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAreNeverThroughAShell) {
                           "`?serial=\"$(touch${IFS}" + marker + ")\"";
   for (const std::string queue : {"q$(touch${IFS}pwned)", "q`touch${IFS}pwned`"}) {
     s_cups->addQueue(queue, uri);
-    EXPECT_EQ(standIn(queue, output).exitCode, 0) << queue;
+    EXPECT_EQ(standIn(queue, sts).exitCode, 0) << queue;
     EXPECT_EQ(readFile(m_dir.file("args")), queue + '\0' + uri + '\0');
   }
   EXPECT_FALSE(std::filesystem::exists(marker));
-}
 
-// At most 4095 characters are kept and the rest drained (more than a pipe holds).
-TEST_F(UsbQueue, DecodesTheFirst4095CharactersOfOutputAsOneText) {
-  const std::string block = statusBlockWithToner(21);
-  const std::string id = deviceIdWithToner(64);
+  const std::string block = statusBlockWithToner(21), id = deviceIdWithToner(64);
   const std::pair<std::string, int> outputs[] = {
       {"STS:" + statusBlockWithToner(33), 33},  // 127 characters, the least taken
       {std::string(126, 'A'), -1},
