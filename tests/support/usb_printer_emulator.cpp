@@ -38,27 +38,21 @@ FILE* g_ioctlLog = nullptr;
   std::exit(125);
 }
 
-std::uint8_t u8(unsigned v) {
-  return static_cast<std::uint8_t>(v);
-}
-
-void put16(Bytes& b, unsigned v) {
-  b.insert(b.end(), {u8(v & 0xff), u8(v >> 8)});
-}
-
-// Copies `reply`, cut to `room`, to `data`; returns the length copied.
-int answer(Bytes reply, std::uint8_t* data, std::size_t room) {
-  reply.resize(std::min(reply.size(), room));
-  std::memcpy(data, reply.data(), reply.size());
-  return static_cast<int>(reply.size());
-}
-
 struct OpenFile {
   std::set<unsigned> claimed;
   std::vector<std::pair<UMockdevIoctlData*, bool>> urbs;  // the client's usbdevfs_urb, complete
 };
 
 struct Device {
+  static std::uint8_t u8(unsigned v) { return static_cast<std::uint8_t>(v); }
+  static void put16(Bytes& b, unsigned v) { b.insert(b.end(), {u8(v & 0xff), u8(v >> 8)}); }
+  // Copies `reply`, cut to `room`, to `data`; returns the length copied.
+  static int answer(Bytes reply, std::uint8_t* data, std::size_t room) {
+    reply.resize(std::min(reply.size(), room));
+    std::memcpy(data, reply.data(), reply.size());
+    return static_cast<int>(reply.size());
+  }
+
   EmulatedPrinter p;
   std::string lpNode;
   bool driverBound = false, gone = false;  // usblp holds the printer interface; unplugged
@@ -232,9 +226,7 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
              arg != nullptr) {
     // LPIOC_GET_DEVICE_ID(size): usblp answers from the ID it read when the printer was plugged in.
     what = "LPIOC_GET_DEVICE_ID " + to_string(_IOC_SIZE(request));
-    Bytes reply = device->deviceIdReply();
-    reply.resize(std::min(reply.size(), static_cast<std::size_t>(arg->data_len)));
-    umockdev_ioctl_data_update(arg, 0, reply.data(), static_cast<gint>(reply.size()));
+    Device::answer(device->deviceIdReply(), arg->data, arg->data_len);
     result = 0;
   }
   const int error = result < 0 ? static_cast<int>(-result) : 0;
