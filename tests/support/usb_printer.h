@@ -10,12 +10,10 @@ namespace usbink::test {
 
 // Faults of GET_DEVICE_ID: STALL; STALL unless claimed; length prefix 10 past the data; no
 // completion until discarded; unplugged mid-transfer. Or: string descriptors STALL.
-inline constexpr const char* kFaultStall = "stall";
-inline constexpr const char* kFaultNeedsClaim = "needs-claim";
-inline constexpr const char* kFaultPrefixBeyondData = "prefix-beyond-data";
-inline constexpr const char* kFaultNeverCompletes = "never-completes";
-inline constexpr const char* kFaultGone = "gone";
-inline constexpr const char* kFaultSerialStall = "serial-stall";
+inline constexpr const char *kFaultStall = "stall", *kFaultNeedsClaim = "needs-claim",
+                            *kFaultPrefixBeyondData = "prefix-beyond-data",
+                            *kFaultNeverCompletes = "never-completes", *kFaultGone = "gone",
+                            *kFaultSerialStall = "serial-stall";
 
 struct EmulatedPrinter {
   std::string make = "Acme", model = "Laser";

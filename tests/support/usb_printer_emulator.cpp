@@ -32,6 +32,8 @@ using std::to_string;
 constexpr std::uint8_t kSerialIndex = 3;
 constexpr const char* kPreload = "libumockdev-preload.so.0";
 FILE* g_ioctlLog = nullptr;
+UMockdevTestbed* g_testbed = nullptr;
+std::string g_root;  // of the testbed
 
 [[noreturn]] void fail(const std::string& what) {
   std::fprintf(stderr, "usb-printer-emulator: %s\n", what.c_str());
@@ -241,61 +243,58 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
 }
 
 // The file of `path` in the testbed, its directory made.
-std::filesystem::path inTestbed(UMockdevTestbed* testbed, const std::string& path) {
-  gchar* root = umockdev_testbed_get_root_dir(testbed);
-  const std::filesystem::path file = root + path;
-  g_free(root);
+std::filesystem::path inTestbed(const std::string& path) {
+  const std::filesystem::path file = g_root + path;
   std::filesystem::create_directories(file.parent_path());
   return file;
 }
 
 // Makes the node's file (add_device records only its numbers) and answers its ioctls.
-void attach(UMockdevTestbed* testbed, const std::string& node, Device* device) {
-  std::fclose(std::fopen(inTestbed(testbed, node).c_str(), "w"));
+void attach(const std::string& node, Device* device) {
+  std::fclose(std::fopen(inTestbed(node).c_str(), "w"));
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
   g_signal_connect(handler, "handle-ioctl", G_CALLBACK(handleIoctl), device);
   GError* error = nullptr;
-  if (!umockdev_testbed_attach_ioctl(testbed, node.c_str(), handler, &error))
+  if (!umockdev_testbed_attach_ioctl(g_testbed, node.c_str(), handler, &error))
     fail("cannot emulate " + node + ": " + error->message);
   g_object_unref(handler);
 }
 
-void addDevice(UMockdevTestbed* testbed, Device& d, int index) {
+void addDevice(Device& d, int index) {
   static int lpCount = 0;
   const std::string devnum = to_string(2 + index), name = "1-" + to_string(index + 1);
   const std::string node = "/dev/bus/usb/001/" + std::string(3 - devnum.size(), '0') + devnum;
   gchar* syspath = umockdev_testbed_add_device(
-      testbed, "usb", name.c_str(), nullptr, "busnum", "1", "devnum", devnum.c_str(), "serial",
+      g_testbed, "usb", name.c_str(), nullptr, "busnum", "1", "devnum", devnum.c_str(), "serial",
       d.p.serial.c_str(), "bConfigurationValue", "1", "speed", "480", "dev",
       ("189:" + to_string(index + 1)).c_str(), nullptr, "DEVNAME", node.c_str(), "DEVTYPE",
       "usb_device", nullptr);
   if (syspath == nullptr) fail("cannot add " + name);
   Bytes descriptors = d.descriptors();
-  umockdev_testbed_set_attribute_binary(testbed, syspath, "descriptors", descriptors.data(),
+  umockdev_testbed_set_attribute_binary(g_testbed, syspath, "descriptors", descriptors.data(),
                                         static_cast<gint>(descriptors.size()));
   if (d.p.usblp) {
     const std::string number = to_string(d.p.interfaceNumber), lp = "lp" + to_string(lpCount++);
     gchar* interfacePath = umockdev_testbed_add_device(
-        testbed, "usb", (name + ":1." + number).c_str(), syspath, "bInterfaceNumber",
+        g_testbed, "usb", (name + ":1." + number).c_str(), syspath, "bInterfaceNumber",
         (number.size() < 2 ? "0" + number : number).c_str(), nullptr, "DEVTYPE", "usb_interface",
         "DRIVER", "usblp", nullptr);
     d.lpNode = "/dev/usb/" + lp;
-    gchar* lpPath = umockdev_testbed_add_device(testbed, "usbmisc", lp.c_str(), interfacePath,
+    gchar* lpPath = umockdev_testbed_add_device(g_testbed, "usbmisc", lp.c_str(), interfacePath,
                                                 nullptr, "DEVNAME", d.lpNode.c_str(), nullptr);
     // sysfs links the usblp device to its interface.
-    std::filesystem::create_directory_symlink("..",
-                                              inTestbed(testbed, lpPath + std::string("/device")));
+    std::filesystem::create_directory_symlink("..", inTestbed(lpPath + std::string("/device")));
     d.driverBound = true;
-    attach(testbed, d.lpNode, &d);
+    attach(d.lpNode, &d);
     g_free(lpPath);
     g_free(interfacePath);
   }
   g_free(syspath);
   // As root no permission bit refuses an open: a directory does (EISDIR).
   if (d.p.devfsUnopenable)
-    std::filesystem::create_directory(inTestbed(testbed, node));
+    std::filesystem::create_directory(inTestbed(node));
   else
-    attach(testbed, node, &d);
+    attach(node, &d);
 }
 
 }  // namespace
@@ -334,24 +333,24 @@ int main(int argc, char** argv) {
   if (i + 1 >= argc)
     fail("usage: usb-printer-emulator [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
 
-  UMockdevTestbed* testbed = umockdev_testbed_new();
-  for (std::size_t n = 0; n < devices.size(); ++n)
-    addDevice(testbed, devices[n], static_cast<int>(n));
-  gchar* root = umockdev_testbed_get_root_dir(testbed);
+  g_testbed = umockdev_testbed_new();
+  gchar* root = umockdev_testbed_get_root_dir(g_testbed);
+  g_root = root;
+  g_free(root);
+  for (std::size_t n = 0; n < devices.size(); ++n) addDevice(devices[n], static_cast<int>(n));
   const pid_t child = fork();
   if (child < 0) fail("fork failed");
   if (child == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // not to outlive us when a test's time limit kills us
-    setenv("UMOCKDEV_DIR", root, 1);
+    setenv("UMOCKDEV_DIR", g_root.c_str(), 1);
     execvp(argv[i + 1], argv + i + 1);
     std::perror(argv[i + 1]);
     _exit(127);
   }
-  g_free(root);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  g_object_unref(testbed);
+  g_object_unref(g_testbed);
   if (g_ioctlLog != nullptr) std::fclose(g_ioctlLog);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -51,15 +51,12 @@ TEST_P(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   chmod(work.path().c_str(), 0777);
   const std::string sink = work.file("printed");
   cups.installProgram("backend/socket", "#!/bin/sh\ncat >" + sink + "\necho EOF >>" + sink + "\n");
-  const std::string usbink = cups.dir() + "/bin/filter/usbink";
   cups.installProgram("filter/usbink", c.query == nullptr
                                            ? readFile(USBINK_PROGRAM)
                                            : "#!/bin/sh\ndir=" + work.path() + "\n" + c.query);
   std::string filter = readFile(USBINK_LEVELS_FILTER_TEMPLATE);
-  for (const auto& [key, value] :
-       {std::pair<std::string, std::string>{"@USBINK_PROGRAM@", usbink},
-        {"@USBINK_LEVELS_QUERY_SECONDS@", std::to_string(c.boundSeconds)}})
-    filter.replace(filter.find(key), key.size(), value);
+  filter.replace(filter.find("@USBINK_PROGRAM@"), 16, cups.dir() + "/bin/filter/usbink");
+  filter.replace(filter.find("@USBINK_LEVELS_QUERY_SECONDS@"), 29, std::to_string(c.boundSeconds));
   cups.installProgram("filter/usbink-levels", filter);
   cups.addQueue("office", "socket://127.0.0.2", USBINK_LEVELS_PPD);
   EXPECT_EQ(client({"lpoptions", "-p", "office"}).out.find("marker-levels"), std::string::npos);
