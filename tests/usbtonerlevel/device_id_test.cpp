@@ -7,35 +7,33 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 namespace {
 
 using enum usbink::usb::ReplyError;
+using namespace std::string_literals;
 
 TEST(UsbDeviceId, RepliesFieldsAndCupsNames) {
-  const auto reply = [](std::vector<std::uint8_t> prefix, const std::string& text) {
-    prefix.insert(prefix.end(), text.begin(), text.end());
-    return usbink::usb::deviceIdFromReply(prefix);
-  };
-  const struct {
-    usbink::usb::DeviceIdReply got;
-    std::string id;
-    std::optional<usbink::usb::ReplyError> error;
-  } replies[] = {
-      {reply({0x00, 0x05}, "ABC"), "ABC", std::nullopt},
-      {reply({0x00, 0x02}, ""), "", std::nullopt},
-      {reply({0x00, 0x04}, "ABCD"), "AB", std::nullopt},  // bytes past the length ignored
-      {reply({0x00, 0x06}, std::string("A\0CD", 4)), "A", std::nullopt},
-      {reply({0x01, 0x02}, std::string(256, 'x')), std::string(256, 'x'), std::nullopt},
-      {reply({0x00}, ""), "", kNoPrefix},
-      {reply({0x00, 0x01}, "ABC"), "", kLengthTooShort},
-      {reply({0x00, 0x00}, "ABC"), "", kLengthTooShort},
-      {reply({0x00, 0x06}, "ABC"), "", kLengthBeyondData},
-  };
-  for (const auto& r : replies)
-    EXPECT_EQ(std::pair(r.got.id, r.got.error), std::pair(r.id, r.error));
+  // Two bytes of length, big-endian and counting themselves, then the text.
+  const std::string x256(256, 'x');
+  const std::tuple<std::string, std::string, std::optional<usbink::usb::ReplyError>> replies[] = {
+      {"\0\5ABC"s, "ABC", {}},
+      {"\0\2"s, "", {}},
+      {"\0\4ABCD"s, "AB", {}},
+      {"\0\6A\0CD"s, "A", {}},
+      {"\1\2"s + x256, x256, {}},
+      {"\0"s, "", kNoPrefix},
+      {"\0\1ABC"s, "", kLengthTooShort},
+      {"\0\0ABC"s, "", kLengthTooShort},
+      {"\0\6ABC"s, "", kLengthBeyondData}};
+  for (const auto& [bytes, id, error] : replies) {
+    const auto got =
+        usbink::usb::deviceIdFromReply(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(std::pair(got.id, got.error), std::pair(id, error)) << testing::PrintToString(bytes);
+  }
 
   // Blanks, a missing last semicolon and junk are tolerated.
   using Fields = std::vector<std::pair<std::string, std::string>>;
