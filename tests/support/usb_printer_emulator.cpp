@@ -29,7 +29,7 @@ using namespace usbink::test;
 using Bytes = std::vector<std::uint8_t>;
 using std::to_string;
 
-constexpr std::uint8_t kSerialIndex = 3;
+constexpr std::uint8_t kSerialIndex = 3;  // string 1 is the make, 2 the model
 constexpr const char* kPreload = "libumockdev-preload.so.0";
 FILE* g_ioctlLog = nullptr;
 UMockdevTestbed* g_testbed = nullptr;
@@ -106,10 +106,7 @@ struct Device {
     if (setup[0] == 0x80 && setup[1] == 6 && (value >> 8) == 3) {  // GET_DESCRIPTOR string
       const unsigned i = value & 0xff;
       *what = "GET_DESCRIPTOR string " + to_string(i);
-      const std::string text = i == 1              ? p.make
-                               : i == 2            ? p.model
-                               : i == kSerialIndex ? p.serial
-                                                   : "";
+      const std::string strings[] = {"", p.make, p.model, p.serial}, text = i < 4 ? strings[i] : "";
       if (p.fault == kFaultSerialStall || (i != 0 && text.empty())) return -EPIPE;
       Bytes s{0, 3};
       if (i == 0) put16(s, 0x0409);  // US English only
