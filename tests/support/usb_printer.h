@@ -1,30 +1,24 @@
-// Emulated USB printers: usb-printer-emulator [--log=FILE] [--printer --make=M ...]... -- COMMAND
-// builds a umockdev testbed with these devices, answers their usbdevfs and usblp ioctls, runs
-// COMMAND inside, exits with its status (128 + signal) and logs one line per ioctl to FILE.
+// usb-printer-emulator [--log=FILE] [--printer --make=M ...]... -- COMMAND: emulated USB printers
+// in a umockdev testbed; runs COMMAND, exits with its status (128 + signal), logs each ioctl.
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace usbink::test {
 
-// How a printer misbehaves; the faults concern GET_DEVICE_ID unless said.
-inline constexpr const char* kFaultStall = "stall";             // always STALLs
-inline constexpr const char* kFaultNeedsClaim = "needs-claim";  // STALLs unless claimed
-inline constexpr const char* kFaultPrefixBeyondData = "prefix-beyond-data";  // prefix = size + 10
-inline constexpr const char* kFaultPrefixOne = "prefix-one";
-inline constexpr const char* kFaultPrefixZero = "prefix-zero";
-inline constexpr const char* kFaultNeverCompletes = "never-completes";  // until discarded
-// Unplugged during the transfer: it ends with ESHUTDOWN, later ioctls fail with ENODEV.
-inline constexpr const char* kFaultGone = "gone";
-inline constexpr const char* kFaultSerialStall = "serial-stall";  // string descriptors STALL
+// Faults of GET_DEVICE_ID: STALL; STALL unless claimed; length prefix 10 past the data; no
+// completion until discarded; unplugged mid-transfer. Or: string descriptors STALL.
+inline constexpr const char *kFaultStall = "stall", *kFaultNeedsClaim = "needs-claim",
+                            *kFaultPrefixBeyondData = "prefix-beyond-data",
+                            *kFaultNeverCompletes = "never-completes", *kFaultGone = "gone",
+                            *kFaultSerialStall = "serial-stall";
 
 struct EmulatedPrinter {
-  std::string make = "Acme";
-  std::string model = "Laser 1";
+  std::string make = "Acme", model = "Laser";
   std::string serial{};          // the iSerialNumber string; none when empty
   int interfaceNumber = 0;       // the printer interface; lower ones are vendor-specific
-  std::string deviceId{};        // the fields before STS; "MFG:make;CMD:PCL;MDL:model;" when empty
   int level = 57;                // byte 0 of the status block appended as STS:
   std::string fault{};           // one of kFault*, none when empty
   bool printerClass = true;      // false: a HID device with no printer interface
@@ -32,20 +26,28 @@ struct EmulatedPrinter {
   bool devfsUnopenable = false;  // /dev/bus/usb/BBB/DDD cannot be opened (a directory)
 };
 
-// The emulator's command line for `printers`, logging to `log` (if any), running `command`.
+// Calls f(option, field) for each field of `p` the emulator takes.
+template <typename Printer, typename F>
+void forEachOption(Printer& p, F f) {
+  f("--make", p.make), f("--model", p.model), f("--serial", p.serial);
+  f("--interface", p.interfaceNumber), f("--level", p.level), f("--fault", p.fault);
+  f("--printer-class", p.printerClass), f("--usblp", p.usblp);
+  f("--devfs-unopenable", p.devfsUnopenable);
+}
+
+// The emulator's command line for `printers`, logging to `log`, running `command`.
 inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinter>& printers,
                                                 const std::string& log,
                                                 const std::vector<std::string>& command) {
-  std::vector<std::string> argv{USBINK_BINARY_DIR "/tests/support/usb-printer-emulator"};
-  if (!log.empty()) argv.push_back("--log=" + log);
+  std::vector<std::string> argv{USBINK_BINARY_DIR "/tests/support/usb-printer-emulator",
+                                "--log=" + log};
   for (const EmulatedPrinter& p : printers) {
-    argv.insert(argv.end(),
-                {"--printer", "--make=" + p.make, "--model=" + p.model, "--serial=" + p.serial,
-                 "--interface=" + std::to_string(p.interfaceNumber), "--id=" + p.deviceId,
-                 "--level=" + std::to_string(p.level), "--fault=" + p.fault});
-    if (!p.printerClass) argv.push_back("--not-a-printer");
-    if (p.usblp) argv.push_back("--usblp");
-    if (p.devfsUnopenable) argv.push_back("--devfs-unopenable");
+    argv.push_back("--printer");
+    forEachOption(p, [&](const char* option, const auto& v) {
+      std::ostringstream text;
+      text << option << '=' << v;
+      argv.push_back(text.str());
+    });
   }
   argv.push_back("--");
   argv.insert(argv.end(), command.begin(), command.end());

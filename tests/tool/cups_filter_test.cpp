@@ -1,11 +1,8 @@
 // The usbink-levels filter in a private scheduler: data first, then the level in the queue's
 // marker attributes; a hanging query is killed at the bound or when the job is cancelled.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -16,10 +13,6 @@
 
 namespace usbink::test {
 namespace {
-
-std::string printerOptions(const Cupsd& cups, const std::string& queue) {
-  return run({"lpoptions", "-p", queue}, withEnv(cups.clientEnv())).out;
-}
 
 // A stand-in for usbink that hangs with a child (its status program) and writes both PIDs.
 constexpr char kHangingQuery[] = "sleep 600 & echo $$ $! >\"$dir/pids\"; wait\n";
@@ -32,20 +25,16 @@ struct FilterCase {
   int level;          // the marker level the queue ends with, or -1 for none
 };
 
-// Row 2 answers only once the data has reached the printer.
+// Row 2 answers only once the data has reached the printer (and the test made "release").
 constexpr FilterCase kCases[] = {
     {"RealUsbinkOnANetworkPrinter", nullptr, 40, false, 57},
     {"DataReachesThePrinterBeforeTheQueryEnds",
-     "read go <\"$dir/release\"\n"
+     "until [ -e \"$dir/release\" ]; do sleep 0.1; done\n"
      "printf '%s' '<key>prtMarkerSuppliesLevel</key><integer>33</integer>'\n",
      40, false, 33},
     {"HangingQueryIsKilledAtTheBound", kHangingQuery, 1, false, -1},
     {"CancelledJobLeavesNoQueryBehind", kHangingQuery, 40, true, -1},
 };
-
-void PrintTo(const FilterCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class LevelsFilter : public testing::TestWithParam<FilterCase> {};
 
@@ -55,49 +44,37 @@ TEST_P(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   const FilterCase& c = GetParam();
   const SnmpdAgent printer(AgentConfig{.address4 = "127.0.0.2", .toner = 57});
   Cupsd cups;
+  const auto client = [&](std::vector<std::string> argv) {
+    return run(argv, withEnv(cups.clientEnv()));
+  };
   TempDir work;
   chmod(work.path().c_str(), 0777);
-  const std::string sink = work.file("printed"), release = work.file("release");
-  ASSERT_EQ(mkfifo(release.c_str(), 0600), 0);
-  chmod(release.c_str(), 0666);
+  const std::string sink = work.file("printed");
   cups.installProgram("backend/socket", "#!/bin/sh\ncat >" + sink + "\necho EOF >>" + sink + "\n");
-  const std::string usbink = cups.dir() + "/bin/filter/usbink";
   cups.installProgram("filter/usbink", c.query == nullptr
                                            ? readFile(USBINK_PROGRAM)
                                            : "#!/bin/sh\ndir=" + work.path() + "\n" + c.query);
   std::string filter = readFile(USBINK_LEVELS_FILTER_TEMPLATE);
-  for (const auto& [key, value] :
-       {std::pair<std::string, std::string>{"@USBINK_PROGRAM@", usbink},
-        {"@USBINK_LEVELS_QUERY_SECONDS@", std::to_string(c.boundSeconds)}})
-    filter.replace(filter.find(key), key.size(), value);
+  filter.replace(filter.find("@USBINK_PROGRAM@"), 16, cups.dir() + "/bin/filter/usbink");
+  filter.replace(filter.find("@USBINK_LEVELS_QUERY_SECONDS@"), 29, std::to_string(c.boundSeconds));
   cups.installProgram("filter/usbink-levels", filter);
   cups.addQueue("office", "socket://127.0.0.2", USBINK_LEVELS_PPD);
-  EXPECT_EQ(printerOptions(cups, "office").find("marker-levels"), std::string::npos);
+  EXPECT_EQ(client({"lpoptions", "-p", "office"}).out.find("marker-levels"), std::string::npos);
 
   const std::string job = "Hello, printer.\n";
   writeFile(work.file("job.txt"), job);
-  const auto lp = run({"lp", "-d", "office", work.file("job.txt")}, withEnv(cups.clientEnv()));
+  const auto lp = client({"lp", "-d", "office", work.file("job.txt")});
   ASSERT_EQ(lp.exitCode, 0) << lp.err;
   ASSERT_TRUE(waitFor([&] { return readFile(sink) == job + "EOF\n"; }))
       << readFile(cups.dir() + "/log/error_log");
   if (c.cancel) {
     ASSERT_TRUE(waitFor([&] { return !readFile(work.file("pids")).empty(); }));
-    EXPECT_EQ(run({"cancel", "-a", "office"}, withEnv(cups.clientEnv())).exitCode, 0);
+    EXPECT_EQ(client({"cancel", "-a", "office"}).exitCode, 0);
   }
-  if (c.query != nullptr && std::strstr(c.query, "release") != nullptr) {
-    EXPECT_TRUE(waitFor([&] {  // once the stand-in listens
-      const int fd = open(release.c_str(), O_WRONLY | O_NONBLOCK);
-      if (fd < 0) return false;
-      const bool written = write(fd, "\n", 1) == 1;
-      close(fd);
-      return written;
-    }));
-  }
-  EXPECT_TRUE(waitFor([&] {
-    return run({"lpstat", "-o", "office"}, withEnv(cups.clientEnv())).out.empty();
-  }));
+  writeFile(work.file("release"), "");
+  EXPECT_TRUE(waitFor([&] { return client({"lpstat", "-o", "office"}).out.empty(); }));
 
-  const std::string options = printerOptions(cups, "office");
+  const std::string options = client({"lpoptions", "-p", "office"}).out;
   const std::string markers = "marker-colors=#000000 marker-levels=" + std::to_string(c.level) +
                               " marker-names='Black Print Cartridge' marker-types=toner";
   EXPECT_EQ(options.find(c.level < 0 ? "marker-levels" : markers) == std::string::npos, c.level < 0)

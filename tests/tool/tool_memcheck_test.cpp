@@ -1,10 +1,6 @@
 // usbink under valgrind's memcheck on each of its ways: its own status, no memory error or leak.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <string>
-#include <utility>
-
 #include "support/netns.h"
 #include "support/snmp_agents.h"
 #include "support/usb_printer.h"
@@ -14,29 +10,26 @@ namespace usbink::test {
 namespace {
 
 TEST(Memcheck, EveryWayThroughTheToolIsClean) {
-  const SnmpdAgent v1Agent({.address4 = "127.0.14.2"});
-  const SnmpdAgent v3OnlyAgent({.address4 = "127.0.14.3", .v1 = false});
+  const SnmpdAgent v1Agent({.address4 = "127.0.14.2"}),
+      v3Only({.address4 = "127.0.14.3", .v1 = false});
   Cupsd cups;
-  for (const auto& [queue, uri] : {std::pair{"q_usb", "usb://Acme/Laser?serial=1"},
-                                   {"q_v1", "socket://127.0.14.2"},
-                                   {"q_v3", "socket://127.0.14.3"},
-                                   {"q_no_address", "usbx://Acme/Laser"}}) {
-    cups.addQueue(queue, uri);
-  }
-
+  cups.addQueue("q_usb", "usb://Acme/Laser?serial=1");
+  cups.addQueue("q_v1", "socket://127.0.14.2");
+  cups.addQueue("q_v3", "socket://127.0.14.3");
+  cups.addQueue("q_no_address", "usbx://Acme/Laser");
   const std::pair<const char*, int> ways[] = {
       {"q_usb", 0}, {"q_v1", 0}, {"q_v3", 0}, {"no_such_queue", 255}, {"q_no_address", 1}};
   for (const auto& [queue, exitCode] : ways) {
     TempDir dir("usbink-memcheck");
-    const std::string log = dir.file("memcheck.log");
+    const std::string log = dir.file("memcheck.log"),
+                      kinds = "-leak-kinds=definite,indirect,possible";
     ProcessOptions options = withEnv(cups.clientEnv());
     options.timeout = std::chrono::minutes(2);
     const auto r =
-        run(emulatorCommand({{.model = "Laser", .serial = "1"}}, "",
+        run(emulatorCommand({{.serial = "1"}}, "",
                             {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
-                             "--show-leak-kinds=definite,indirect,possible",
-                             "--errors-for-leak-kinds=definite,indirect,possible",
-                             "--log-file=" + log, USBINK_TOOL_SIM, queue}),
+                             "--show" + kinds, "--errors-for" + kinds, "--log-file=" + log,
+                             USBINK_TOOL_SIM, queue}),
             options);
     EXPECT_EQ(r.exitCode, exitCode) << queue << "\n" << readFile(log);
     EXPECT_EQ(readFile(log), "") << queue;

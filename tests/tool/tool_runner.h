@@ -16,20 +16,17 @@ namespace usbink::test {
 // The report usbink writes for `level` with `description`, byte for byte.
 inline std::string expectedReport(int level,
                                   const std::string& description = "Black Print Cartridge") {
-  std::string report =
-      readFile(std::string(USBINK_SOURCE_DIR) + "/tests/tool/expected/report.plist");
-  while (!report.empty() && report.back() == '\n') report.pop_back();
+  std::string report = readFile(USBINK_SOURCE_DIR "/tests/tool/expected/report.plist");
+  while (report.ends_with('\n')) report.pop_back();
   report.replace(report.find("@DESCRIPTION@"), 13, description);
   return report.replace(report.find("@LEVEL@"), 7, std::to_string(level));
 }
 
-// Runs `tool QUEUE` from `cwd` as a client of `cups`, with the extra `env`.
+// Runs `tool QUEUE` as a client of `cups`, with the extra `env`.
 inline ProcessResult runTool(const std::string& tool, const Cupsd& cups, const std::string& queue,
-                             std::map<std::string, std::string> env = {},
-                             const std::string& cwd = "") {
+                             std::map<std::string, std::string> env = {}) {
   for (const auto& [k, v] : cups.clientEnv()) env[k] = v;
   ProcessOptions options = withEnv(env);
-  options.cwd = cwd;
   options.timeout = std::chrono::seconds(60);
   return run({tool, queue}, options);
 }

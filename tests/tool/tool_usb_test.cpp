@@ -4,9 +4,7 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <memory>
-#include <string>
-#include <utility>
+#include <tuple>
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
@@ -17,34 +15,27 @@ namespace usbink::test {
 namespace {
 
 constexpr int kFailed = 255;
+constexpr const char* kSim = USBINK_TOOL_SIM;
 
 class UsbQueue : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_cups = std::make_unique<Cupsd>();
-    for (const auto& [queue, uri] :
-         {std::pair<std::string, std::string>{"q_usb", "usb://Acme/Laser%201?serial=X1"},
-          {"q_usb_caps", "USB://Acme/Laser%201?serial=X1"},
-          {"q_usb_mixed", "Usb://Acme/Laser%201?serial=X1"},
-          {"q_usbx", "usbx://Acme/Laser"},
-          {"q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1"}}) {
-      s_cups->addQueue(queue, uri);
-    }
+    s_cups->addQueue("q_usb", "usb://Acme/Laser?serial=X1");
+    s_cups->addQueue("q_usb_caps", "USB://Acme/Laser?serial=X1");
+    s_cups->addQueue("q_usb_mixed", "Usb://Acme/Laser?serial=X1");
+    s_cups->addQueue("q_other", "usb://Acme/Laser?serial=X2");
+    s_cups->addQueue("q_usbx", "usbx://Acme/Laser");
+    s_cups->addQueue("q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1");
   }
   static void TearDownTestSuite() { s_cups.reset(); }
 
-  // The tool of this build on `queue`, `printer` on the bus.
-  static ProcessResult onPrinter(const std::string& queue, const EmulatedPrinter& printer,
-                                 std::map<std::string, std::string> env = {}) {
-    for (const auto& [k, v] : s_cups->clientEnv()) env[k] = v;
-    return run(emulatorCommand({printer}, "", {USBINK_TOOL_SIM, queue}), withEnv(env));
-  }
-
-  // The tool with a stand-in program that records its arguments and prints the file "output".
-  ProcessResult standIn(const std::string& queue) {
+  // The tool with a stand-in program that records its arguments and prints `output`.
+  ProcessResult standIn(const std::string& queue, const std::string& output) {
     std::filesystem::create_directories(std::filesystem::path(USBINK_STAND_IN).parent_path());
     writeFile(USBINK_STAND_IN,
               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS\"\nexec cat \"$OUTPUT\"\n", 0755);
+    writeFile(m_dir.file("output"), output);
     return runTool(USBINK_TOOL_STANDIN, *s_cups, queue,
                    {{"ARGS", m_dir.file("args")}, {"OUTPUT", m_dir.file("output")}});
   }
@@ -53,45 +44,65 @@ class UsbQueue : public ::testing::Test {
   TempDir m_dir{"usbink-tool"};
 };
 
-TEST_F(UsbQueue, ReportsTheLowSevenBitsOfTheFirstStatusByteByteForByte) {
-  for (const char* queue : {"q_usb", "q_usb_caps", "q_usb_mixed"}) {
-    const auto r = onPrinter(queue, {.serial = "X1"});
-    EXPECT_EQ(r.exitCode, 0) << queue << r.err;
-    EXPECT_EQ(r.out + r.err, expectedReport(57)) << queue;
+// The report keeps the low seven bits of the first status byte; printer X1 is on the bus.
+TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
+  const std::map<std::string, std::string> german{{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}};
+  const struct {
+    std::vector<std::string> argv;
+    int exitCode = kFailed;
+    std::string output{};  // standard output and error
+    int level = 57;
+    std::map<std::string, std::string> env{};
+  } cases[] = {
+      {{kSim, "q_usb"}, 0, expectedReport(100), 0xE4},
+      {{kSim, "q_usb_caps"}, 0, expectedReport(57)},
+      {{kSim, "q_usb_mixed"}, 0, expectedReport(57)},
+      {{kSim, "q_usb"}, 0, expectedReport(9, "Schwarze Tonerkartusche"), 9, german},
+      // Another printer; a command line over 255 characters; a network queue (only begins with
+      // usb:); no queue; no argument; a program that cannot be started; no scheduler.
+      {{kSim, "q_other"}},
+      {{kSim, "q_long"}},
+      {{kSim, "q_usbx"}, 1},
+      {{kSim, "no_such_queue"}},
+      {{kSim}},
+      {{USBINK_TOOL_NOPROG, "q_usb"}},
+      {{kSim, "q_usb"}, kFailed, "", 57, {{"CUPS_SERVER", m_dir.file("none")}}},
+  };
+  for (const auto& c : cases) {
+    auto env = s_cups->clientEnv();
+    for (const auto& [k, v] : c.env) env[k] = v;
+    const auto r =
+        run(emulatorCommand({{.serial = "X1", .level = c.level}}, "", c.argv), withEnv(env));
+    EXPECT_EQ(std::tuple(r.timedOut, r.exitCode, r.out + r.err),
+              std::tuple(false, c.exitCode, c.output))
+        << testing::PrintToString(c.argv);
   }
-  for (auto [raw, reported] : {std::pair{0xE4, 100}, {0x80, 0}, {0xFF, 127}}) {
-    EXPECT_EQ(onPrinter("q_usb", {.serial = "X1", .level = raw}).out, expectedReport(reported));
-  }
-  EXPECT_EQ(
-      onPrinter("q_usb", {.serial = "X1", .level = 9}, {{"LANG", "C.UTF-8"}, {"LANGUAGE", "de"}})
-          .out,
-      expectedReport(9, "Schwarze Tonerkartusche"));
-  // Another printer's serial: usbtonerlevel finds none, usbink reports none.
-  const auto r = onPrinter("q_usb", {.serial = "X2"});
-  EXPECT_EQ(r.exitCode, kFailed);
-  EXPECT_EQ(r.out + r.err, "");
+  kill(s_cups->pid(), SIGSTOP);  // a hung scheduler
+  const auto r = runTool(kSim, *s_cups, "q_usb");
+  kill(s_cups->pid(), SIGCONT);
+  EXPECT_EQ(std::tuple(r.timedOut, r.exitCode, r.out + r.err), std::tuple(false, kFailed, ""));
 }
 
-TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAreNeverThroughAShell) {
-  writeFile(m_dir.file("output"), "STS:" + statusBlockWithToner(5) + std::string(100, ';'));
-  standIn("q_usb");
+// The queue and URI reach the program as they are, never through a shell; of its output, the
+// first 4095 characters are decoded as one text and the rest drained (more than a pipe holds).
+TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
+  const std::string sts = "STS:" + statusBlockWithToner(5);
+  EXPECT_EQ(standIn("q_long", sts).exitCode, kFailed);
+  EXPECT_EQ(readFile(m_dir.file("args")), "");
+  standIn("q_usb", sts);
   EXPECT_EQ(readFile(m_dir.file("args")),
-            std::string("q_usb") + '\0' + "usb://Acme/Laser%201?serial=X1" + '\0');
+            std::string("q_usb") + '\0' + "usb://Acme/Laser?serial=X1" + '\0');
   const std::string marker = m_dir.file("pwned");
   const std::string uri = "usb://Acme/$(touch${IFS}" + marker + ")`touch${IFS}" + marker +
                           "`?serial=\"$(touch${IFS}" + marker + ")\"";
   for (const std::string queue : {"q$(touch${IFS}pwned)", "q`touch${IFS}pwned`"}) {
     s_cups->addQueue(queue, uri);
-    EXPECT_EQ(standIn(queue).exitCode, 0) << queue;
+    EXPECT_EQ(standIn(queue, sts).exitCode, 0) << queue;
     EXPECT_EQ(readFile(m_dir.file("args")), queue + '\0' + uri + '\0');
   }
   EXPECT_FALSE(std::filesystem::exists(marker));
-}
 
-// At most 4095 characters are kept and the rest drained (more than a pipe holds).
-TEST_F(UsbQueue, DecodesTheFirst4095CharactersOfOutputAsOneText) {
-  const std::string block = statusBlockWithToner(21);
-  const std::string id = deviceIdWithToner(64);
+  const std::string block = statusBlockWithToner(21), id = deviceIdWithToner(64);
   const std::pair<std::string, int> outputs[] = {
       {"STS:" + statusBlockWithToner(33), 33},  // 127 characters, the least taken
       {std::string(126, 'A'), -1},
@@ -100,35 +111,10 @@ TEST_F(UsbQueue, DecodesTheFirst4095CharactersOfOutputAsOneText) {
       {std::string(4095 - 10, ';') + id, -1},
   };
   for (const auto& [output, level] : outputs) {
-    writeFile(m_dir.file("output"), output);
-    const auto r = standIn("q_usb");
+    const auto r = standIn("q_usb", output);
     EXPECT_EQ(std::pair(r.exitCode, r.out),
               std::pair(level < 0 ? kFailed : 0, level < 0 ? "" : expectedReport(level)));
   }
-}
-
-TEST_F(UsbQueue, GivesNoReportWhenTheProgramOrSchedulerCannotServeOrIsNotMeant) {
-  // A command line over 255 characters; a network queue (only begins with usb:); no queue;
-  // no argument; a program that cannot be started; the scheduler absent, or hung.
-  const std::vector<std::string> cases[] = {{USBINK_TOOL_SIM, "q_long"},
-                                            {USBINK_TOOL_SIM, "q_usbx"},
-                                            {USBINK_TOOL_SIM, "no_such_queue"},
-                                            {USBINK_TOOL_SIM},
-                                            {USBINK_TOOL_NOPROG, "q_usb"}};
-  std::vector<ProcessResult> results;
-  for (const auto& argv : cases) results.push_back(run(argv, withEnv(s_cups->clientEnv())));
-  results.push_back(
-      run({USBINK_TOOL_SIM, "q_usb"}, withEnv({{"CUPS_SERVER", m_dir.file("none")}})));
-  kill(s_cups->pid(), SIGSTOP);
-  results.push_back(runTool(USBINK_TOOL_SIM, *s_cups, "q_usb"));
-  kill(s_cups->pid(), SIGCONT);
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    EXPECT_FALSE(results[i].timedOut) << i;
-    EXPECT_EQ(results[i].exitCode, i == 1 ? 1 : kFailed) << i;
-    EXPECT_EQ(results[i].out + results[i].err, "") << i;
-  }
-  EXPECT_EQ(standIn("q_long").exitCode, kFailed);
-  EXPECT_EQ(readFile(m_dir.file("args")), "");
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+// Device-ID replies, their KEY:value fields and the names CUPS derives; usb:// device URIs
+// and which printers they name.
+#include "usbtonerlevel/device_id.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "usbtonerlevel/usb_uri.h"
+
+namespace {
+
+using enum usbink::usb::ReplyError;
+using enum usbink::usb::UriMatch;
+using usbink::usb::UsbPrinter;
+using namespace std::string_literals;
+
+TEST(UsbDeviceId, RepliesFieldsAndCupsNames) {
+  // Two bytes of length, big-endian and counting themselves, then the text.
+  const std::string x256(256, 'x');
+  const std::tuple<std::string, std::string, std::optional<usbink::usb::ReplyError>> replies[] = {
+      {"\0\5ABC"s, "ABC", {}},
+      {"\0\2"s, "", {}},
+      {"\0\4ABCD"s, "AB", {}},
+      {"\0\6A\0CD"s, "A", {}},
+      {"\1\2"s + x256, x256, {}},
+      {"\0"s, "", kNoPrefix},
+      {"\0\1ABC"s, "", kLengthTooShort},
+      {"\0\0ABC"s, "", kLengthTooShort},
+      {"\0\6ABC"s, "", kLengthBeyondData}};
+  for (const auto& [bytes, id, error] : replies) {
+    const auto got =
+        usbink::usb::deviceIdFromReply(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(std::pair(got.id, got.error), std::pair(id, error)) << testing::PrintToString(bytes);
+  }
+
+  // Blanks, a missing last semicolon and junk are tolerated.
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  const std::pair<const char*, Fields> ids[] = {
+      {" MFG : Tavren ;\r\n MDL:LP 100", {{"MFG", "Tavren"}, {"MDL", "LP 100"}}},
+      {"junk;:novalue;;K:;MFG:A", {{"K", ""}, {"MFG", "A"}}},
+      {"STS:ab:cd=;", {{"STS", "ab:cd="}}},
+      {" ; ;", {}},
+  };
+  for (const auto& [id, want] : ids) {
+    Fields got;
+    for (const auto& f : usbink::usb::parseDeviceId(id)) got.emplace_back(f.key, f.value);
+    EXPECT_EQ(got, want) << id;
+  }
+  // Keys compare without case in the order asked; an empty value counts as absent.
+  const auto fields = usbink::usb::parseDeviceId("mfg:Short;Manufacturer:Long;SN:;SERN:S2;");
+  EXPECT_EQ(usbink::usb::findField(fields, {"MANUFACTURER", "MFG"}), "Long");
+  EXPECT_EQ(usbink::usb::findField(fields, {"MFG", "MANUFACTURER"}), "Short");
+  EXPECT_EQ(usbink::usb::deviceIdSerial(fields), "S2");
+  EXPECT_EQ(usbink::usb::findField(fields, {"MDL"}), std::nullopt);
+
+  const std::array<const char*, 3> names[] = {
+      {"MANUFACTURER:Tavren;MODEL:LP 100;MFG:X;MDL:Y;", "Tavren", "LP 100"},
+      {"MFG:Hewlett-Packard;MDL:HP LaserJet 1020;", "HP", "LaserJet 1020"},
+      {"MFG:LEXMARK INTERNATIONAL;MDL:Lexmark E260;", "Lexmark", "E260"},
+      {"MFG:Tavren;MDL:TavrenLP;", "Tavren", "TavrenLP"},
+      {"MDL:Tavren LP 100;", "Tavren", "LP 100"},
+      {"MFG:Tavren;DES:Tavren Laser;", "Tavren", "Laser"},
+      {"MFG:Tavren;", "Tavren", "Unknown Model"},
+      {"CMD:PCL;", "Unknown", "Printer"},
+  };
+  for (const auto& [id, make, model] : names) {
+    const auto got = usbink::usb::cupsMakeAndModel(usbink::usb::parseDeviceId(id));
+    EXPECT_EQ(got.make, make) << id;
+    EXPECT_EQ(got.model, model) << id;
+  }
+}
+
+TEST(UsbUri, ParsesAndMatchesAsCupsNamesThePrinter) {
+  // Unknown query keys are ignored; the model may hold a '/'.
+  const struct {
+    const char* uri;
+    const char* make;
+    const char* model;
+    std::optional<std::string> serial{};
+    std::optional<int> interfaceNumber{};
+  } parsed[] = {
+      {"usb://a%2fb/%C3%A9+%25?serial=A%2FB%201&interface=1", "a/b", "\xC3\xA9+%", "A/B 1", 1},
+      {"USB://Tavren/LaserJet 1020/1022", "Tavren", "LaserJet 1020/1022"},
+      {"usb://Tavren/X?interface=0&future=1", "Tavren", "X", std::nullopt, 0},
+  };
+  for (const auto& c : parsed) {
+    const auto uri = usbink::usb::parseUsbUri(c.uri);
+    ASSERT_TRUE(uri) << c.uri;
+    EXPECT_EQ(std::tie(uri->make, uri->model, uri->serial, uri->interfaceNumber),
+              std::tie(c.make, c.model, c.serial, c.interfaceNumber));
+  }
+  std::istringstream refused(
+      "|usb://Tavren|usb:///LP|usb://Tavren/|usbx://Tavren/LP|usb:/Tavren/LP|usb://T/%|usb://T/"
+      "%2|usb://T/a%2|usb://T/%G0|usb://T/%0g|usb://T/%00|usb://T/%%20|usb://T/LP?serial=|usb://T/"
+      "LP?serial|usb://T/LP?serial=1&serial=2|usb://T/LP?interface=|usb://T/LP?interface=256|usb://"
+      "T/LP?interface=-1|usb://T/LP?interface=+1|usb://T/LP?interface=1x|usb://T/"
+      "LP?interface=99999999999999999999|usb://T/LP\tX|usb://T/LP?serial=1\r");
+  for (std::string bad; std::getline(refused, bad, '|');)
+    EXPECT_EQ(usbink::usb::parseUsbUri(bad), std::nullopt) << bad;
+  EXPECT_EQ(usbink::usb::parseInterfaceNumber("ff", 16), 255);
+  EXPECT_EQ(usbink::usb::parseInterfaceNumber("100", 16), std::nullopt);
+
+  const std::string id = "MFG:Tavren;CMD:PCL;MDL:LP 100;SN:ABC123;STS:AAAA;";
+  const UsbPrinter tavren{id, "", 0}, interfaceUnknown{id, "", std::nullopt};
+  const UsbPrinter longKeys{"MANUFACTURER:Tavren;MODEL:LP 100;SERIALNUMBER:ABC123", "", 0};
+  const UsbPrinter usbSerialOnly{"MFG:Tavren;MDL:LP 100;", "U1", 0};
+  const UsbPrinter noSerial{"MFG:Tavren;MDL:LP 100;", "", 0};
+  const struct {
+    const char* uri;
+    const UsbPrinter& printer;
+    usbink::usb::UriMatch match;
+  } matches[] = {
+      {"usb://tavren/lp%20100?serial=ABC123", tavren, kExact},
+      {"usb://Tavren/LP%20100", tavren, kExact},
+      {"usb://Tavren/LP%20100?serial=abc123", tavren, kNone},
+      {"usb://Tavren/LP%20200?serial=ABC123", tavren, kNone},
+      {"usb://Other/LP%20100?serial=ABC123", tavren, kNone},
+      {"usb://Tavren/LP%20100?interface=0", tavren, kExact},
+      {"usb://Tavren/LP%20100?interface=0", interfaceUnknown, kNone},
+      {"usb://Tavren/LP%20100?serial=ABC123", longKeys, kExact},
+      {"usb://Tavren/LP%20100?serial=U1", usbSerialOnly, kExact},
+      {"usb://Tavren/LP%20100?serial=ANY", noSerial, kSerialUnknown},
+      {"usb://Tavren/LP%20100?serial=ANY&interface=1", noSerial, kNone},
+  };
+  for (const auto& c : matches) {
+    EXPECT_EQ(usbink::usb::matchUri(*usbink::usb::parseUsbUri(c.uri), c.printer), c.match)
+        << c.uri << " vs " << c.printer.deviceId;
+  }
+}
+
+}  // namespace
