@@ -99,12 +99,13 @@ TEST(QueryOutput, SupplyLevelsInWordsAndPercent) {
   EXPECT_EQ(levelText(Supply{}), "not reported");
 }
 
+// Cells of a wrong type or index are left out; the colorant of another
+// device index is not this supply's; the waste box's 9% room decides.
 TEST(QueryOutput, JoinsSupplyColoursAndDecidesNagios) {
   const auto cell = [](const std::string& suffix, unsigned char type, std::string v) {
     return Varbind{*oidFromText("1.3.6.1.2.1.43." + suffix), type, {v.begin(), v.end()}};
   };
   const unsigned char i = kBerInteger, s = kBerOctetString;
-  // The last cell has a wrong type and a wrong index.
   const std::vector<Varbind> entries = {
       cell("11.1.1.3.1.1", i, "\x02"),  cell("11.1.1.3.1.2", i, std::string(1, '\0')),
       cell("11.1.1.4.1.2", i, "\x04"),  cell("11.1.1.5.1.1", i, "\x03"),
@@ -113,15 +114,12 @@ TEST(QueryOutput, JoinsSupplyColoursAndDecidesNagios) {
       cell("11.1.1.8.1.2", i, "d"),     cell("11.1.1.8.1.3", i, "d"),
       cell("11.1.1.9.1.1", i, "2"),     cell("11.1.1.9.1.2", i, "\x09"),
       cell("11.1.1.9.1.3", s, "50"),    cell("11.1.1.9.1.3.7", i, "\x01")};
-  const std::vector<Varbind> colorants = {cell("12.1.1.4.1.2", s, "black"),
-                                          cell("12.1.1.4.2.2", s, "not ours")};
-  SuppliesReport r{"192.0.2.1", "SNMPv2c", joinSupplies(entries, colorants), true, ""};
+  SuppliesReport r{"192.0.2.1", "SNMPv2c",
+                   joinSupplies(entries, {cell("12.1.1.4.1.2", s, "black"),
+                                          cell("12.1.1.4.2.2", s, "not ours")}),
+                   true, ""};
   ASSERT_EQ(r.supplies.size(), 3u);
   EXPECT_EQ(r.supplies[0].colour, "black");
-  EXPECT_EQ(supplyTypeName(r.supplies[0].type), "toner");
-  EXPECT_EQ(r.supplies[1].colour, "");
-  EXPECT_EQ(levelText(r.supplies[2]), "not reported");
-  // The waste container with 9% room left decides, as low toner would.
   int state = -1;
   EXPECT_EQ(suppliesNagios(r, 20, 10, &state),
             "USBINK CRITICAL - lowest Waste 9% free | 'Black'=50%;20;10;0;100 "
@@ -130,7 +128,6 @@ TEST(QueryOutput, JoinsSupplyColoursAndDecidesNagios) {
   // A walk cut short, and one that found nothing, are UNKNOWN.
   r.supplies.resize(1);
   r.complete = false;
-  r.message = "the agent answered error status 5 (genErr) after 1.3";
   suppliesNagios(r, 20, 10, &state);
   EXPECT_EQ(state, 3);
   r.supplies.clear();

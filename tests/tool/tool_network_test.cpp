@@ -1,12 +1,8 @@
 // The tool on network queues against a private cupsd: snmpd agents on
-// loopback addresses named by a private hosts file, and agents that stop
-// mid-exchange, answer twice, from another address, with an empty datagram,
-// or over a link losing 30 % of the datagrams. Every run must end by itself
-// with its status; times are printed, never asserted.
+// loopback names and addresses, agents misbehaving mid-exchange, and a link
+// losing 30 % of the datagrams. Every run must end by itself with its status.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +17,7 @@
 namespace usbink::test {
 namespace {
 
-const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const Bytes kEngine = fromHex("800002a204fa0117");
-
-// The SNMP version a request carries (0 for v1, 3 for SNMPv3).
-int versionOf(const Bytes& request) {
-  const std::size_t header = request[1] < 0x80 ? 2 : 2 + (request[1] & 0x7F);
-  return request.at(header + 2);
-}
 
 // v1 requests get `v1`, SNMPv3 engine discoveries `discovery` if given,
 // real SNMPv3 requests `v3` from an agent with engine kEngine.
@@ -36,7 +25,8 @@ RawResponder::Handler agent(std::vector<Bytes> v1, std::vector<Bytes> v3,
                             std::vector<Bytes> discovery = {}) {
   auto scripted = scriptedAgents({{kEngine, [v3](const Bytes&) { return v3; }}});
   return [=](const Bytes& request) {
-    if (versionOf(request) == 0) return v1;
+    const std::size_t header = request[1] < 0x80 ? 2 : 2 + (request[1] & 0x7F);
+    if (request.at(header + 2) == 0) return v1;  // the version: v1
     if (!discovery.empty() && (request[v3Parts(request).flags.content] & 0x01) == 0) {
       return discovery;
     }
@@ -45,77 +35,33 @@ RawResponder::Handler agent(std::vector<Bytes> v1, std::vector<Bytes> v3,
 }
 
 Bytes v3Answer(int toner) {
-  return securedAnswer(kEngine, {{kDeviceIdOid, 0x04, text(deviceIdWithToner(toner))}});
+  const Bytes oid = fromHex("2b0601040181cd1a8676822c8271c253010100");
+  return securedAnswer(kEngine, {{oid, 0x04, text(deviceIdWithToner(toner))}});
 }
 
 void expectEnded(const ProcessResult& r, int exitCode, int level, const std::string& what) {
-  std::printf("[fault] %-46s exit %3d after %5lld ms\n", what.c_str(), r.exitCode,
-              static_cast<long long>(r.elapsed.count()));
   EXPECT_FALSE(r.timedOut) << what;
   EXPECT_EQ(r.signal, 0) << what;
   EXPECT_EQ(r.exitCode, exitCode) << what;
   EXPECT_EQ(r.out, exitCode == 0 ? expectedReport(level) : "") << what;
 }
 
-// A printer host in its own namespace behind a veth link that drops UDP
-// port 161 datagrams at random on arrival at either end (the kernel has no
-// netem; a datagram dropped on its way out would fail sendto instead).
-class LossyLink {
- public:
-  static constexpr const char* kPrinterAddress = "192.0.2.2";
-
-  explicit LossyLink(int percent) : m_printer("usbink-lossy") {
-    const std::string ns = m_printer.name();
-    runChecked(
-        {"ip", "link", "add", "lossy0", "type", "veth", "peer", "name", "lossy1", "netns", ns});
-    runChecked({"ip", "addr", "add", "192.0.2.1/24", "dev", "lossy0"});
-    runChecked({"ip", "link", "set", "lossy0", "up"});
-    runChecked(
-        {"ip", "-n", ns, "addr", "add", std::string(kPrinterAddress) + "/24", "dev", "lossy1"});
-    runChecked({"ip", "-n", ns, "link", "set", "lossy1", "up"});
-    runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
-    for (auto [prefix, port] : {std::pair{std::vector<std::string>{}, "sport"},
-                                {std::vector<std::string>{"ip", "netns", "exec", ns}, "dport"}}) {
-      prefix.insert(prefix.end(),
-                    {"nft", std::string("add table inet ") + kTable + "\nadd chain inet " + kTable +
-                                " in { type filter hook input priority 0; }\nadd rule inet " +
-                                kTable + " in udp " + port + " 161 numgen random mod 100 < " +
-                                std::to_string(percent) + " drop"});
-      runChecked(prefix);
-    }
-  }
-  ~LossyLink() { run({"nft", "delete", "table", "inet", kTable}); }
-  void onPrinter(const std::function<void()>& start) const { m_printer.enter(start); }
-
- private:
-  static constexpr const char* kTable = "usbink_loss";
-  NamedNamespace m_printer;
-};
-
-constexpr char kAddress[] = "127.0.3.8";
-
-// Each queue and, for the end-to-end table, the status and level the tool
-// gives and whether its v1 read goes over IPv6 (status -1: another test's).
+// Each queue with the status and level the tool gives and whether its v1
+// read goes over IPv6 (status -1: another test's).
 struct Queue {
-  const char* name;
-  const char* uri;
-  int exitCode;
-  int level = 0;
+  const char *name, *uri;
+  int exitCode, level = 0;
   bool v6 = false;
 };
 constexpr Queue kQueues[] = {
     {"q_socket", "socket://127.0.3.2:9100", kExitReported, 42},
-    {"q_ipp", "ipp://127.0.3.2/ipp/print", kExitReported, 42},
     {"q_lpd", "lpd://127.0.3.2/queue", kExitReported, 42},
     {"q_socket_caps", "SOCKET://127.0.3.2", kExitReported, 42},
     {"q_v4_name", "socket://four.printers.test", kExitReported, 42},
     {"q_ipp6", "ipp://[fd00:3::2]:631/ipp/print", kExitReported, 42, true},
     {"q_dual_name", "socket://dual.printers.test:9100", kExitReported, 42, true},
-    {"q_v3_only", "socket://127.0.3.4", kExitReported, 73},
-    {"q_silent", "socket://127.0.3.9", kExitFailed},
     {"q_unknown_name", "socket://nowhere.printers.test", kExitNoAddress},
     {"q_path", "socket:///tmp/x", kExitNoAddress},
-    {"q_http", "http://127.0.3.2/", kExitNoAddress},
     {"q_socketx", "socketx://127.0.3.2", kExitNoAddress},
     {"q_fault", "socket://127.0.3.8", -1},
     {"q_lossy", "socket://192.0.2.2", -1},
@@ -126,7 +72,6 @@ struct Printers {
     for (const Queue& q : kQueues) cups.addQueue(q.name, q.uri);
   }
   SnmpdAgent snmpd{{.address4 = "127.0.3.2", .address6 = "fd00:3::2", .toner = 42}};
-  SnmpdAgent v3Only{{.address4 = "127.0.3.4", .v1 = false, .toner = 73}};
   Cupsd cups;
 };
 
@@ -172,20 +117,39 @@ TEST_F(NetworkQueue, MisbehavingAgentsEndTheRunWithItsStatus) {
   };
   for (const auto& c : cases) {
     const auto responder = c.replyFrom
-                               ? std::make_unique<RawResponder>(kAddress, c.replyFrom, c.agent)
-                               : std::make_unique<RawResponder>(kAddress, c.agent);
+                               ? std::make_unique<RawResponder>("127.0.3.8", c.replyFrom, c.agent)
+                               : std::make_unique<RawResponder>("127.0.3.8", c.agent);
     expectEnded(tool("q_fault"), c.exitCode, c.level, c.what);
     EXPECT_TRUE(c.requests == 0 || responder->requestCount() == c.requests) << c.what;
   }
 }
 
-// Each run reports or fails; some of twenty get through.
+// A printer host in its own namespace behind a veth link that drops 30 % of
+// the UDP port 161 datagrams on arrival at either end (the kernel has no
+// netem; one dropped on its way out would fail sendto instead). Each run
+// reports or fails; some of twenty get through. The test's own network
+// namespace takes the rule on this side with it.
 TEST_F(NetworkQueue, ThirtyPercentPacketLossEndsEveryRunWithAReportOrAFailure) {
-  const LossyLink link(30);
+  const NamedNamespace printer("usbink-lossy");
+  const std::string ns = printer.name(),
+                    table =
+                        "add table inet usbink_loss\nadd chain inet usbink_loss in { type "
+                        "filter hook input priority 0; }\nadd rule inet usbink_loss in udp ";
+  for (const auto& command : std::vector<std::vector<std::string>>{
+           {"ip", "link", "add", "lossy0", "type", "veth", "peer", "name", "lossy1", "netns", ns},
+           {"ip", "addr", "add", "192.0.2.1/24", "dev", "lossy0"},
+           {"ip", "link", "set", "lossy0", "up"},
+           {"ip", "-n", ns, "addr", "add", "192.0.2.2/24", "dev", "lossy1"},
+           {"ip", "-n", ns, "link", "set", "lossy1", "up"},
+           {"ip", "-n", ns, "link", "set", "lo", "up"},
+           {"nft", table + "sport 161 numgen random mod 100 < 30 drop"},
+           {"ip", "netns", "exec", ns, "nft",
+            table + "dport 161 numgen random mod 100 < 30 drop"}}) {
+    runChecked(command);
+  }
   std::unique_ptr<SnmpdAgent> snmpd;
-  link.onPrinter([&] {
-    snmpd = std::make_unique<SnmpdAgent>(
-        AgentConfig{.address4 = LossyLink::kPrinterAddress, .toner = 77});
+  printer.enter([&] {
+    snmpd = std::make_unique<SnmpdAgent>(AgentConfig{.address4 = "192.0.2.2", .toner = 77});
   });
   int reported = 0;
   for (int i = 1; i <= 20; ++i) {
