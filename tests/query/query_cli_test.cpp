@@ -9,7 +9,6 @@
 #include <tuple>
 
 #include "snmp/v1_test_util.h"
-#include "snmp/walk_message.h"
 #include "support/cupsd.h"
 #include "support/netns.h"
 #include "support/snmp_agents.h"
@@ -24,11 +23,10 @@ const std::string kUsage = "Try 'usbink-query --help' for more information.\n";
 // Prometheus' own parser (python3-prometheus-client): one line per sample.
 constexpr char kParse[] = R"(
 import sys
-from prometheus_client.parser import text_string_to_metric_families
-for family in text_string_to_metric_families(sys.stdin.read()):
-    for s in family.samples:
-        labels = ",".join(f"{k}={v!r}" for k, v in sorted(s.labels.items()))
-        print(family.type, s.name, labels, s.value))";
+from prometheus_client.parser import text_string_to_metric_families as parse
+for f in parse(sys.stdin.read()):
+    for s in f.samples:
+        print(f.type, s.name, ",".join(f"{k}={v!r}" for k, v in sorted(s.labels.items())), s.value))";
 
 // snmpd.conf lines serving supplies (description, class, type, max, level,
 // colour); a supply with a colour has the colorant of its own index.
@@ -61,11 +59,10 @@ std::vector<Bytes> response(const Bytes& rq,
     const Bytes name(o.begin(), o.begin() + CNetIO::oidEncode(oid.c_str(), o.data()));
     list = cat({list, tlv(kBerSequence, cat({tlv(kBerObjectId, name), value}))});
   }
-  const Bytes pdu =
-      tlv(kPduGetResponse, cat({tlv(kBerInteger, {rq.at(17)}), tlv(kBerInteger, {error}),
-                                tlv(kBerInteger, {0}), tlv(kBerSequence, list)}));
-  return {
-      tlv(kBerSequence, cat({tlv(kBerInteger, {1}), tlv(kBerOctetString, text("public")), pdu}))};
+  const Bytes head =
+      cat({tlv(kBerInteger, {rq.at(17)}), tlv(kBerInteger, {error}), fromHex("020100")});
+  return {tlv(kBerSequence, cat({fromHex("020101 04067075626c6963"),
+                                 tlv(kPduGetResponse, cat({head, tlv(kBerSequence, list)}))}))};
 }
 
 // A command line, its exit status, standard output (--prometheus: as
@@ -130,13 +127,10 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
   const RawResponder cut("127.0.4.12", [&](const Bytes& rq) {
     return served++ ? response(rq, {}, 5) : response(rq, {{kEntry + "6.1.1", kA}});
   });
-  const RawResponder endless("127.0.4.13", [](const Bytes& rq) {
-    // Each answer goes 40 objects past the cursor the request carries.
-    const auto asked = oidFromBer({rq.data() + 30, rq.size() - 32});
-    const std::uint32_t last = asked && asked->size() > 10 ? asked->back() : 0;
+  int sent = 0;  // each answer goes 40 objects further
+  const RawResponder endless("127.0.4.13", [&](const Bytes& rq) {
     std::vector<std::pair<std::string, Bytes>> next;
-    for (std::uint32_t i = 1; i <= 40; ++i)
-      next.push_back({kEntry + "6.1." + std::to_string(last + i), kFifty});
+    while (next.size() < 40) next.push_back({kEntry + "6.1." + std::to_string(++sent), kFifty});
     return response(rq, next);
   });
   const RawResponder slow("127.0.4.14", [](const Bytes& rq) {
@@ -152,7 +146,7 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
       std::istringstream words(c.command);
       for (std::string w; words >> w;) argv.push_back(w);
       auto r = run(argv, withEnv(env));
-      if (argv[1] == "--prometheus") {
+      if (std::string(c.command).starts_with("--prometheus")) {
         writeFile(dir.file("exposition"), r.out);
         r.out =
             run({"sh", "-c",
@@ -185,7 +179,6 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
       {"status office.printers.test", 0, "address: 127.0.4.2\nprotocol: SNMPv1\nlevel: 57\n"},
       {"--json status --v3 127.0.4.2", 0,
        "{\"address\":\"127.0.4.2\",\"protocol\":\"SNMPv3\",\"level\":57}\n"},
-      {"name 127.0.4.4", 0, "address: 127.0.4.4\nname: La\"s\\er\\x0A1\n"},
       {"--verbose name 127.0.4.2", 0, kName, "TavrenNetworkGetPrinterName enter"},
       {"status --v1 127.0.4.3", 1, "", "usbink-query: status: no answer from 127.0.4.3\n"},
       {"status gone.printers.test", 1, "", "usbink-query: cannot resolve 'gone.printers.test': "},
