@@ -1,5 +1,4 @@
-// dnssd and mdns queues end to end: the tool against a private cupsd, its
-// URIs resolved by a real avahi-daemon pair, the printers' agents beyond.
+// dnssd and mdns queues: the tool's URIs resolved by a real avahi-daemon pair.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -17,21 +16,19 @@
 namespace usbink::test {
 namespace {
 
-// Each queue and the status and level the tool gives (status -1: another
-// test's). The name ends at the first dot, the type is always _printer._tcp.
-constexpr std::tuple<const char*, const char*, int, int> kQueues[] = {
-    {"q_dnssd", "dnssd://Acme%20Laser._printer._tcp.local./", kExitReported, 64},
-    {"q_mdns_caps", "MDNS://Acme%20Laser._printer._tcp.local./", kExitReported, 64},
-    {"q_other_type", "dnssd://acme%20LASER.floor2.office._ipp._tcp.local./?uuid=4ad8c9f2",
-     kExitReported, 64},
-    {"q_no_dot", "mdns://Acme%20Laser", kExitReported, 64},
-    {"q_link", "dnssd://Acme%20Link._printer._tcp.local./", kExitReported, 35},
-    {"q_unknown", "dnssd://Acme%20Nope._printer._tcp.local./", kExitNoAddress, 0},
-    {"q_mixed", "dnssd://Acme%20Mixed._printer._tcp.local./", -1, 0},
+// Each queue and the level it reports (0: no address; -1: another test's).
+// The name ends at the first dot, the type is always _printer._tcp.
+constexpr std::tuple<const char*, const char*, int> kQueues[] = {
+    {"q_dnssd", "dnssd://Acme%20Laser._printer._tcp.local./", 64},
+    {"q_mdns_caps", "MDNS://Acme%20Laser._printer._tcp.local./", 64},
+    {"q_other_type", "dnssd://acme%20LASER.floor2.office._ipp._tcp.local./?uuid=4ad8c9f2", 64},
+    {"q_no_dot", "mdns://Acme%20Laser", 64},
+    {"q_link", "dnssd://Acme%20Link._printer._tcp.local./", 35},
+    {"q_unknown", "dnssd://Acme%20Nope._printer._tcp.local./", 0},
+    {"q_mixed", "dnssd://Acme%20Mixed._printer._tcp.local./", -1},
 };
 
-// "Acme Laser" answers SNMP v1 at both its addresses, "Acme Link" at its
-// IPv4 address only (its link-local one is listed without its zone).
+// "Acme Link" answers at IPv4 only (its link-local address comes without its zone).
 struct Printers {
   Printers() {
     AvahiNetEnvironment::net().onPrinterSide([&] {
@@ -41,7 +38,7 @@ struct Printers {
       link = std::make_unique<SnmpdAgent>(
           AgentConfig{.address4 = kPrinterLinkLocal.addresses[0], .toner = 35});
     });
-    for (const auto& [queue, uri, exitCode, level] : kQueues) cups.addQueue(queue, uri);
+    for (const auto& [queue, uri, level] : kQueues) cups.addQueue(queue, uri);
   }
   std::unique_ptr<SnmpdAgent> laser, link;
   Cupsd cups;
@@ -51,16 +48,15 @@ class ServiceQueue : public PrintersSuite<Printers> {};
 
 // A report may follow the lines a v1 read over IPv6 writes.
 TEST_F(ServiceQueue, ReportsTheLevelOfThePrinterAnsweringSnmpV1) {
-  for (auto [queue, uri, exitCode, level] : kQueues) {
-    if (exitCode < 0) continue;
+  for (auto [queue, uri, level] : kQueues) {
+    if (level < 0) continue;
     const auto r = tool(queue);
-    EXPECT_EQ(r.exitCode, exitCode) << queue;
+    EXPECT_EQ(r.exitCode, level ? kExitReported : kExitNoAddress) << queue;
     EXPECT_TRUE(level ? r.out.ends_with(expectedReport(level)) : r.out.empty()) << queue << r.out;
   }
 }
 
-// "Acme Mixed" has only its silent IPv6 address when the tool starts; its
-// IPv4 address, answering SNMPv3 only, is published while the tool waits.
+// "Acme Mixed" has a silent IPv6 address; its SNMPv3-only IPv4 one comes while the tool waits.
 TEST_F(ServiceQueue, ASilentFirstAddressIsPassedForASecondAnsweringSnmpV3) {
   std::unique_ptr<RawResponder> silent;
   std::unique_ptr<SnmpdAgent> snmpd;
@@ -80,8 +76,7 @@ TEST_F(ServiceQueue, ASilentFirstAddressIsPassedForASecondAnsweringSnmpV3) {
   const auto r = running.get();
   EXPECT_EQ(r.exitCode, kExitReported);
   EXPECT_TRUE(r.out.ends_with(expectedReport(73))) << r.out;
-  // Three v1 requests, then the SNMPv3 engine discovery, to the silent one.
-  const auto requests = silent->requests();
+  const auto requests = silent->requests();  // 3 v1 requests, then the SNMPv3 discovery
   ASSERT_GE(requests.size(), 4u);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(requests[i][4], i < 3 ? 0x00 : 0x03) << i;
 }
