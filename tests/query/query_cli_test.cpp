@@ -151,11 +151,15 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
       "Drum Unit        opc                  some remaining\n";
   const std::string rawHead = "protocol: SNMPv2c\nDESCRIPTION  TYPE  COLOUR  LEVEL\n";
   check({
-      // Single values over v1 on both families, SNMPv3, from pysnmp; host names;
-      // usage errors; the library's diagnostics only with --verbose.
+      // Single values, host names, usage errors; diagnostics only with --verbose.
       {"firmware fd00:4::2", 0, "address: fd00:4::2\nfirmware: FW7.1\n"},
-      {"identity 127.0.4.2", 0, kName + "firmware: FW7.1\nmcu-firmware: MCU3.2\n"},
-      {"status office.printers.test", 0, "address: 127.0.4.2\nprotocol: SNMPv1\nlevel: 57\n"},
+      {"--json mcu-firmware 127.0.4.2", 0,
+       "{\"address\":\"127.0.4.2\",\"mcu-firmware\":\"MCU3.2\"}\n"},
+      {"identity 127.0.4.4", 0,
+       "address: 127.0.4.4\nname: La\"s\\er\\x0A1\nfirmware: FW1.0\nmcu-firmware: MCU2.0\n"},
+      {"--verbose status office.printers.test", 0,
+       "address: 127.0.4.2\nprotocol: SNMPv1\nlevel: 57\n",
+       "usbink-query: office.printers.test is 127.0.4.2\n"},
       {"--json status --v3 127.0.4.2", 0,
        "{\"address\":\"127.0.4.2\",\"protocol\":\"SNMPv3\",\"level\":57}\n"},
       {"--verbose name 127.0.4.2", 0, kName, "TavrenNetworkGetPrinterName enter"},
