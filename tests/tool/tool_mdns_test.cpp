@@ -20,7 +20,6 @@ namespace {
 // The name ends at the first dot, the type is always _printer._tcp.
 constexpr std::tuple<const char*, const char*, int> kQueues[] = {
     {"q_dnssd", "dnssd://Acme%20Laser._printer._tcp.local./", 64},
-    {"q_mdns_caps", "MDNS://Acme%20Laser._printer._tcp.local./", 64},
     {"q_other_type", "dnssd://acme%20LASER.floor2.office._ipp._tcp.local./?uuid=4ad8c9f2", 64},
     {"q_no_dot", "mdns://Acme%20Laser", 64},
     {"q_link", "dnssd://Acme%20Link._printer._tcp.local./", 35},
