@@ -1,6 +1,6 @@
 #!/bin/sh
-# A private CUPS scheduler: ServerRoot under DIR, one listener DIR/cups.sock
-# (clients set CUPS_SERVER to it), beside the system's and others.
+# A private CUPS scheduler: ServerRoot under DIR, one listener DIR/cups.sock (clients set
+# CUPS_SERVER to it), beside the system's and others.
 #   start DIR                 create DIR, start cupsd, wait until it answers, print its PID
 #   add DIR NAME URI [PPD]    add a queue (any URI scheme)
 #   stop DIR                  stop that cupsd by its PID and remove DIR
@@ -17,23 +17,13 @@ socket=$dir/cups.sock
 ours() { grep -qF -- "$dir/etc/cupsd.conf" "/proc/$1/cmdline" 2>/dev/null; }
 
 stop() {
-  [ -f "$dir/cupsd.pid" ] || { rm -rf "$dir"; return 0; }
-  pid=$(cat "$dir/cupsd.pid")
+  pid=$(cat "$dir/cupsd.pid" 2>/dev/null) || pid=0
   if ours "$pid"; then
-    kill -CONT "$pid" 2>/dev/null || true
-    kill -TERM "$pid"
-    n=0
-    while ours "$pid" && [ $n -lt 100 ]; do sleep 0.05; n=$((n + 1)); done
+    kill -CONT "$pid" 2>/dev/null || true; kill -TERM "$pid"
+    n=0; while ours "$pid" && [ $n -lt 100 ]; do sleep 0.05; n=$((n + 1)); done
     ! ours "$pid" || kill -KILL "$pid"
   fi
   rm -rf "$dir"
-}
-
-# cupsd accepts a device URI only when ServerBin/backend/SCHEME is executable.
-backend_for() {
-  scheme=${1%%:*}
-  case $scheme in ''|*[!A-Za-z0-9+.-]*) return 0 ;; esac
-  [ -e "$dir/bin/backend/$scheme" ] || ln -s /bin/true "$dir/bin/backend/$scheme"
 }
 
 start() {
@@ -41,41 +31,13 @@ start() {
   for d in etc spool/tmp log cache state bin/backend bin/filter bin/daemon ssl; do mkdir -p "$dir/$d"; done
   # cupsd starts filters and backends through ServerBin/daemon/cups-exec.
   ln -s "$(cups-config --serverbin)/daemon/cups-exec" "$dir/bin/daemon/cups-exec"
-  cat > "$dir/etc/cups-files.conf" <<CONF
-ServerRoot $dir/etc
-RequestRoot $dir/spool
-TempDir $dir/spool/tmp
-CacheDir $dir/cache
-StateDir $dir/state
-ServerBin $dir/bin
-ServerKeychain $dir/ssl
-CreateSelfSignedCerts no
-DataDir /usr/share/cups
-AccessLog $dir/log/access_log
-ErrorLog $dir/log/error_log
-PageLog $dir/log/page_log
-Printcap $dir/printcap
-User lp
-Group lp
-SystemGroup root
-CONF
-  cat > "$dir/etc/cupsd.conf" <<CONF
-LogLevel warn
-Listen $socket
-Browsing No
-WebInterface No
-<Policy default>
-  JobPrivateAccess default
-  JobPrivateValues default
-  SubscriptionPrivateAccess default
-  SubscriptionPrivateValues default
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-CONF
-  cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" \
-    </dev/null >"$dir/log/stdout" 2>&1 &
+  for kv in ServerRoot=etc RequestRoot=spool TempDir=spool/tmp CacheDir=cache StateDir=state \
+    ServerBin=bin ServerKeychain=ssl AccessLog=log/access_log ErrorLog=log/error_log \
+    PageLog=log/page_log Printcap=printcap; do echo "${kv%%=*} $dir/${kv#*=}"; done > "$dir/etc/cups-files.conf"
+  printf '%s\n' 'CreateSelfSignedCerts no' 'User lp' 'Group lp' 'SystemGroup root' >> "$dir/etc/cups-files.conf"
+  printf '%s\n' 'LogLevel warn' "Listen $socket" 'Browsing No' 'WebInterface No' \
+    '<Policy default>' '<Limit All>' 'Order deny,allow' '</Limit>' '</Policy>' > "$dir/etc/cupsd.conf"
+  cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" </dev/null >"$dir/log/stdout" 2>&1 &
   echo $! > "$dir/cupsd.pid"
   n=0
   until CUPS_SERVER=$socket lpstat -r 2>/dev/null | grep -q 'is running'; do
@@ -92,7 +54,11 @@ CONF
 
 case $command in
   start) start ;;
-  add)   backend_for "${4:?missing URI}"
+  # cupsd accepts a device URI only when ServerBin/backend/SCHEME is executable.
+  add)   scheme=${4:?missing URI} scheme=${scheme%%:*}
+         case $scheme in ''|*[!A-Za-z0-9+.-]*) ;;
+           *) [ -e "$dir/bin/backend/$scheme" ] || ln -s /bin/true "$dir/bin/backend/$scheme" ;;
+         esac
          CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" ${5:+-P "$5" -E} ;;
   stop)  stop ;;
   *)     echo "private-cupsd: unknown command $command" >&2; exit 2 ;;

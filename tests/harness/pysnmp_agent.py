@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""A second SNMP agent (pysnmp 4): v1 GETs for a community, SNMPv3 GETs for
-one USM user (HMAC-MD5-96, CBC-DES) from a fixed table. Prints "pysnmp agent
-ready" once its sockets are bound."""
+"""A pysnmp 4 agent answering GETs from a fixed table: v1 for a community, v3 for one USM
+user (HMAC-MD5-96, CBC-DES). Prints "pysnmp agent ready" once its sockets are bound."""
 import argparse
 import os
 import socket
@@ -16,16 +15,13 @@ from pysnmp.smi import instrum
 PRIVATE = "1.3.6.1.4.1.26266.886.300.369.8531.1."
 
 parser = argparse.ArgumentParser()
-for option in ("addr", "addr6", "community", "user", "auth", "priv", "device-id", "fw", "mcu"):
+for option in ("addr", "addr6", "community", "user", "auth", "priv", "device-id", "fw", "mcu",
+               "engine-id", "sys-name", "sys-object-id"):
     parser.add_argument("--" + option)
-for option in ("engine-id", "sys-name", "sys-object-id"):
-    parser.add_argument("--" + option, required=True)
 args = parser.parse_args()
 
-table = {
-    "1.3.6.1.2.1.1.5.0": v2c.OctetString(args.sys_name),
-    "1.3.6.1.2.1.1.2.0": v2c.ObjectIdentifier(args.sys_object_id),
-}
+table = {"1.3.6.1.2.1.1.5.0": v2c.OctetString(args.sys_name),
+         "1.3.6.1.2.1.1.2.0": v2c.ObjectIdentifier(args.sys_object_id)}
 for suffix, value in (("1.0", args.device_id), ("2.1.0", args.fw), ("2.3.0", args.mcu)):
     if value is not None:
         table[PRIVATE + suffix] = v2c.OctetString(value)
@@ -41,24 +37,19 @@ if args.addr:
     config.addTransport(snmp, udp.domainName, udp.UdpTransport().openServerMode((args.addr, 161)))
 if args.addr6:
     transport6 = udp6.Udp6Transport()
-    # IPv6 only: a dual-stack socket on "::" beside the IPv4 one would get
-    # every IPv4 broadcast a second time, and answer it twice.
+    # IPv6 only, or a socket on "::" beside the IPv4 one answers every IPv4 broadcast twice.
     transport6.socket.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
     config.addTransport(snmp, udp6.domainName, transport6.openServerMode((args.addr6, 161)))
 if args.community:
     config.addV1System(snmp, "printer-area", args.community)
     config.addVacmUser(snmp, 1, "printer-area", "noAuthNoPriv", (1, 3, 6))
-if args.user:
-    config.addV3User(snmp, args.user, config.usmHMACMD5AuthProtocol, args.auth,
-                     config.usmDESPrivProtocol, args.priv)
-    config.addVacmUser(snmp, 3, args.user, "authPriv", (1, 3, 6))
+config.addV3User(snmp, args.user, config.usmHMACMD5AuthProtocol, args.auth,
+                 config.usmDESPrivProtocol, args.priv)
+config.addVacmUser(snmp, 3, args.user, "authPriv", (1, 3, 6))
 ctx = context.SnmpContext(snmp)
 ctx.unregisterContextName(v2c.OctetString(""))
 ctx.registerContextName(v2c.OctetString(""), FixedTable())
 cmdrsp.GetCommandResponder(snmp, ctx)
 print(f"pysnmp agent ready pid {os.getpid()}", flush=True)
 snmp.transportDispatcher.jobStarted(1)
-try:
-    snmp.transportDispatcher.runDispatcher()
-finally:
-    snmp.transportDispatcher.closeDispatcher()
+snmp.transportDispatcher.runDispatcher()

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <string>
 
-#include "support/netns.h"
 #include "support/process.h"
 #include "tool/platform/system.h"
 
@@ -19,46 +18,35 @@ namespace {
 
 TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
   TempDir dir;
+  std::string endless;
+  while (endless.size() < platform::kStatusOutputMax) endless += "y\n";
+  endless.resize(platform::kStatusOutputMax);
   const struct {
-    const char* what;
     std::string body;  // writes its PID to $1 first
     std::string output;
   } cases[] = {
-      {"ends at once", "printf 'MFG:Acme;STS:AAAA;'\n", "MFG:Acme;STS:AAAA;"},
-      {"prints, then hangs", "printf 'MFG:Acme;STS:AAAA;'\nexec sleep 1000\n",
-       "MFG:Acme;STS:AAAA;"},
-      {"closes its output, then hangs", "printf 'MFG:Acme;'\nexec >&-\nexec sleep 1000\n",
-       "MFG:Acme;"},
-      {"inherits an open /dev/null as standard error", "readlink /proc/$$/fd/2\n", "/dev/null\n"},
-      {"prints without end", "exec yes\n",
-       [] {
-         std::string lines;
-         while (lines.size() < platform::kStatusOutputMax) lines += "y\n";
-         return lines.substr(0, platform::kStatusOutputMax);
-       }()},
+      {"printf 'MFG:Acme;STS:AAAA;'\n", "MFG:Acme;STS:AAAA;"},
+      {"printf 'MFG:Acme;STS:AAAA;'\nexec sleep 1000\n", "MFG:Acme;STS:AAAA;"},
+      {"printf 'MFG:Acme;'\nexec >&-\nexec sleep 1000\n", "MFG:Acme;"},
+      {"readlink /proc/$$/fd/2\n", "/dev/null\n"},  // descriptor 2 is open, on /dev/null
+      {"exec yes\n", endless},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string program = dir.file("program");
-    writeFile(program, "#!/bin/sh\necho $$ >\"$1\"\n" + c.body, 0755);
+    writeFile(dir.file("program"), "#!/bin/sh\necho $$ >\"$1\"\n" + c.body, 0755);
     // As usbink started with `2>&-` runs it: descriptor 2 closed, then discarded.
     const int saved = dup(STDERR_FILENO);
     close(STDERR_FILENO);
     platform::discardStandardError();
-    const auto output = platform::runStatusProgram(program, dir.file("pid"), "usb://Acme/Laser",
-                                                   std::chrono::milliseconds(300));
+    const auto output = platform::runStatusProgram(
+        dir.file("program"), dir.file("pid"), "usb://Acme/Laser", std::chrono::milliseconds(300));
     dup2(saved, STDERR_FILENO);
     close(saved);
-    EXPECT_EQ(output.value_or("(none)"), c.output);
+    EXPECT_EQ(output.value_or("(none)"), c.output) << c.body;
     const std::string pid = readFile(dir.file("pid"));
-    ASSERT_FALSE(pid.empty());
+    ASSERT_FALSE(pid.empty()) << c.body;
     EXPECT_TRUE(kill(std::stoi(pid), 0) != 0 && errno == ESRCH);  // neither running nor a zombie
   }
 }
 
 }  // namespace
 }  // namespace usbink::test
-
-int main(int argc, char** argv) {
-  return usbink::test::runInPrivateNetwork(argc, argv);
-}

@@ -1,11 +1,11 @@
-// A private multicast-DNS link: this process's (private) namespace is the
-// client side, a named namespace the printer side, joined by a veth pair. Each
-// side runs its own dbus-daemon and avahi-daemon (private /run and /etc/avahi
-// through bind mounts). The printer side publishes the printers below.
+// A private multicast-DNS link: this process's namespace (client) and a named one (printer,
+// publishing the printers below) joined by a veth pair, each side with its own dbus-daemon and
+// avahi-daemon (private /run and /etc/avahi).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,61 +17,43 @@
 namespace usbink::test {
 
 struct PrinterService {
-  std::string instance;                // service instance name, type "_printer._tcp"
-  std::string host;                    // its host is host + ".local"
-  std::vector<std::string> addresses;  // the host's addresses, as inet_ntop writes them
+  std::string instance, host;          // type "_printer._tcp" on host + ".local"
+  std::vector<std::string> addresses;  // as inet_ntop writes them
 };
-
 inline const PrinterService kPrinterTwoFamilies{
     "Acme Laser", "laser", {"198.51.100.10", "2001:db8:100::10"}};
 inline const PrinterService kPrinterOneAddress{"Acme Solo", "solo", {"198.51.100.20"}};
 inline const PrinterService kPrinterLinkLocal{"Acme Link", "link", {"198.51.100.30", "fe80::30"}};
-
-// The printer side's own addresses on the link (its avahi-daemon's host).
+// The printer side's own addresses on the link.
 inline constexpr const char* kPrinterLinkAddress4 = "192.0.2.1";
 inline constexpr const char* kPrinterLinkAddress6 = "2001:db8::1";
 
 class AvahiNet {
  public:
-  // Brings it up, DBUS_SYSTEM_BUS_ADDRESS naming the client bus; throws
-  // std::runtime_error when something does not start. Call it single-threaded.
+  // Brings it up (single-threaded), DBUS_SYSTEM_BUS_ADDRESS naming the client bus; throws.
   AvahiNet();
-  ~AvahiNet();
-  AvahiNet(const AvahiNet&) = delete;
-  AvahiNet& operator=(const AvahiNet&) = delete;
-
-  // One avahi-publish per entry on the printer side (its arguments, such as
-  // {"-s", "Name", "_printer._tcp", "515"}); returns when all are established.
+  ~AvahiNet() { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+  // One avahi-publish per entry of arguments on the printer side, waiting until all are up.
   void publish(const std::vector<std::vector<std::string>>& publications);
-
-  // The client side's avahi-daemon, to stop or kill, and a fresh one in its place.
-  Child& clientAvahi() { return m_clientAvahi; }
+  Child& clientAvahi() { return m_avahi[1]; }  // to kill, and start again:
   void restartClientAvahi();
-
   // Runs `start` in the printer namespace (SNMP agents at a printer's address).
   void onPrinterSide(const std::function<void()>& start) { m_printerNs.enter(start); }
 
  private:
-  Child startBus(const std::string& side, const std::string& interface);
-  Child startAvahi(const std::string& side);
-
-  // In bring-up order; torn down in reverse, processes first.
+  // Torn down in reverse, processes first. Index 0 is the printer side.
   TempDir m_dir{"usbink-avahi"};
   NamedNamespace m_printerNs{"usbink-mdns-"};
-  Child m_printerBus, m_printerAvahi, m_clientBus, m_clientAvahi;
+  Child m_bus[2], m_avahi[2];
   std::vector<Child> m_publishers;
 };
 
-// One AvahiNet (about two seconds to bring up) per test binary, registered in
-// main(); when it cannot come up, gtest reports that and runs no test.
-class AvahiNetEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override;
-  void TearDown() override;
+// One AvahiNet per test binary, registered in main(); when it fails no test runs.
+struct AvahiNetEnvironment : ::testing::Environment {
+  void SetUp() override { ASSERT_NO_THROW(s_net = std::make_unique<AvahiNet>()); }
+  void TearDown() override { s_net.reset(); }
   static AvahiNet& net() { return *s_net; }
-
- private:
-  static std::unique_ptr<AvahiNet> s_net;
+  static inline std::unique_ptr<AvahiNet> s_net;
 };
 
 }  // namespace usbink::test

@@ -1,41 +1,106 @@
-// Private network and name-lookup surroundings for a test process. Call
-// these in main() or a test environment, before any thread starts; every
-// process the test starts afterwards shares them.
+// Private network and name-lookup surroundings for a test process, set up before any thread
+// starts and shared by every process it starts afterwards.
 #pragma once
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "support/process.h"
+
 namespace usbink::test {
 
-// A fresh network namespace for this process, loopback up with the given
-// extra IPv6 addresses: nothing sent leaves the machine, and agents of
-// different test binaries cannot collide.
-void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses = {});
-// main() of an integration test binary: root check, private network, tests.
-int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6Addresses = {});
-// Own /etc/hosts, and a resolv.conf naming only 127.0.0.1 (bind mounts in a
-// private mount namespace).
-void usePrivateHosts(const std::string& hostsContent);
-bool isRoot();
-// True when this thread's network namespace is not the machine's own.
-bool inPrivateNetwork();
-// Every IPv6 address usable at once, link-local ones included, in this
-// thread's namespace or the named one.
-void disableDuplicateAddressDetection(const std::string& namespaceName = "");
+inline void checkCall(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+inline bool isRoot() {
+  return geteuid() == 0;
+}
+// This thread's network namespace is not the machine's own.
+inline bool inPrivateNetwork() {
+  struct stat own = {}, machine = {};
+  stat("/proc/thread-self/ns/net", &own);
+  stat("/proc/1/ns/net", &machine);
+  return own.st_ino != machine.st_ino;
+}
+
+// Every IPv6 address usable at once, in this thread's namespace or the named one.
+inline void disableDuplicateAddressDetection(const std::string& namespaceName = "") {
+  std::vector<std::string> argv = {"sysctl", "-qw", "net.ipv6.conf.all.accept_dad=0",
+                                   "net.ipv6.conf.default.accept_dad=0"};
+  if (!namespaceName.empty()) argv.insert(argv.begin(), {"ip", "netns", "exec", namespaceName});
+  runChecked(argv);
+}
+
+// A fresh network namespace (nothing sent leaves the machine), loopback up with the given
+// extra IPv6 addresses and, or getaddrinfo's AI_ADDRCONFIG hides a family, one of each.
+inline void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses = {}) {
+  checkCall(unshare(CLONE_NEWNET) == 0, "unshare(CLONE_NEWNET)");
+  std::vector<std::string> argv = {"sh", "-ec",
+                                   "ip link set lo up; ip addr add 198.18.0.1/32 dev lo\n"
+                                   "for a; do ip -6 addr add $a/128 dev lo nodad; done",
+                                   "-", "fd00:ffff::1"};
+  argv.insert(argv.end(), ipv6Addresses.begin(), ipv6Addresses.end());
+  runChecked(argv);
+}
+
+// main() of an integration test binary: private network, then the tests.
+inline int runInPrivateNetwork(int argc, char** argv,
+                               const std::vector<std::string>& ipv6Addresses = {}) {
+  ::testing::InitGoogleTest(&argc, argv);
+  enterPrivateNetwork(ipv6Addresses);
+  return RUN_ALL_TESTS();
+}
+
+// Own /etc/hosts, and a resolv.conf naming only 127.0.0.1 (private bind mounts).
+inline void usePrivateHosts(const std::string& hostsContent) {
+  checkCall(unshare(CLONE_NEWNS) == 0, "unshare(CLONE_NEWNS)");
+  checkCall(mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "make / private");
+  static const TempDir etc("usbink-etc");  // the mounted files, for the life of the process
+  for (const auto& [name, content] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"hosts", hostsContent},
+           {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
+           {"nsswitch.conf", "hosts: files dns\n"}}) {
+    writeFile(etc.file(name), content);
+    checkCall(
+        mount(etc.file(name).c_str(), ("/etc/" + name).c_str(), nullptr, MS_BIND, nullptr) == 0,
+        "bind mount over /etc/" + name);
+  }
+}
 
 // A named network namespace (`ip netns`) "<prefix><PID>", deleted with the object.
 class NamedNamespace {
  public:
-  explicit NamedNamespace(const std::string& prefix);
-  ~NamedNamespace();
+  explicit NamedNamespace(const std::string& prefix) : m_name(prefix + std::to_string(getpid())) {
+    runChecked({"ip", "netns", "add", m_name});
+  }
+  ~NamedNamespace() { run({"ip", "netns", "del", m_name}); }
   NamedNamespace(const NamedNamespace&) = delete;
-  NamedNamespace& operator=(const NamedNamespace&) = delete;
   const std::string& name() const { return m_name; }
-  // Runs `work` with this thread inside the namespace: the sockets it opens
-  // and the processes it starts belong there.
-  void enter(const std::function<void()>& work) const;
+  // Runs `work` with this thread inside: the sockets and processes it starts belong there.
+  void enter(const std::function<void()>& work) const {
+    struct Return {  // closes both, and takes the thread home once it has left
+      int home, target;
+      bool left = false;
+      ~Return() {
+        if (left) setns(home, CLONE_NEWNET);
+        for (int fd : {home, target}) close(fd);
+      }
+    } back{open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC),
+           open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC)};
+    back.left = back.home >= 0 && back.target >= 0 && setns(back.target, CLONE_NEWNET) == 0;
+    checkCall(back.left, "cannot enter network namespace " + m_name);
+    work();
+  }
 
  private:
   std::string m_name;

@@ -4,11 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,84 +24,68 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::duration_cast, std::chrono::milliseconds;
 
-// Starts `argv` with our environment plus `extra`, standard input empty and
-// the output set up by `actions` (destroyed here); throws when it cannot.
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra,
-            posix_spawn_file_actions_t* actions) {
-  posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<std::string> args = argv, envStrings;
+// Starts `argv` with our environment plus `extra`, standard input empty, output to `out` and
+// `err`; -1 when it cannot.
+pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& extra, int out,
+            int err, const std::string& cwd = "") {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry(*e);
-    if (!extra.contains(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
+    if (!extra.contains(std::string(*e, std::strcspn(*e, "=")))) env.push_back(*e);
   }
-  for (const auto& [k, v] : extra) envStrings.push_back(k + "=" + v);
+  for (const auto& [k, v] : extra) env.push_back(k + "=" + v);
   std::vector<char*> cArgs, cEnv;
-  for (auto& s : args) cArgs.push_back(s.data());
-  for (auto& s : envStrings) cEnv.push_back(s.data());
+  for (auto& s : argv) cArgs.push_back(s.data());
+  for (auto& s : env) cEnv.push_back(s.data());
   cArgs.push_back(nullptr);
   cEnv.push_back(nullptr);
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, cArgs[0], actions, nullptr, cArgs.data(), cEnv.data());
-  posix_spawn_file_actions_destroy(actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
-  return pid;
+  const int rc = posix_spawnp(&pid, cArgs[0], &actions, nullptr, cArgs.data(), cEnv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
 }
 
 int reap(pid_t pid) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   return status;
 }
 
 }  // namespace
 
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
+  // Standard output through a pipe, read until every holder has closed it; standard error
+  // into a memory file, read once the process has ended.
+  int out[2];
+  const int err = memfd_create("stderr", MFD_CLOEXEC);
+  if (err < 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const auto start = Clock::now();
-  pid_t pid = -1;
-  try {
-    pid = spawn(argv, options.env, &actions);
-  } catch (...) {
-    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
-    throw;
-  }
+  const pid_t pid = spawn(argv, options.env, out[1], err, options.cwd);
   close(out[1]);
-  close(err[1]);
-
   ProcessResult result;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  for (int open = 2; open > 0;) {
+  for (char buf[4096]; pid > 0;) {
     const auto left = duration_cast<milliseconds>(start + options.timeout - Clock::now());
+    pollfd readable{out[0], POLLIN, 0};
     if (left.count() <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-      } else {
-        close(std::exchange(fds[i].fd, -1));
-        --open;
-      }
-    }
+    if (poll(&readable, 1, static_cast<int>(left.count())) <= 0) continue;
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    result.out.append(buf, static_cast<std::size_t>(n));
   }
-  for (auto& fd : fds) {
-    if (fd.fd >= 0) close(fd.fd);
-  }
-  const int status = reap(pid);
+  close(out[0]);
+  const int status = pid > 0 ? reap(pid) : -1;
+  result.err = readFile("/proc/self/fd/" + std::to_string(err));
+  close(err);
+  if (pid < 0) throw std::runtime_error("cannot start " + argv[0]);
   result.elapsed = duration_cast<milliseconds>(Clock::now() - start);
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
@@ -110,28 +94,17 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
 
 ProcessResult runChecked(const std::vector<std::string>& argv) {
   auto result = run(argv);
-  if (result.exitCode == 0) return result;
-  std::string line;
-  for (const auto& a : argv) line += a + " ";
-  throw std::runtime_error("failed: " + line + ": " + result.err);
+  if (result.exitCode != 0) throw std::runtime_error("failed: " + argv[0] + ": " + result.err);
+  return result;
 }
 
 Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
              const std::map<std::string, std::string>& env) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
   const std::string log = logPath.empty() ? "/dev/null" : logPath;
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  m_pid = spawn(argv, env, &actions);
-}
-
-Child& Child::operator=(Child&& other) noexcept {
-  if (this != &other) {
-    stop();
-    m_pid = std::exchange(other.m_pid, -1);
-  }
-  return *this;
+  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  m_pid = fd < 0 ? -1 : spawn(argv, env, fd, fd);
+  close(fd);
+  if (m_pid < 0) throw std::runtime_error("cannot start " + argv[0] + " with log " + log);
 }
 
 bool Child::running() {
@@ -169,8 +142,8 @@ TempDir::TempDir(const std::string& prefix) : m_path("/tmp/" + prefix + "-XXXXXX
 }
 
 TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(m_path, ec);
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
 }
 
 bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit) {

@@ -1,5 +1,5 @@
-// Child processes for tests: run to completion with a time limit, or in the
-// background until the owner stops them by PID; temporary folders and files.
+// Child processes (to completion with a time limit, or in the background until stopped by
+// PID), temporary folders and files.
 #pragma once
 
 #include <sys/types.h>
@@ -14,7 +14,7 @@
 namespace usbink::test {
 
 struct ProcessResult {
-  int exitCode = -1;      // exit status, or -1 when killed by a signal
+  int exitCode = -1;      // -1 when killed by a signal
   int signal = 0;         // the signal that ended it, or 0
   bool timedOut = false;  // killed because it ran past its limit
   std::string out, err;
@@ -23,35 +23,34 @@ struct ProcessResult {
 
 struct ProcessOptions {
   std::map<std::string, std::string> env;  // set on top of ours
-  std::string cwd;                         // working directory ("" keeps ours)
+  std::string cwd;                         // "" keeps ours
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
-
 inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
   return {std::move(env), {}, std::chrono::seconds(30)};
 }
 
-// Runs `argv` without a shell, standard input empty, until both output
-// streams end (a descendant holding them open counts) or the time runs out.
+// Runs `argv` without a shell, standard input empty, until its standard output ends (a
+// descendant holding it open counts) or the time runs out.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
-// For set-up commands: throws std::runtime_error with the command and its
-// standard error when it exits non-zero.
+// For set-up commands: throws std::runtime_error with its standard error unless it exits 0.
 ProcessResult runChecked(const std::vector<std::string>& argv);
 
-// A background process, its output appended to `logPath` (or discarded),
-// stopped (TERM, then KILL) and reaped by its owner.
+// A background process, output appended to `logPath` (or discarded), stopped and reaped.
 class Child {
  public:
   Child() = default;
   Child(const std::vector<std::string>& argv, const std::string& logPath,
         const std::map<std::string, std::string>& env = {});
   Child(Child&& other) noexcept : m_pid(std::exchange(other.m_pid, -1)) {}
-  Child& operator=(Child&& other) noexcept;
+  Child& operator=(Child&& other) noexcept {
+    stop();
+    m_pid = std::exchange(other.m_pid, -1);
+    return *this;
+  }
   ~Child() { stop(); }
-
   pid_t pid() const { return m_pid; }
-  // False once it has ended; it is then reaped and forgotten, so that stop()
-  // never signals a reused PID.
+  // False once it has ended; it is then reaped and forgotten (stop() never signals a reused PID).
   bool running();
   void stop();
 
@@ -68,7 +67,6 @@ class TempDir {
   explicit TempDir(const std::string& prefix = "usbink-test");
   ~TempDir();
   TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return m_path; }
   std::string file(const std::string& name) const { return m_path + "/" + name; }
 

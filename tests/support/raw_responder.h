@@ -1,20 +1,43 @@
-// A hand-made UDP "agent" on ADDRESS:161 for answers a real agent will not
-// send: malformed, hostile, several, late or none.
+// A hand-made UDP "agent" on ADDRESS:161 for answers a real agent will not send.
 #pragma once
 
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cctype>
+#include <cstring>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace usbink::test {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes fromHex(const std::string& hex);  // any character but a hex digit is skipped
-std::string toHex(const Bytes& bytes);
+// Any character but a hex digit is skipped.
+inline Bytes fromHex(const std::string& hex) {
+  Bytes out;
+  std::string digit;
+  for (char c : hex) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
+    digit += c;
+    if (digit.size() == 2) out.push_back(std::stoi(std::exchange(digit, ""), nullptr, 16));
+  }
+  return out;
+}
+
+inline std::string toHex(const Bytes& bytes) {
+  std::string out;
+  for (unsigned char b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+  return out;
+}
 
 class RawResponder {
  public:
@@ -22,20 +45,65 @@ class RawResponder {
   using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
   RawResponder(const std::string& address, Handler handler)
       : RawResponder(std::vector{address}, std::move(handler)) {}
-  // Serves `replyAddress`:161 as well, and every answer leaves from there:
-  // an agent that answers from another address.
+  // Serves `replyAddress`:161 as well, and every answer leaves from there.
   RawResponder(const std::string& address, const std::string& replyAddress, Handler handler)
       : RawResponder(std::vector{address, replyAddress}, std::move(handler)) {}
-  ~RawResponder();
-  RawResponder(const RawResponder&) = delete;
-  RawResponder& operator=(const RawResponder&) = delete;
-
-  std::vector<Bytes> requests() const;  // every request so far, in order
+  ~RawResponder() {
+    m_stop = true;
+    m_thread.join();
+    for (int fd : m_fds) close(fd);
+  }
+  std::vector<Bytes> requests() const {  // every request so far, in order
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+  }
   std::size_t requestCount() const { return requests().size(); }
 
  private:
-  RawResponder(const std::vector<std::string>& addresses, Handler handler);
-
+  RawResponder(const std::vector<std::string>& addresses, Handler handler)
+      : m_handler(std::move(handler)) {
+    for (const auto& address : addresses) {
+      addrinfo hints{};
+      hints.ai_flags = AI_NUMERICHOST;
+      hints.ai_socktype = SOCK_DGRAM;
+      addrinfo* found = nullptr;
+      const int on = 1;
+      int fd = getaddrinfo(address.c_str(), "161", &hints, &found) == 0
+                   ? socket(found->ai_family, SOCK_DGRAM, 0)
+                   : -1;
+      if (fd >= 0) m_fds.push_back(fd);
+      if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+          bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        const std::string why = std::strerror(errno);
+        for (int open : m_fds) close(open);
+        if (found != nullptr) freeaddrinfo(found);
+        throw std::runtime_error("raw responder cannot bind " + address + ": " + why);
+      }
+      freeaddrinfo(found);
+    }
+    m_thread = std::thread([this] {
+      std::vector<pollfd> polled;
+      for (int fd : m_fds) polled.push_back({fd, POLLIN, 0});
+      while (!m_stop) {
+        if (poll(polled.data(), polled.size(), 20) <= 0) continue;
+        for (const pollfd& p : polled) {
+          unsigned char buf[65536];
+          sockaddr_storage from{};
+          socklen_t fromLen = sizeof from;
+          auto* peer = reinterpret_cast<sockaddr*>(&from);
+          const ssize_t n = recvfrom(p.fd, buf, sizeof buf, MSG_DONTWAIT, peer, &fromLen);
+          if (n < 0) continue;
+          const Bytes request(buf, buf + n);
+          std::unique_lock lock(m_mutex);
+          m_requests.push_back(request);
+          lock.unlock();
+          for (const auto& answer : m_handler(request)) {
+            sendto(m_fds.back(), answer.data(), answer.size(), 0, peer, fromLen);
+          }
+        }
+      }
+    });
+  }
   std::vector<int> m_fds;  // the last one sends every answer
   Handler m_handler;
   std::atomic<bool> m_stop{false};

@@ -25,12 +25,11 @@ Served served(const AgentConfig& c) {
           c.deviceId.value_or(deviceIdWithToner(c.toner))};
 }
 
-// Starts the agent and waits for `readyLine` in its log.
 Child start(const std::vector<std::string>& argv, const std::string& log,
             const std::map<std::string, std::string>& env, const std::string& readyLine) {
   Child child(argv, log, env);
-  const auto ready = [&] { return readFile(log).find(readyLine) != std::string::npos; };
-  if (!waitFor([&] { return ready() || !child.running(); }) || !child.running() || !ready()) {
+  if (!waitFor([&] { return readFile(log).find(readyLine) != std::string::npos; }) ||
+      !child.running()) {
     throw std::runtime_error("agent did not start, " + log + ":\n" + readFile(log));
   }
   return child;
@@ -40,8 +39,7 @@ Child start(const std::vector<std::string>& argv, const std::string& log,
 
 std::string statusBlockWithToner(int toner) {
   unsigned char block[108];
-  block[0] = static_cast<unsigned char>(toner);
-  for (int i = 1; i < 108; ++i) block[i] = static_cast<unsigned char>(i);
+  for (int i = 0; i < 108; ++i) block[i] = static_cast<unsigned char>(i ? i : toner);
   char text[160];
   base64_encode(block, sizeof block, text, sizeof text);
   return text;
@@ -53,27 +51,22 @@ std::string deviceIdWithToner(int toner) {
 
 SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
   const Served s = served(c);
-  const auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
   std::string listen = c.address4.empty() ? "" : "udp:" + c.address4 + ":161";
   if (!c.address6.empty()) listen += (listen.empty() ? "udp6:[" : ",udp6:[") + c.address6 + "]:161";
   std::string conf = "[snmp] persistentDir " + m_dir.file("state") + "\nagentaddress " + listen +
                      "\nexactEngineID 0x" + s.engineId + "\nsysName " + c.sysName +
-                     "\nsysObjectID ." + c.sysObjectId + "\n";
+                     "\nsysObjectID ." + c.sysObjectId + "\ncreateUser " + s.user + " MD5 \"" +
+                     s.auth + "\" DES \"" + s.priv + "\"\nrouser " + s.user + " priv\n";
   if (c.v1) conf += "rocommunity mirtal\nrocommunity6 mirtal\n";
-  if (c.v3) {
-    conf += "createUser " + s.user + " MD5 " + quoted(s.auth) + " DES " + quoted(s.priv) +
-            "\nrouser " + s.user + " priv\n";
-  }
   const auto override = [&](const char* oid, const std::string& value) {
-    conf += std::string("override .") + oid + " octet_str " + quoted(value) + "\n";
+    conf += std::string("override .") + oid + " octet_str \"" + value + "\"\n";
   };
   if (c.serveDeviceId) override(kOidDeviceId, s.deviceId);
   if (c.serveVersions) {
     override(kOidFwVersion, c.fwVersion);
     override(kOidMcuVersion, c.mcuVersion);
   }
-  conf += c.snmpdLines;
-  writeFile(m_dir.file("snmpd.conf"), conf);
+  writeFile(m_dir.file("snmpd.conf"), conf + c.snmpdLines);
   m_child = start({"snmpd", "-f", "-Lo", "-C", "-c", m_dir.file("snmpd.conf"), "-I", "-smux", "-m",
                    "", "-p", m_dir.file("snmpd.pid")},
                   m_dir.file("snmpd.log"), {{"MIBS", ""}}, "NET-SNMP version");
@@ -81,15 +74,13 @@ SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
 
 PysnmpAgent::PysnmpAgent(const AgentConfig& c) {
   const Served s = served(c);
-  std::vector<std::string> argv = {
-      USBINK_PYTHON,     std::string(USBINK_SOURCE_DIR) + "/tests/harness/pysnmp_agent.py",
-      "--engine-id",     s.engineId,
-      "--sys-name",      c.sysName,
-      "--sys-object-id", c.sysObjectId};
+  std::vector<std::string> argv = {USBINK_PYTHON,
+                                   USBINK_SOURCE_DIR "/tests/harness/pysnmp_agent.py"};
+  argv.insert(argv.end(), {"--engine-id", s.engineId, "--sys-name", c.sysName, "--user", s.user});
+  argv.insert(argv.end(), {"--sys-object-id", c.sysObjectId, "--auth", s.auth, "--priv", s.priv});
   if (!c.address4.empty()) argv.insert(argv.end(), {"--addr", c.address4});
   if (!c.address6.empty()) argv.insert(argv.end(), {"--addr6", c.address6});
   if (c.v1) argv.insert(argv.end(), {"--community", "mirtal"});
-  if (c.v3) argv.insert(argv.end(), {"--user", s.user, "--auth", s.auth, "--priv", s.priv});
   if (c.serveDeviceId) argv.insert(argv.end(), {"--device-id", s.deviceId});
   if (c.serveVersions) argv.insert(argv.end(), {"--fw", c.fwVersion, "--mcu", c.mcuVersion});
   m_child = start(argv, m_dir.file("pysnmp.log"), {{"TMPDIR", m_dir.path()}}, "pysnmp agent ready");

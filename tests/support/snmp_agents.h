@@ -1,5 +1,5 @@
-// Real SNMP agents serving the printer's objects at UDP port 161: net-snmp's
-// snmpd and a pysnmp agent, each stopped by PID with its object.
+// Real SNMP agents at UDP port 161 (net-snmp's snmpd, pysnmp) serving the printer's
+// objects and the system's USM user, each stopped by PID with its object.
 #pragma once
 
 #include <optional>
@@ -9,12 +9,10 @@
 
 namespace usbink::test {
 
-// Defaults throughout: a designated initializer names only what differs.
 struct AgentConfig {
   std::string address4{};        // IPv4 address to listen on ("" for none)
   std::string address6{};        // IPv6 address to listen on ("" for none)
   bool v1 = true;                // answer community "mirtal"
-  bool v3 = true;                // serve the system's USM user
   std::string authPassPhrase{};  // "" keeps the user's pass phrases; else the agent's own
   std::string privPassPhrase{};
   std::string engineId{};                 // hex; "" derives one with the 80 00 02 A2 prefix
@@ -33,20 +31,14 @@ struct AgentConfig {
 std::string deviceIdWithToner(int toner);
 std::string statusBlockWithToner(int toner);
 
-class SnmpdAgent {
- public:
+struct SnmpdAgent {
   explicit SnmpdAgent(const AgentConfig& config);
-
- private:
   TempDir m_dir{"usbink-snmpd"};
   Child m_child;
 };
 
-class PysnmpAgent {
- public:
+struct PysnmpAgent {
   explicit PysnmpAgent(const AgentConfig& config);
-
- private:
   TempDir m_dir{"usbink-pysnmp"};
   Child m_child;
 };
