@@ -1,27 +1,20 @@
-// What the reads and queries send and how they take answers no real agent
-// gives: raw v1 responders and scripted SNMPv3 agents on loopback. Each case
-// runs in a network namespace of its own (root needed), so the cases run in
-// parallel and need no agent processes.
+// What the reads, queries and walks send and how they take answers no real
+// agent gives: raw v1 responders and scripted SNMPv3 agents on loopback. Each
+// case runs in a network namespace of its own (root needed).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
-#include <optional>
-#include <string>
+#include <memory>
 #include <thread>
 
 #include "snmp/captured_answers.h"
 #include "snmp/reads.h"
-#include "snmp/udp.h"
+#include "snmp/table_walk.h"
 #include "snmp/v1_test_util.h"
 #include "support/netns.h"
 #include "support/process.h"
@@ -37,8 +30,7 @@ const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kFwOid = fromHex("2b0601040181cd1a8676822c8271c25301020100");
 const Bytes kMcuOid = fromHex("2b0601040181cd1a8676822c8271c25301020300");
-// The v1 status read's and printer-name query's requests (community
-// "mirtal", request-id 0).
+// The v1 status read's and printer-name query's requests.
 const std::string kStatusRequest =
     "303102010004066d697274616ca0240201000201000201003019301706132b0601040181cd1a8676822c8271c2"
     "530101000500";
@@ -53,8 +45,8 @@ RawResponder::Handler answering(std::vector<Bytes> answers) {
   return [answers](const Bytes&) { return answers; };
 }
 
-// The requests `responder` received once `copies` of them arrived (or the
-// wait gave up), so that a test sees one too many.
+// The requests `responder` received once `copies` arrived (or the wait gave
+// up), so that a test sees one too many.
 std::vector<std::string> sent(const RawResponder& responder, std::size_t copies) {
   waitFor([&] { return responder.requestCount() >= copies; });
   std::vector<std::string> out;
@@ -62,24 +54,28 @@ std::vector<std::string> sent(const RawResponder& responder, std::size_t copies)
   return out;
 }
 
-// Three copies go out per attempt and the first answer is taken; the IPv6
-// query makes a second attempt.
+// Three copies per attempt, the first answer taken; the IPv6 query makes a
+// second attempt. Only the IPv6 read traces.
 TEST(V1Wire, ThreeCopiesPerAttempt) {
   using Copies = std::vector<std::string>;
-  {
-    RawResponder responder("127.0.5.9", answering({fromHex(kDeviceIdAnswer)}));
+  const struct {
+    StatusRead read;
+    const char* address;
+    std::vector<Bytes> answers;
+    int level;
+    std::string trace;
+  } reads[] = {{NetworkReadStatus, "127.0.5.9", {fromHex(kDeviceIdAnswer)}, 42, ""},
+               {NetworkReadStatusV6,
+                "fd00:5::9",
+                {},
+                -1,
+                "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n"}};
+  for (const auto& r : reads) {
+    RawResponder responder(r.address, answering(r.answers));
     errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
     testing::internal::CaptureStdout();
-    EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), 42);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // only the IPv6 read traces
-    EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
-  }
-  {
-    RawResponder responder("fd00:5::9", answering({}));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(level(NetworkReadStatusV6, "fd00:5::9"), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n");
+    EXPECT_EQ(level(r.read, r.address), r.level);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.trace);
     EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
   }
   for (auto [address, copies] : {std::pair{"127.0.5.9", 3u}, {"fd00:5::9", 6u}}) {
@@ -94,10 +90,10 @@ TEST(V1Wire, ThreeCopiesPerAttempt) {
 // sends nothing; a value is cut to the caller's size.
 TEST(V1Wire, NothingOverrunsItsArea) {
   const std::string deviceId = "SN:" + std::string(3900, 'x') + ";" + deviceIdWithToner(42);
-  const Bytes longStatus = v1Response(varbind(kDeviceIdOid, kBerOctetString, text(deviceId)));
-  ASSERT_GT(longStatus.size(), 4024u);
   {
-    RawResponder responder("127.0.5.9", answering({longStatus}));
+    RawResponder responder(
+        "127.0.5.9",
+        answering({v1Response(varbind(kDeviceIdOid, kBerOctetString, text(deviceId)))}));
     EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), -1);
     EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9", std::string(85, 'c')), -1);
     EXPECT_EQ(sent(responder, 3).size(), 3u);  // only the first read's copies
@@ -107,17 +103,15 @@ TEST(V1Wire, NothingOverrunsItsArea) {
     EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "127.0.5.9"), std::nullopt);
   }
   RawResponder responder("127.0.5.9", answering({sysNameAnswer(std::string(200, 'n'))}));
-  CNetIO net;
   std::array<char, 32> out;
   out.fill('Z');
-  ASSERT_EQ(net.TavrenNetworkGetPrinterName("127.0.5.9", 0, out.data(), 16), 0);
-  EXPECT_EQ(std::string(out.data()), std::string(15, 'n'));
-  EXPECT_EQ(std::string(out.begin() + 16, out.end()), std::string(16, 'Z'));
+  ASSERT_EQ(CNetIO().TavrenNetworkGetPrinterName("127.0.5.9", 0, out.data(), 16), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()),
+            std::string(15, 'n') + '\0' + std::string(16, 'Z'));
 }
 
 // A host name is not a numeric address: no path sends anything; only the
-// numeric query's three copies arrive. A name the resolver does not know is
-// reported.
+// numeric query's three copies arrive. An unknown name is reported.
 TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   RawResponder any6("::", answering({sysNameAnswer("numeric")}));
   for (const char* name : {"printer4", "printer6"}) {
@@ -146,9 +140,8 @@ TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
   EXPECT_FALSE(from.setReceiveTimeout(1, 0));
 }
 
-// A null address names no destination: every status read and query fails,
-// over both families and both versions, where the SNMPv3 paths that take
-// the address without resolving it used to hand it to inet_addr/inet_pton.
+// A null address names no destination: every read and query fails (the
+// SNMPv3 paths used to hand it to inet_addr/inet_pton).
 TEST(NullAddress, EveryReadAndQueryFails) {
   for (StatusRead read : {NetworkReadStatus, NetworkReadStatusV6, NetworkReadStatusSNMPv3,
                           NetworkReadStatusV6SNMPv3}) {
@@ -157,15 +150,12 @@ TEST(NullAddress, EveryReadAndQueryFails) {
   }
   CNetIO net;
   std::array<char, 128> name{}, fw{}, mcu{};
+  std::string community = kDefaultCommunity, oid = kOidSysName;
   EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
   EXPECT_FALSE(net.NetSnmpGetV6SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
   EXPECT_EQ(
       net.TavrenNetworkGetNameAndFwAndMCUVersion(nullptr, name.data(), fw.data(), mcu.data(), 0),
       -1);
-  std::array<char, sizeof kDefaultCommunity> community{};
-  std::ranges::copy(kDefaultCommunity, community.begin());
-  std::array<char, sizeof kOidSysName> oid{};
-  std::ranges::copy(kOidSysName, oid.begin());
   EXPECT_FALSE(net.NetSnmpGetV4(nullptr, community.data(), oid.data(), name.data(), 128));
   EXPECT_FALSE(net.NetSnmpGetV6(nullptr, community.data(), oid.data(), name.data(), 128));
   EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name.data(), 128), -1);
@@ -173,57 +163,45 @@ TEST(NullAddress, EveryReadAndQueryFails) {
 
 const Bytes kEngineA = fromHex("800002a204aaaa");
 const Bytes kEngineB = fromHex("800002a204bbbb");
+const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
 
-// Both agents behind one address are asked in turn; each delivery
-// overwrites what it carries, so the last one wins value by value.
-TEST(ScriptedV3Agents, TwoAgentsAtOneAddressAreBothAsked) {
-  const auto answer = [](const Bytes& engine, std::vector<VarBind> values) {
-    return [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; };
-  };
-  RawResponder agent(
-      "127.0.5.31",
-      scriptedAgents({{kEngineA, answer(kEngineA, {{kSysNameOid, 0x04, text("A-name")},
-                                                   {kFwOid, 0x04, text("A-fw")},
-                                                   {kMcuOid, 0x04, text("A-mcu")}})},
-                      {kEngineB, answer(kEngineB, {{kSysNameOid, 0x80, {}},
-                                                   {kFwOid, 0x04, text("B-fw")},
-                                                   {kMcuOid, 0x80, {}}})}}));
+// A scripted agent that answers every real request with `values`.
+ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
+  return {engine, [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; }};
+}
+
+// Both agents behind one address are asked in turn, the last delivery wins
+// value by value. An agent of another enterprise gets no real request; an
+// answer with an error status is not read. The IPv4 query traces each
+// discovery answer, even one of a single octet.
+TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
+  RawResponder two("127.0.5.31",
+                   scriptedAgents({answeringAgent(kEngineA, {{kSysNameOid, 0x04, text("A-name")},
+                                                             {kFwOid, 0x04, text("A-fw")},
+                                                             {kMcuOid, 0x04, text("A-mcu")}}),
+                                   answeringAgent(kEngineB, {{kSysNameOid, 0x80, {}},
+                                                             {kFwOid, 0x04, text("B-fw")},
+                                                             {kMcuOid, 0x80, {}}})}));
   EXPECT_EQ(v3Values("127.0.5.31"), (Values{0, "A-name", "B-fw", "A-mcu"}));
-  EXPECT_EQ(agent.requestCount(), 3u);  // one discovery, two real requests
-}
-
-// An agent of another enterprise gets no real request; an answer with an
-// error status is not read, though it carries a decodable device ID.
-TEST(ScriptedV3Agents, AnswersThatMustNotBeReadGiveNothing) {
+  EXPECT_EQ(two.requestCount(), 3u);  // one discovery, two real requests
   const Bytes other = fromHex("800002a304cccc");
-  const VarBind deviceId{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))};
-  const auto scripted = [](const Bytes& engine, const Bytes& answer) {
-    return RawResponder("127.0.5.32", scriptedAgents({{engine, answering({answer})}}));
-  };
-  {
-    auto agent = scripted(other, securedAnswer(other, {deviceId}));
-    EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.32"), -1);
-    EXPECT_EQ(v3Values("127.0.5.32").result, -1);
-    EXPECT_EQ(agent.requestCount(), 2u);  // the two discoveries
-  }
-  AgentAnswer error = securedAgentAnswer(kEngineA, {deviceId});
-  error.errorStatus = 2;
-  auto agent = scripted(kEngineA, agentAnswer(error));
+  RawResponder foreign("127.0.5.32", scriptedAgents({answeringAgent(other, kDeviceIdValue)}));
   EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.32"), -1);
-}
-
-// The IPv4 query traces every discovery answer that arrives, even one of a
-// single octet, which is then dropped.
-TEST(ScriptedV3Agents, TheIpv4QueryTracesEachDiscoveryAnswer) {
-  RawResponder agent("127.0.5.34", answering({{kBerSequence}}));
+  EXPECT_EQ(v3Values("127.0.5.32").result, -1);
+  EXPECT_EQ(foreign.requestCount(), 2u);  // the two discoveries
+  AgentAnswer error = securedAgentAnswer(kEngineA, kDeviceIdValue);
+  error.errorStatus = 2;
+  RawResponder erring("127.0.5.33", scriptedAgents({{kEngineA, answering({agentAnswer(error)})}}));
+  EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.33"), -1);
+  RawResponder tiny("127.0.5.34", answering({{kBerSequence}}));
   testing::internal::CaptureStdout();
   EXPECT_EQ(v3Values("127.0.5.34").result, -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ipv4=127.0.5.34\nsendto: nRet=57\nrecvfrom nRecv = 1, szAddr=127.0.5.34\n");
 }
 
-// A peer answering the engine discovery with a datagram every millisecond,
-// without end: the read still ends, after at most 512 datagrams.
+// A peer answering the discovery with a datagram every millisecond, without
+// end: the read still ends, after at most 512 datagrams.
 TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in address{
@@ -236,10 +214,9 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
     socklen_t length = sizeof address;
     auto* reader = reinterpret_cast<sockaddr*>(&address);
     if (recvfrom(fd, datagram.data(), datagram.size(), 0, reader, &length) <= 0) return;
-    datagram = {kBerSequence, 0x00};
-    while (!stop) {
+    for (datagram = {kBerSequence, 0x00}; !stop;
+         std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
       sendto(fd, datagram.data(), 2, 0, reader, length);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.33"), -1);
@@ -249,29 +226,22 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   close(fd);
 }
 
-const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
-
-// A scripted agent that answers every real request with `values`.
-ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
-  return {engine, [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; }};
-}
-
-// The counters an exchange moves: the discovery takes one msgID and one
-// request-id, the real request one of each and one salt; a read that
-// reaches nobody builds no real request. A name-less IPv6 text handed to
-// the IPv4 entry point moves nothing before the IPv6 read takes over.
+// The discovery takes one msgID and one request-id, the real request one of
+// each and one salt; a read that reaches nobody builds no real request. A
+// name-less IPv6 text handed to the IPv4 entry point moves nothing before
+// the IPv6 read takes over.
 TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
-  struct Row {
+  const struct {
     StatusRead read;
     const char* address;
     bool agent;
     int level;
     unsigned msgIds, requestIds, salts;
-  };
-  for (const Row& r : {Row{NetworkReadStatusSNMPv3, "127.0.5.31", true, 66, 2, 2, 1},
-                       Row{NetworkReadStatusSNMPv3, "127.0.5.20", false, -1, 1, 1, 0},
-                       Row{NetworkReadStatusSNMPv3, "fd00:5::9", true, 66, 2, 2, 1},
-                       Row{NetworkReadStatusV6SNMPv3, "fd00:5::9", false, -1, 1, 1, 0}}) {
+  } rows[] = {{NetworkReadStatusSNMPv3, "127.0.5.31", true, 66, 2, 2, 1},
+              {NetworkReadStatusSNMPv3, "127.0.5.20", false, -1, 1, 1, 0},
+              {NetworkReadStatusSNMPv3, "fd00:5::9", true, 66, 2, 2, 1},
+              {NetworkReadStatusV6SNMPv3, "fd00:5::9", false, -1, 1, 1, 0}};
+  for (const auto& r : rows) {
     RawResponder agent(r.agent ? r.address : "127.0.5.99",
                        scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
     const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
@@ -306,9 +276,45 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   }
 }
 
+// A walk takes its agent's answers, from either family, and ends: past the
+// subtree; on tooBig when halving the repetitions reached one; without an
+// answer when one comes from another address. A name is no walk address.
+TEST(Walk, EndsOnWhatTheAgentAnswers) {
+  const Oid root = *oidFromText("1.3.6.1.2.1.43.11.1.1");
+  const struct {
+    const char* address;
+    const char* replyFrom;
+    unsigned char errorStatus;
+    WalkEnd end;
+  } rows[] = {{"127.0.5.50", nullptr, 0, WalkEnd::kComplete},
+              {"fd00:5::9", nullptr, 0, WalkEnd::kComplete},
+              {"127.0.5.50", nullptr, 1, WalkEnd::kErrorStatus},
+              {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
+  for (const auto& r : rows) {
+    // The GetBulk request answered with 1.3.6.1.2.1.43.11.1.2, past the subtree.
+    const RawResponder::Handler agent = [&r](const Bytes& request) {
+      Bytes answer = request;
+      answer.at(13) = kPduGetResponse;
+      answer.at(20) = r.errorStatus;
+      answer.at(38) = 2;
+      return std::vector<Bytes>{answer};
+    };
+    const auto responder = r.replyFrom
+                               ? std::make_unique<RawResponder>(r.address, r.replyFrom, agent)
+                               : std::make_unique<RawResponder>(r.address, agent);
+    UdpPeer peer;
+    ASSERT_TRUE(peer.open(r.address));
+    const WalkLimits limits{.wait = std::chrono::milliseconds(300), .attempts = 2};
+    CommunityRequester requester(peer, SnmpVersion::kV2c, "public", limits);
+    SubtreeWalk walk(root, 10);
+    runWalk(requester, walk, WalkClock::now() + std::chrono::seconds(3));
+    EXPECT_EQ(walk.end(), r.end) << r.address << walk.message();
+  }
+  EXPECT_FALSE(UdpPeer().open("printer4"));
+}
+
 // Every socket a status read opens is closed on every way out, answered or
-// not: many reads leave the open-descriptor count as it was. (An empty
-// datagram after each SNMPv3 answer ends the exchange's waits at once.)
+// not. (An empty datagram after each SNMPv3 answer ends the waits at once.)
 TEST(Descriptors, ManyReadsKeepTheCount) {
   RawResponder v1("127.0.5.40", answering({fromHex(kDeviceIdAnswer)}));
   const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
@@ -337,8 +343,7 @@ TEST(Descriptors, ManyReadsKeepTheCount) {
 }  // namespace
 }  // namespace usbink::test
 
-// Each case is a process of its own (gtest_discover_tests); listing the
-// cases needs no network.
+// Each case is a process of its own; listing the cases needs no network.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (!GTEST_FLAG_GET(list_tests)) {

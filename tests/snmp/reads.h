@@ -1,5 +1,5 @@
 // The status reads and value queries as a test calls them: the level read,
-// or -1; a v1 value, or nothing; the SNMPv3 values with untouched outputs.
+// or -1; a v1 value, or nothing; the SNMPv3 values ("untouched" if unwritten).
 #pragma once
 
 #include <array>

@@ -70,8 +70,7 @@ struct Received {
   bool operator==(const Received&) const = default;
 };
 
-// What recordingCallback was handed since watch(), and whether it all lay
-// inside the datagram watched.
+// What recordingCallback was handed since watch(), all inside the datagram?
 struct Recorder {
   std::vector<Received> values;
   const unsigned char* begin = nullptr;

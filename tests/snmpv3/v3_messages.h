@@ -42,15 +42,13 @@ Bytes agentAnswer(const AgentAnswer& answer);
 Bytes discoveryReport(const Bytes& engineId);
 
 Bytes localise(const std::string& passPhrase, const Bytes& engineId);
-// Both keys of the system's USM user for an engine ID.
+// Both keys of the system's USM user.
 std::pair<Bytes, Bytes> userKeys(const Bytes& engineId);
 
-// One element of a BER message as found by `children`.
+// One element of a BER message: offsets of its tag, its content and its end.
 struct Element {
   unsigned char tag;
-  std::size_t start;    // offset of the tag
-  std::size_t content;  // offset of the first content octet
-  std::size_t end;      // offset after the content
+  std::size_t start, content, end;
 };
 
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to);
@@ -64,8 +62,8 @@ struct V3Parts {
 };
 V3Parts v3Parts(const Bytes& message);
 
-// Agents played by a RawResponder: each answers a discovery with its Report
-// and a request naming its engine ID with what `respond` returns.
+// Agents played by a RawResponder: each answers a discovery with its Report,
+// a request naming its engine ID with what `respond` returns.
 struct ScriptedAgent {
   Bytes engineId;
   std::function<std::vector<Bytes>(const Bytes& request)> respond;
