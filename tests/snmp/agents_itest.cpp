@@ -1,6 +1,4 @@
-// v1 and SNMPv3 status reads and value queries against real snmpd and pysnmp
-// agents over IPv4 and IPv6, each taking the secured requests apart with its
-// own USM code.
+// v1 and SNMPv3 reads and queries against real snmpd and pysnmp agents over both families.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,8 +11,7 @@
 namespace usbink::test {
 namespace {
 
-// An agent at 127.0.5.`host` and fd00:5::`host`; a bare one lacks the
-// device ID and the firmware objects.
+// An agent at 127.0.5.`host` and fd00:5::`host`; a bare one lacks the device ID and firmware.
 AgentConfig printer(int host, int toner, const std::string& tag, bool bare = false) {
   return {.address4 = "127.0.5." + std::to_string(host),
           .address6 = "fd00:5::" + std::to_string(host),
@@ -58,9 +55,8 @@ TEST_F(RealAgents, StatusAndValuesReadOverV1AndV3FromSnmpdAndPysnmpOverBothFamil
   }
 }
 
-// noSuchName (v1) or noSuchObject (v3) fails the status reads even right
-// after a good read left its device ID in the buffer; the v1 queries read an
-// empty value, the SNMPv3 query writes only the values that arrived.
+// noSuchName / noSuchObject fails the reads even after a good read left its device ID; the v1
+// queries read an empty value, the SNMPv3 query writes only the values that arrived.
 TEST_F(RealAgents, MissingObjectsGiveNothing) {
   for (const AgentConfig& c : {kBareSnmpd, kBarePysnmp}) {
     for (StatusRead read : {NetworkReadStatus, NetworkReadStatusSNMPv3}) {

@@ -1,6 +1,5 @@
-// What the reads, queries and walks send and how they take answers no real
-// agent gives: raw v1 responders and scripted SNMPv3 agents on loopback. Each
-// case runs in a network namespace of its own (root needed).
+// What reads, queries and walks send, and answers no real agent gives: raw v1
+// responders and scripted SNMPv3 agents, each case in its own network namespace.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "snmp/reads.h"
 #include "snmp/table_walk.h"
 #include "snmp/v1_test_util.h"
+#include "snmpv3/v3_exchange.h"
 #include "support/netns.h"
 #include "support/process.h"
 #include "support/snmp_agents.h"
@@ -30,7 +30,6 @@ const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kFwOid = fromHex("2b0601040181cd1a8676822c8271c25301020100");
 const Bytes kMcuOid = fromHex("2b0601040181cd1a8676822c8271c25301020300");
-// The v1 status read's and printer-name query's requests.
 const std::string kStatusRequest =
     "303102010004066d697274616ca0240201000201000201003019301706132b0601040181cd1a8676822c8271c2"
     "530101000500";
@@ -45,8 +44,7 @@ RawResponder::Handler answering(std::vector<Bytes> answers) {
   return [answers](const Bytes&) { return answers; };
 }
 
-// The requests `responder` received once `copies` arrived (or the wait gave
-// up), so that a test sees one too many.
+// The requests received once `copies` arrived (or the wait gave up): one too many shows.
 std::vector<std::string> sent(const RawResponder& responder, std::size_t copies) {
   waitFor([&] { return responder.requestCount() >= copies; });
   std::vector<std::string> out;
@@ -54,22 +52,18 @@ std::vector<std::string> sent(const RawResponder& responder, std::size_t copies)
   return out;
 }
 
-// Three copies per attempt, the first answer taken; the IPv6 query makes a
-// second attempt. Only the IPv6 read traces.
+// Three copies per attempt, the first answer taken; the IPv6 query tries twice, its read traces.
 TEST(V1Wire, ThreeCopiesPerAttempt) {
   using Copies = std::vector<std::string>;
+  const char* v6Trace = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n";
   const struct {
     StatusRead read;
     const char* address;
     std::vector<Bytes> answers;
     int level;
-    std::string trace;
+    const char* trace;
   } reads[] = {{NetworkReadStatus, "127.0.5.9", {fromHex(kDeviceIdAnswer)}, 42, ""},
-               {NetworkReadStatusV6,
-                "fd00:5::9",
-                {},
-                -1,
-                "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n"}};
+               {NetworkReadStatusV6, "fd00:5::9", {}, -1, v6Trace}};
   for (const auto& r : reads) {
     RawResponder responder(r.address, answering(r.answers));
     errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
@@ -85,9 +79,8 @@ TEST(V1Wire, ThreeCopiesPerAttempt) {
   }
 }
 
-// The receive areas hold 4024 octets (status) and 256 (queries): a longer
-// answer arrives cut and is rejected. A community too long for the request
-// sends nothing; a value is cut to the caller's size.
+// Receive areas of 4024 (status) and 256 octets (queries): a longer answer is cut and
+// rejected. A community too long for the request sends nothing; a value is cut to fit.
 TEST(V1Wire, NothingOverrunsItsArea) {
   const std::string deviceId = "SN:" + std::string(3900, 'x') + ";" + deviceIdWithToner(42);
   {
@@ -110,8 +103,7 @@ TEST(V1Wire, NothingOverrunsItsArea) {
             std::string(15, 'n') + '\0' + std::string(16, 'Z'));
 }
 
-// A host name is not a numeric address: no path sends anything; only the
-// numeric query's three copies arrive. An unknown name is reported.
+// A host name is no numeric address: nothing is sent but the numeric query's three copies.
 TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   RawResponder any6("::", answering({sysNameAnswer("numeric")}));
   for (const char* name : {"printer4", "printer6"}) {
@@ -129,7 +121,6 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   EXPECT_EQ(sent(any6, 3).size(), 3u);
 }
 
-// A socket moved into another closes the one it held and takes over.
 TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
   UdpSocket from(AF_INET), to(AF_INET6);
   const int fd = from.fd();
@@ -140,8 +131,7 @@ TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
   EXPECT_FALSE(from.setReceiveTimeout(1, 0));
 }
 
-// A null address names no destination: every read and query fails (the
-// SNMPv3 paths used to hand it to inet_addr/inet_pton).
+// A null address names no destination: every read and query fails.
 TEST(NullAddress, EveryReadAndQueryFails) {
   for (StatusRead read : {NetworkReadStatus, NetworkReadStatusV6, NetworkReadStatusSNMPv3,
                           NetworkReadStatusV6SNMPv3}) {
@@ -165,15 +155,13 @@ const Bytes kEngineA = fromHex("800002a204aaaa");
 const Bytes kEngineB = fromHex("800002a204bbbb");
 const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
 
-// A scripted agent that answers every real request with `values`.
 ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
   return {engine, [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; }};
 }
 
-// Both agents behind one address are asked in turn, the last delivery wins
-// value by value. An agent of another enterprise gets no real request; an
-// answer with an error status is not read. The IPv4 query traces each
-// discovery answer, even one of a single octet.
+// Two agents at one address are asked in turn, the last delivery wins value by value. Another
+// enterprise's agent gets no real request, an error status is not read, and the IPv4 query
+// traces each discovery answer, even a single octet. A request that cannot be built is not sent.
 TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   RawResponder two("127.0.5.31",
                    scriptedAgents({answeringAgent(kEngineA, {{kSysNameOid, 0x04, text("A-name")},
@@ -198,10 +186,17 @@ TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   EXPECT_EQ(v3Values("127.0.5.34").result, -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ipv4=127.0.5.34\nsendto: nRet=57\nrecvfrom nRecv = 1, szAddr=127.0.5.34\n");
+  const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
+  RawResponder unbuildable(
+      "127.0.5.35", [&](const Bytes& r) { return r.empty() ? std::vector<Bytes>{} : scripted(r); });
+  const char* badOid[] = {"1.3.x"};
+  V3Exchange x = v3ExchangeV4("127.0.5.35", V3Trace::kSilent);
+  std::tie(x.oidCount, x.oids, x.onResponse) = std::tuple(1, badOid, [] { return true; });
+  EXPECT_FALSE(runV3Exchange(x));
+  EXPECT_EQ(unbuildable.requestCount(), 1u);  // the discovery only
 }
 
-// A peer answering the discovery with a datagram every millisecond, without
-// end: the read still ends, after at most 512 datagrams.
+// A peer answering the discovery with a datagram every millisecond, without end: the read ends.
 TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in address{
@@ -226,10 +221,8 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   close(fd);
 }
 
-// The discovery takes one msgID and one request-id, the real request one of
-// each and one salt; a read that reaches nobody builds no real request. A
-// name-less IPv6 text handed to the IPv4 entry point moves nothing before
-// the IPv6 read takes over.
+// The discovery takes a msgID and a request-id, the real request one of each and a salt; so
+// does nothing else (the IPv4 entry point hands an IPv6 text to the IPv6 read first).
 TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
   const struct {
     StatusRead read;
@@ -253,9 +246,8 @@ TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
   }
 }
 
-// A status read with no status record fails; a query whose answer carries
-// only empty values, or none, fails and leaves every output alone, although
-// a query before filled the agent value table.
+// No status record: the read fails. Only empty values, or none: the query fails and leaves
+// every output alone, although a query before filled the agent value table.
 TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   RawResponder agent("127.0.5.31", scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
   EXPECT_FALSE(NetworkReadStatusSNMPv3(kDefaultCommunity, "127.0.5.31", nullptr));
@@ -276,9 +268,8 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   }
 }
 
-// A walk takes its agent's answers, from either family, and ends: past the
-// subtree; on tooBig when halving the repetitions reached one; without an
-// answer when one comes from another address. A name is no walk address.
+// A walk ends past the subtree (either family), on tooBig once the repetitions are one, and
+// without answer when it comes from another address. A name is no walk address.
 TEST(Walk, EndsOnWhatTheAgentAnswers) {
   const Oid root = *oidFromText("1.3.6.1.2.1.43.11.1.1");
   const struct {
@@ -291,7 +282,7 @@ TEST(Walk, EndsOnWhatTheAgentAnswers) {
               {"127.0.5.50", nullptr, 1, WalkEnd::kErrorStatus},
               {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
   for (const auto& r : rows) {
-    // The GetBulk request answered with 1.3.6.1.2.1.43.11.1.2, past the subtree.
+    // The GetBulk request turned into an answer with 1.3.6.1.2.1.43.11.1.2, past the subtree.
     const RawResponder::Handler agent = [&r](const Bytes& request) {
       Bytes answer = request;
       answer.at(13) = kPduGetResponse;
@@ -313,8 +304,7 @@ TEST(Walk, EndsOnWhatTheAgentAnswers) {
   EXPECT_FALSE(UdpPeer().open("printer4"));
 }
 
-// Every socket a status read opens is closed on every way out, answered or
-// not. (An empty datagram after each SNMPv3 answer ends the waits at once.)
+// Every socket a read opens is closed, answered or not (an empty datagram ends SNMPv3 waits).
 TEST(Descriptors, ManyReadsKeepTheCount) {
   RawResponder v1("127.0.5.40", answering({fromHex(kDeviceIdAnswer)}));
   const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
@@ -343,7 +333,6 @@ TEST(Descriptors, ManyReadsKeepTheCount) {
 }  // namespace
 }  // namespace usbink::test
 
-// Each case is a process of its own; listing the cases needs no network.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (!GTEST_FLAG_GET(list_tests)) {

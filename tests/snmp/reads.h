@@ -20,9 +20,9 @@ inline int level(StatusRead read, const std::string& address,
 }
 
 inline std::optional<std::string> v1Value(Query query, const std::string& address) {
-  CNetIO net;
   std::array<char, 256> out{};
-  if ((net.*query)(address.c_str(), 0, out.data(), static_cast<int>(out.size())) != 0) return {};
+  if ((CNetIO().*query)(address.c_str(), 0, out.data(), static_cast<int>(out.size())) != 0)
+    return {};
   return std::string(out.data());
 }
 
@@ -34,9 +34,8 @@ struct Values {
 
 inline Values v3Values(const std::string& address) {
   std::array<char, 128> name{"untouched"}, fw{"untouched"}, mcu{"untouched"};
-  CNetIO net;
-  const int result = net.TavrenNetworkGetNameAndFwAndMCUVersion(address.c_str(), name.data(),
-                                                                fw.data(), mcu.data(), 0);
+  const int result = CNetIO().TavrenNetworkGetNameAndFwAndMCUVersion(address.c_str(), name.data(),
+                                                                     fw.data(), mcu.data(), 0);
   return {result, name.data(), fw.data(), mcu.data()};
 }
 

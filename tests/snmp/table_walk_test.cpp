@@ -1,5 +1,4 @@
-// The walk's state fed answers as agents send them, well-behaved or not, and
-// the request bytes a walk sends. Walks over the wire: exchange_test.cpp.
+// The walk fed answers, well-behaved or not, and its requests. Over the wire: exchange_test.
 #include "snmp/table_walk.h"
 
 #include <gtest/gtest.h>

@@ -73,25 +73,21 @@ struct Received {
 // What recordingCallback was handed since watch(), all inside the datagram?
 struct Recorder {
   std::vector<Received> values;
-  const unsigned char* begin = nullptr;
-  const unsigned char* end = nullptr;
+  const unsigned char *begin = nullptr, *end = nullptr;
   bool allInside = true;
-
   void watch(Datagram& d) { *this = {{}, d.data(), d.data() + d.size(), true}; }
   bool inside(const unsigned char* p, int n) const {
     return n >= 0 && p >= begin && p <= end && n <= end - p;
   }
 };
-
 inline Recorder g_recorder;
 
 inline bool recordingCallback(unsigned char* oid, int oidLength, unsigned char type,
                               unsigned char* value, int valueLength) {
   Recorder& r = g_recorder;
   r.allInside = r.allInside && r.inside(oid, oidLength) && r.inside(value, valueLength);
-  if (!r.allInside) return false;
-  r.values.push_back({Bytes(oid, oid + oidLength), type, Bytes(value, value + valueLength)});
-  return true;
+  if (r.allInside) r.values.push_back({{oid, oid + oidLength}, type, {value, value + valueLength}});
+  return r.allInside;
 }
 
 // Parses `d` with every output requested and the recording callback.

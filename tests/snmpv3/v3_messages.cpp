@@ -87,22 +87,17 @@ Bytes agentAnswer(const AgentAnswer& a) {
   return message;
 }
 
-Bytes discoveryReport(const Bytes& engineId) {
-  AgentAnswer a{.engineId = engineId, .pduTag = kPduReport};
-  a.varBinds = {{fromHex("2b060106030f01010400"), 0x41, Bytes{1}}};  // usmStatsUnknownEngineIDs.0
-  return agentAnswer(a);
-}
-
 RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
   return [agents](const Bytes& request) {
     std::vector<Bytes> out;
     const V3Parts p = v3Parts(request);
-    const bool discovery = (request[p.flags.content] & 0x01) == 0;
     const Bytes engine(request.begin() + static_cast<long>(p.usm.at(0).content),
                        request.begin() + static_cast<long>(p.usm.at(0).end));
     for (const auto& agent : agents) {
-      if (discovery) {
-        out.push_back(discoveryReport(agent.engineId));
+      if ((request[p.flags.content] & 0x01) == 0) {  // a discovery: usmStatsUnknownEngineIDs.0
+        out.push_back(agentAnswer({.engineId = agent.engineId,
+                                   .pduTag = kPduReport,
+                                   .varBinds = {{fromHex("2b060106030f01010400"), 0x41, {1}}}}));
       } else if (agent.engineId == engine) {
         for (auto& answer : agent.respond(request)) out.push_back(answer);
       }
