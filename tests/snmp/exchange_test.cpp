@@ -83,18 +83,14 @@ TEST(V1Wire, ThreeCopiesPerAttempt) {
 // rejected. A community too long for the request sends nothing; a value is cut to fit.
 TEST(V1Wire, NothingOverrunsItsArea) {
   const std::string deviceId = "SN:" + std::string(3900, 'x') + ";" + deviceIdWithToner(42);
-  {
-    RawResponder responder(
-        "127.0.5.9",
-        answering({v1Response(varbind(kDeviceIdOid, kBerOctetString, text(deviceId)))}));
-    EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), -1);
-    EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9", std::string(85, 'c')), -1);
-    EXPECT_EQ(sent(responder, 3).size(), 3u);  // only the first read's copies
-  }
-  {
-    RawResponder responder("127.0.5.9", answering({sysNameAnswer(std::string(240, 'n'))}));
-    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "127.0.5.9"), std::nullopt);
-  }
+  RawResponder status(
+      "127.0.5.10",
+      answering({v1Response(varbind(kDeviceIdOid, kBerOctetString, text(deviceId)))}));
+  EXPECT_EQ(level(NetworkReadStatus, "127.0.5.10"), -1);
+  EXPECT_EQ(level(NetworkReadStatus, "127.0.5.10", std::string(85, 'c')), -1);
+  EXPECT_EQ(sent(status, 3).size(), 3u);  // only the first read's copies
+  RawResponder cut("127.0.5.11", answering({sysNameAnswer(std::string(240, 'n'))}));
+  EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "127.0.5.11"), std::nullopt);
   RawResponder responder("127.0.5.9", answering({sysNameAnswer(std::string(200, 'n'))}));
   std::array<char, 32> out;
   out.fill('Z');
@@ -139,21 +135,22 @@ TEST(NullAddress, EveryReadAndQueryFails) {
     EXPECT_FALSE(read(kDefaultCommunity, nullptr, &status));
   }
   CNetIO net;
-  std::array<char, 128> name{}, fw{}, mcu{};
-  std::string community = kDefaultCommunity, oid = kOidSysName;
-  EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
-  EXPECT_FALSE(net.NetSnmpGetV6SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
-  EXPECT_EQ(
-      net.TavrenNetworkGetNameAndFwAndMCUVersion(nullptr, name.data(), fw.data(), mcu.data(), 0),
-      -1);
-  EXPECT_FALSE(net.NetSnmpGetV4(nullptr, community.data(), oid.data(), name.data(), 128));
-  EXPECT_FALSE(net.NetSnmpGetV6(nullptr, community.data(), oid.data(), name.data(), 128));
-  EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name.data(), 128), -1);
+  char name[128] = {}, fw[128] = {}, mcu[128] = {}, community[] = "mirtal",
+       oid[] = "1.3.6.1.2.1.1.5.0";
+  EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name, fw, mcu, 0));
+  EXPECT_FALSE(net.NetSnmpGetV6SNMPv3(nullptr, name, fw, mcu, 0));
+  EXPECT_EQ(net.TavrenNetworkGetNameAndFwAndMCUVersion(nullptr, name, fw, mcu, 0), -1);
+  EXPECT_FALSE(net.NetSnmpGetV4(nullptr, community, oid, name, 128));
+  EXPECT_FALSE(net.NetSnmpGetV6(nullptr, community, oid, name, 128));
+  EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name, 128), -1);
 }
 
 const Bytes kEngineA = fromHex("800002a204aaaa");
 const Bytes kEngineB = fromHex("800002a204bbbb");
 const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
+const std::vector<VarBind> kAValues = {{kSysNameOid, 0x04, text("A-name")},
+                                       {kFwOid, 0x04, text("A-fw")},
+                                       {kMcuOid, 0x04, text("A-mcu")}};
 
 ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
   return {engine, [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; }};
@@ -164,9 +161,7 @@ ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
 // traces each discovery answer, even a single octet. A request that cannot be built is not sent.
 TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   RawResponder two("127.0.5.31",
-                   scriptedAgents({answeringAgent(kEngineA, {{kSysNameOid, 0x04, text("A-name")},
-                                                             {kFwOid, 0x04, text("A-fw")},
-                                                             {kMcuOid, 0x04, text("A-mcu")}}),
+                   scriptedAgents({answeringAgent(kEngineA, kAValues),
                                    answeringAgent(kEngineB, {{kSysNameOid, 0x80, {}},
                                                              {kFwOid, 0x04, text("B-fw")},
                                                              {kMcuOid, 0x80, {}}})}));
@@ -224,25 +219,19 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
 // The discovery takes a msgID and a request-id, the real request one of each and a salt; so
 // does nothing else (the IPv4 entry point hands an IPv6 text to the IPv6 read first).
 TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
-  const struct {
-    StatusRead read;
-    const char* address;
-    bool agent;
-    int level;
-    unsigned msgIds, requestIds, salts;
-  } rows[] = {{NetworkReadStatusSNMPv3, "127.0.5.31", true, 66, 2, 2, 1},
-              {NetworkReadStatusSNMPv3, "127.0.5.20", false, -1, 1, 1, 0},
-              {NetworkReadStatusSNMPv3, "fd00:5::9", true, 66, 2, 2, 1},
-              {NetworkReadStatusV6SNMPv3, "fd00:5::9", false, -1, 1, 1, 0}};
-  for (const auto& r : rows) {
-    RawResponder agent(r.agent ? r.address : "127.0.5.99",
-                       scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
+  for (auto [read, address, agent] :
+       {std::tuple<StatusRead, const char*, bool>{NetworkReadStatusSNMPv3, "127.0.5.31", true},
+        {NetworkReadStatusSNMPv3, "127.0.5.20", false},
+        {NetworkReadStatusSNMPv3, "fd00:5::9", true},
+        {NetworkReadStatusV6SNMPv3, "fd00:5::9", false}}) {
+    RawResponder responder(agent ? address : "127.0.5.99",
+                           scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
     const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
-    const std::uint32_t salt = salt_low;
-    EXPECT_EQ(level(r.read, r.address), r.level) << r.address;
-    EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), r.msgIds) << r.address;
-    EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), r.requestIds) << r.address;
-    EXPECT_EQ(salt_low - salt, r.salts) << r.address;
+    const std::uint32_t salt = salt_low, ids = agent ? 2 : 1;
+    EXPECT_EQ(level(read, address), agent ? 66 : -1) << address;
+    EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), ids) << address;
+    EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), ids) << address;
+    EXPECT_EQ(salt_low - salt, ids - 1) << address;
   }
 }
 
@@ -252,14 +241,11 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   RawResponder agent("127.0.5.31", scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
   EXPECT_FALSE(NetworkReadStatusSNMPv3(kDefaultCommunity, "127.0.5.31", nullptr));
   EXPECT_FALSE(NetworkReadStatusV6SNMPv3(kDefaultCommunity, "fd00:5::9", nullptr));
-  const std::vector<VarBind> full = {{kSysNameOid, 0x04, text("A-name")},
-                                     {kFwOid, 0x04, text("A-fw")},
-                                     {kMcuOid, 0x04, text("A-mcu")}};
   const std::vector<VarBind> empty = {
       {kSysNameOid, 0x04, {}}, {kFwOid, 0x04, {}}, {kMcuOid, 0x04, {}}};
   for (const auto& nothing : {empty, std::vector<VarBind>{}}) {
     {
-      RawResponder filled("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, full)}));
+      RawResponder filled("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, kAValues)}));
       ASSERT_EQ(v3Values("127.0.5.32"), (Values{0, "A-name", "A-fw", "A-mcu"}));
     }
     RawResponder none("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, nothing)}));
