@@ -1,5 +1,4 @@
-// GetResponses captured from snmpd 5.9 and pysnmp 4.4 (identical octets); the
-// device IDs end in the status block of deviceIdWithToner(42).
+// GetResponses captured from snmpd 5.9 and pysnmp 4.4; device IDs end in deviceIdWithToner(42).
 #pragma once
 
 namespace usbink::test {

@@ -1,5 +1,4 @@
-// The status reads and value queries as a test calls them: the level read,
-// or -1; a v1 value, or nothing; the SNMPv3 values ("untouched" if unwritten).
+// Reads and queries as tests call them: level or -1, v1 value or none, SNMPv3 values.
 #pragma once
 
 #include <array>
@@ -26,7 +25,7 @@ inline std::optional<std::string> v1Value(Query query, const std::string& addres
   return std::string(out.data());
 }
 
-struct Values {
+struct Values {  // "untouched" where nothing was written
   int result;
   std::string name, fw, mcu;
   bool operator==(const Values&) const = default;

@@ -1,5 +1,4 @@
-// BER elements built by hand, received octets in a heap block of their exact
-// size (AddressSanitizer sees any read past it), a recording value callback.
+// BER built by hand, datagrams in heap blocks of their exact size, a recording value callback.
 #pragma once
 
 #include <algorithm>

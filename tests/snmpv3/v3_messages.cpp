@@ -9,21 +9,16 @@ namespace usbink::test {
 
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to) {
   std::vector<Element> out;
-  std::size_t at = from;
-  while (at + 2 <= to) {
-    Element e{bytes[at], at, 0, 0};
-    std::size_t p = at + 1;
-    std::size_t length = bytes[p++];
+  for (std::size_t at = from; at + 2 <= to;) {
+    std::size_t p = at + 1, length = bytes[p++];
     if (length & 0x80) {
       const std::size_t count = length & 0x7F;
       length = 0;
       for (std::size_t i = 0; i < count && p < to; ++i) length = length * 256 + bytes[p++];
     }
-    e.content = p;
-    e.end = p + length;
-    if (e.end > to) throw std::runtime_error("element runs past its parent");
-    out.push_back(e);
-    at = e.end;
+    if (p + length > to) throw std::runtime_error("element runs past its parent");
+    out.push_back({bytes[at], at, p, p + length});
+    at = p + length;
   }
   return out;
 }

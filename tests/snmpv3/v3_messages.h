@@ -1,5 +1,4 @@
-// SNMPv3 messages written independently of the library's builder: agent
-// answers (genuine or forged) and a small reader for built requests.
+// SNMPv3 agent answers (genuine or forged) and a reader for requests, apart from the library.
 #pragma once
 
 #include <cstdint>
