@@ -1,7 +1,6 @@
 // v1 and SNMPv3 reads and queries against real snmpd and pysnmp agents over both families.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "snmp/reads.h"
@@ -27,19 +26,15 @@ const AgentConfig kSnmpd = printer(2, 37, "snmpd"), kPysnmp = printer(3, 64, "py
 const AgentConfig kBareSnmpd = printer(4, 0, "bare", true),
                   kBarePysnmp = printer(5, 0, "bare", true);
 
-class RealAgents : public ::testing::Test {
- protected:
-  struct Agents {
-    SnmpdAgent snmpd{kSnmpd}, bareSnmpd{kBareSnmpd};
-    PysnmpAgent pysnmp{kPysnmp}, barePysnmp{kBarePysnmp};
-  };
-  static void SetUpTestSuite() { s_agents = std::make_unique<Agents>(); }
-  static void TearDownTestSuite() { s_agents.reset(); }
-  static inline std::unique_ptr<Agents> s_agents;
-};
+// Started by the first case, stopped at exit.
+void startAgents() {
+  static const SnmpdAgent snmpd{kSnmpd}, bareSnmpd{kBareSnmpd};
+  static const PysnmpAgent pysnmp{kPysnmp}, barePysnmp{kBarePysnmp};
+}
 
 // The IPv4 entries take both families, the IPv6 ones IPv6 addresses only.
-TEST_F(RealAgents, StatusAndValuesReadOverV1AndV3FromSnmpdAndPysnmpOverBothFamilies) {
+TEST(RealAgents, StatusAndValuesReadOverV1AndV3FromSnmpdAndPysnmpOverBothFamilies) {
+  startAgents();
   for (const AgentConfig& c : {kSnmpd, kPysnmp}) {
     for (const std::string& address : {c.address4, c.address6}) {
       const int v6Level = address == c.address6 ? c.toner : -1;
@@ -57,7 +52,8 @@ TEST_F(RealAgents, StatusAndValuesReadOverV1AndV3FromSnmpdAndPysnmpOverBothFamil
 
 // noSuchName / noSuchObject fails the reads even after a good read left its device ID; the v1
 // queries read an empty value, the SNMPv3 query writes only the values that arrived.
-TEST_F(RealAgents, MissingObjectsGiveNothing) {
+TEST(RealAgents, MissingObjectsGiveNothing) {
+  startAgents();
   for (const AgentConfig& c : {kBareSnmpd, kBarePysnmp}) {
     for (StatusRead read : {NetworkReadStatus, NetworkReadStatusSNMPv3}) {
       ASSERT_EQ(level(read, kSnmpd.address4), kSnmpd.toner);
