@@ -258,34 +258,29 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
 // without answer when it comes from another address. A name is no walk address.
 TEST(Walk, EndsOnWhatTheAgentAnswers) {
   const Oid root = *oidFromText("1.3.6.1.2.1.43.11.1.1");
-  const struct {
-    const char* address;
-    const char* replyFrom;
-    unsigned char errorStatus;
-    WalkEnd end;
-  } rows[] = {{"127.0.5.50", nullptr, 0, WalkEnd::kComplete},
-              {"fd00:5::9", nullptr, 0, WalkEnd::kComplete},
-              {"127.0.5.50", nullptr, 1, WalkEnd::kErrorStatus},
-              {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
-  for (const auto& r : rows) {
+  const std::tuple<const char*, const char*, unsigned char, WalkEnd> rows[] = {
+      {"127.0.5.50", nullptr, 0, WalkEnd::kComplete},
+      {"fd00:5::9", nullptr, 0, WalkEnd::kComplete},
+      {"127.0.5.50", nullptr, 1, WalkEnd::kErrorStatus},
+      {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
+  for (const auto& [address, replyFrom, errorStatus, end] : rows) {
     // The GetBulk request turned into an answer with 1.3.6.1.2.1.43.11.1.2, past the subtree.
-    const RawResponder::Handler agent = [&r](const Bytes& request) {
+    const RawResponder::Handler agent = [status = errorStatus](const Bytes& request) {
       Bytes answer = request;
       answer.at(13) = kPduGetResponse;
-      answer.at(20) = r.errorStatus;
+      answer.at(20) = status;
       answer.at(38) = 2;
       return std::vector<Bytes>{answer};
     };
-    const auto responder = r.replyFrom
-                               ? std::make_unique<RawResponder>(r.address, r.replyFrom, agent)
-                               : std::make_unique<RawResponder>(r.address, agent);
+    const auto responder = replyFrom ? std::make_unique<RawResponder>(address, replyFrom, agent)
+                                     : std::make_unique<RawResponder>(address, agent);
     UdpPeer peer;
-    ASSERT_TRUE(peer.open(r.address));
+    ASSERT_TRUE(peer.open(address));
     const WalkLimits limits{.wait = std::chrono::milliseconds(300), .attempts = 2};
     CommunityRequester requester(peer, SnmpVersion::kV2c, "public", limits);
     SubtreeWalk walk(root, 10);
     runWalk(requester, walk, WalkClock::now() + std::chrono::seconds(3));
-    EXPECT_EQ(walk.end(), r.end) << r.address << walk.message();
+    EXPECT_EQ(walk.end(), end) << address << walk.message();
   }
   EXPECT_FALSE(UdpPeer().open("printer4"));
 }

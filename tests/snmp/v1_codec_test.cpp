@@ -153,21 +153,16 @@ TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   std::strcpy(g_RecvBuf, "kept");
   std::strcpy(g_deviceid, "kept");
   sysObjIdLen = 0;
-  const struct {
-    decltype(&outputOidValue) consumer;
-    unsigned char* oid;
-    int oidLength;
-    unsigned char type;
-    int valueLength;
-  } refused[] = {{outputRecvBufValue, oid.data(), 8, kBerOctetString, kRecvBufSize},
-                 {outputDeviceIdValue, oid.data(), 8, kBerOctetString, kDeviceIdSize},
-                 {outputDeviceIdValue, oid.data(), 8, kBerObjectId, 3},
-                 {outputOidValue, oid.data(), 8, kBerObjectId, kSysObjIdSize + 1},
-                 {outputOidValue, oid.data(), 7, kBerObjectId, 12},
-                 {outputOidValue, other.data(), 8, kBerObjectId, 12},
-                 {outputOidValue, oid.data(), 9, kBerOctetString, 12}};
-  for (const auto& r : refused) {
-    EXPECT_FALSE(r.consumer(r.oid, r.oidLength, r.type, value.data(), r.valueLength));
+  const std::tuple<decltype(&outputOidValue), unsigned char*, int, unsigned char, int> refused[] = {
+      {outputRecvBufValue, oid.data(), 8, kBerOctetString, kRecvBufSize},
+      {outputDeviceIdValue, oid.data(), 8, kBerOctetString, kDeviceIdSize},
+      {outputDeviceIdValue, oid.data(), 8, kBerObjectId, 3},
+      {outputOidValue, oid.data(), 8, kBerObjectId, kSysObjIdSize + 1},
+      {outputOidValue, oid.data(), 7, kBerObjectId, 12},
+      {outputOidValue, other.data(), 8, kBerObjectId, 12},
+      {outputOidValue, oid.data(), 9, kBerOctetString, 12}};
+  for (const auto& [consumer, o, oidLength, type, length] : refused) {
+    EXPECT_FALSE(consumer(o, oidLength, type, value.data(), length));
   }
   EXPECT_FALSE(outputRecvBufValue(oid.data(), 8, kBerOctetString, nullptr, 1));
   EXPECT_EQ(std::tuple(std::string(g_RecvBuf), std::string(g_deviceid), sysObjIdLen),
