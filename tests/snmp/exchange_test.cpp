@@ -56,20 +56,15 @@ std::vector<std::string> sent(const RawResponder& responder, std::size_t copies)
 TEST(V1Wire, ThreeCopiesPerAttempt) {
   using Copies = std::vector<std::string>;
   const char* v6Trace = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n";
-  const struct {
-    StatusRead read;
-    const char* address;
-    std::vector<Bytes> answers;
-    int level;
-    const char* trace;
-  } reads[] = {{NetworkReadStatus, "127.0.5.9", {fromHex(kDeviceIdAnswer)}, 42, ""},
-               {NetworkReadStatusV6, "fd00:5::9", {}, -1, v6Trace}};
-  for (const auto& r : reads) {
-    RawResponder responder(r.address, answering(r.answers));
+  for (auto [read, address, answers, result, trace] :
+       {std::tuple<StatusRead, const char*, std::vector<Bytes>, int, const char*>{
+            NetworkReadStatus, "127.0.5.9", {fromHex(kDeviceIdAnswer)}, 42, ""},
+        {NetworkReadStatusV6, "fd00:5::9", {}, -1, v6Trace}}) {
+    RawResponder responder(address, answering(answers));
     errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
     testing::internal::CaptureStdout();
-    EXPECT_EQ(level(r.read, r.address), r.level);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), r.trace);
+    EXPECT_EQ(level(read, address), result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), trace);
     EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
   }
   for (auto [address, copies] : {std::pair{"127.0.5.9", 3u}, {"fd00:5::9", 6u}}) {
