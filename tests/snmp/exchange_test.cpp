@@ -19,7 +19,6 @@
 #include "support/netns.h"
 #include "support/process.h"
 #include "support/snmp_agents.h"
-#include "usbink/oids.h"
 #include "usbink/usm.h"
 #include "v3_messages.h"
 
