@@ -1,12 +1,9 @@
-// GetResponses captured from net-snmp snmpd 5.9 and a pysnmp 4.4 agent
-// (identical octets from both) to the requests of the status read and the
-// queries. The device IDs end in the status block of deviceIdWithToner(42).
+// GetResponses captured from snmpd 5.9 and pysnmp 4.4; device IDs end in deviceIdWithToner(42).
 #pragma once
 
 namespace usbink::test {
 
-// The private device-ID object, deviceIdWithToner(42) (232 octets, lengths
-// in the 0x81 long form).
+// The private device-ID object (232 octets, lengths in the 0x81 form).
 inline constexpr char kDeviceIdAnswer[] =
     "3081e502010004066d697274616ca281d70201000201000201003081cb3081c806132b0601040181cd1a867682"
     "2c8271c2530101000481b04d46473a41636d653b434d443a50434c3b4d444c3a4c617365723b5354533a4b6745"
@@ -15,8 +12,7 @@ inline constexpr char kDeviceIdAnswer[] =
     "555a4853456c4b5330784e546b395155564a54564656575631685a576c746358563566594746695932526c5a6d"
     "646f615770723b";
 
-// A device ID with more fields before the status block (417 octets, lengths
-// in the 0x82 long form).
+// More fields before the status block (417 octets, lengths in the 0x82 form).
 inline constexpr char kLongDeviceIdAnswer[] =
     "3082019d02010004066d697274616ca282018e020100020100020100308201813082017d06132b0601040181cd"
     "1a8676822c8271c253010100048201644d46473a41636d653b434d443a50434c2c504a4c2c504f535453435249"
@@ -29,8 +25,7 @@ inline constexpr char kLongDeviceIdAnswer[] =
     "516b4e4552555a4853456c4b5330784e546b395155564a54564656575631685a576c7463585635665947466959"
     "32526c5a6d646f615770723b";
 
-// The missing controller-firmware object: error-status 2 (noSuchName),
-// error-index 1, the varbind echoed with a NULL value.
+// The missing controller firmware: noSuchName, error-index 1, NULL echoed.
 inline constexpr char kNoSuchNameAnswer[] =
     "303202010004066d697274616ca225020100020102020101301a301806142b0601040181cd1a8676822c8271c2"
     "53010203000500";

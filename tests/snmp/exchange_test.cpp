@@ -1,32 +1,24 @@
-// What the reads and queries send and how they take answers no real agent
-// gives: raw v1 responders and scripted SNMPv3 agents on loopback. Each case
-// runs in a network namespace of its own (root needed), so the cases run in
-// parallel and need no agent processes.
+// What reads, queries and walks send, and answers no real agent gives: raw v1
+// responders and scripted SNMPv3 agents, each case in its own network namespace.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
-#include <optional>
-#include <string>
+#include <memory>
 #include <thread>
 
 #include "snmp/captured_answers.h"
 #include "snmp/reads.h"
-#include "snmp/udp.h"
+#include "snmp/table_walk.h"
 #include "snmp/v1_test_util.h"
+#include "snmpv3/v3_exchange.h"
 #include "support/netns.h"
 #include "support/process.h"
 #include "support/snmp_agents.h"
-#include "usbink/oids.h"
 #include "usbink/usm.h"
 #include "v3_messages.h"
 
@@ -37,8 +29,6 @@ const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kFwOid = fromHex("2b0601040181cd1a8676822c8271c25301020100");
 const Bytes kMcuOid = fromHex("2b0601040181cd1a8676822c8271c25301020300");
-// The v1 status read's and printer-name query's requests (community
-// "mirtal", request-id 0).
 const std::string kStatusRequest =
     "303102010004066d697274616ca0240201000201000201003019301706132b0601040181cd1a8676822c8271c2"
     "530101000500";
@@ -53,8 +43,7 @@ RawResponder::Handler answering(std::vector<Bytes> answers) {
   return [answers](const Bytes&) { return answers; };
 }
 
-// The requests `responder` received once `copies` of them arrived (or the
-// wait gave up), so that a test sees one too many.
+// The requests received once `copies` arrived (or the wait gave up): one too many shows.
 std::vector<std::string> sent(const RawResponder& responder, std::size_t copies) {
   waitFor([&] { return responder.requestCount() >= copies; });
   std::vector<std::string> out;
@@ -62,24 +51,19 @@ std::vector<std::string> sent(const RawResponder& responder, std::size_t copies)
   return out;
 }
 
-// Three copies go out per attempt and the first answer is taken; the IPv6
-// query makes a second attempt.
+// Three copies per attempt, the first answer taken; the IPv6 query tries twice, its read traces.
 TEST(V1Wire, ThreeCopiesPerAttempt) {
   using Copies = std::vector<std::string>;
-  {
-    RawResponder responder("127.0.5.9", answering({fromHex(kDeviceIdAnswer)}));
+  const char* v6Trace = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n";
+  for (auto [read, address, answers, result, trace] :
+       {std::tuple<StatusRead, const char*, std::vector<Bytes>, int, const char*>{
+            NetworkReadStatus, "127.0.5.9", {fromHex(kDeviceIdAnswer)}, 42, ""},
+        {NetworkReadStatusV6, "fd00:5::9", {}, -1, v6Trace}}) {
+    RawResponder responder(address, answering(answers));
     errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
     testing::internal::CaptureStdout();
-    EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), 42);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // only the IPv6 read traces
-    EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
-  }
-  {
-    RawResponder responder("fd00:5::9", answering({}));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(level(NetworkReadStatusV6, "fd00:5::9"), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n");
+    EXPECT_EQ(level(read, address), result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), trace);
     EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
   }
   for (auto [address, copies] : {std::pair{"127.0.5.9", 3u}, {"fd00:5::9", 6u}}) {
@@ -89,35 +73,27 @@ TEST(V1Wire, ThreeCopiesPerAttempt) {
   }
 }
 
-// The receive areas hold 4024 octets (status) and 256 (queries): a longer
-// answer arrives cut and is rejected. A community too long for the request
-// sends nothing; a value is cut to the caller's size.
+// Receive areas of 4024 (status) and 256 octets (queries): a longer answer is cut and
+// rejected. A community too long for the request sends nothing; a value is cut to fit.
 TEST(V1Wire, NothingOverrunsItsArea) {
   const std::string deviceId = "SN:" + std::string(3900, 'x') + ";" + deviceIdWithToner(42);
-  const Bytes longStatus = v1Response(varbind(kDeviceIdOid, kBerOctetString, text(deviceId)));
-  ASSERT_GT(longStatus.size(), 4024u);
-  {
-    RawResponder responder("127.0.5.9", answering({longStatus}));
-    EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), -1);
-    EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9", std::string(85, 'c')), -1);
-    EXPECT_EQ(sent(responder, 3).size(), 3u);  // only the first read's copies
-  }
-  {
-    RawResponder responder("127.0.5.9", answering({sysNameAnswer(std::string(240, 'n'))}));
-    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "127.0.5.9"), std::nullopt);
-  }
+  RawResponder status(
+      "127.0.5.10",
+      answering({v1Response(varbind(kDeviceIdOid, kBerOctetString, text(deviceId)))}));
+  EXPECT_EQ(level(NetworkReadStatus, "127.0.5.10"), -1);
+  EXPECT_EQ(level(NetworkReadStatus, "127.0.5.10", std::string(85, 'c')), -1);
+  EXPECT_EQ(sent(status, 3).size(), 3u);  // only the first read's copies
+  RawResponder cut("127.0.5.11", answering({sysNameAnswer(std::string(240, 'n'))}));
+  EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "127.0.5.11"), std::nullopt);
   RawResponder responder("127.0.5.9", answering({sysNameAnswer(std::string(200, 'n'))}));
-  CNetIO net;
   std::array<char, 32> out;
   out.fill('Z');
-  ASSERT_EQ(net.TavrenNetworkGetPrinterName("127.0.5.9", 0, out.data(), 16), 0);
-  EXPECT_EQ(std::string(out.data()), std::string(15, 'n'));
-  EXPECT_EQ(std::string(out.begin() + 16, out.end()), std::string(16, 'Z'));
+  ASSERT_EQ(CNetIO().TavrenNetworkGetPrinterName("127.0.5.9", 0, out.data(), 16), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()),
+            std::string(15, 'n') + '\0' + std::string(16, 'Z'));
 }
 
-// A host name is not a numeric address: no path sends anything; only the
-// numeric query's three copies arrive. A name the resolver does not know is
-// reported.
+// A host name is no numeric address: nothing is sent but the numeric query's three copies.
 TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   RawResponder any6("::", answering({sysNameAnswer("numeric")}));
   for (const char* name : {"printer4", "printer6"}) {
@@ -135,7 +111,6 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   EXPECT_EQ(sent(any6, 3).size(), 3u);
 }
 
-// A socket moved into another closes the one it held and takes over.
 TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
   UdpSocket from(AF_INET), to(AF_INET6);
   const int fd = from.fd();
@@ -146,9 +121,7 @@ TEST(UdpSocket, MoveAssignmentHandsTheDescriptorOver) {
   EXPECT_FALSE(from.setReceiveTimeout(1, 0));
 }
 
-// A null address names no destination: every status read and query fails,
-// over both families and both versions, where the SNMPv3 paths that take
-// the address without resolving it used to hand it to inet_addr/inet_pton.
+// A null address names no destination: every read and query fails.
 TEST(NullAddress, EveryReadAndQueryFails) {
   for (StatusRead read : {NetworkReadStatus, NetworkReadStatusV6, NetworkReadStatusSNMPv3,
                           NetworkReadStatusV6SNMPv3}) {
@@ -156,74 +129,63 @@ TEST(NullAddress, EveryReadAndQueryFails) {
     EXPECT_FALSE(read(kDefaultCommunity, nullptr, &status));
   }
   CNetIO net;
-  std::array<char, 128> name{}, fw{}, mcu{};
-  EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
-  EXPECT_FALSE(net.NetSnmpGetV6SNMPv3(nullptr, name.data(), fw.data(), mcu.data(), 0));
-  EXPECT_EQ(
-      net.TavrenNetworkGetNameAndFwAndMCUVersion(nullptr, name.data(), fw.data(), mcu.data(), 0),
-      -1);
-  std::array<char, sizeof kDefaultCommunity> community{};
-  std::ranges::copy(kDefaultCommunity, community.begin());
-  std::array<char, sizeof kOidSysName> oid{};
-  std::ranges::copy(kOidSysName, oid.begin());
-  EXPECT_FALSE(net.NetSnmpGetV4(nullptr, community.data(), oid.data(), name.data(), 128));
-  EXPECT_FALSE(net.NetSnmpGetV6(nullptr, community.data(), oid.data(), name.data(), 128));
-  EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name.data(), 128), -1);
+  char name[128] = {}, fw[128] = {}, mcu[128] = {}, community[] = "mirtal",
+       oid[] = "1.3.6.1.2.1.1.5.0";
+  EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name, fw, mcu, 0));
+  EXPECT_FALSE(net.NetSnmpGetV6SNMPv3(nullptr, name, fw, mcu, 0));
+  EXPECT_EQ(net.TavrenNetworkGetNameAndFwAndMCUVersion(nullptr, name, fw, mcu, 0), -1);
+  EXPECT_FALSE(net.NetSnmpGetV4(nullptr, community, oid, name, 128));
+  EXPECT_FALSE(net.NetSnmpGetV6(nullptr, community, oid, name, 128));
+  EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name, 128), -1);
 }
 
 const Bytes kEngineA = fromHex("800002a204aaaa");
 const Bytes kEngineB = fromHex("800002a204bbbb");
+const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
+const std::vector<VarBind> kAValues = {{kSysNameOid, 0x04, text("A-name")},
+                                       {kFwOid, 0x04, text("A-fw")},
+                                       {kMcuOid, 0x04, text("A-mcu")}};
 
-// Both agents behind one address are asked in turn; each delivery
-// overwrites what it carries, so the last one wins value by value.
-TEST(ScriptedV3Agents, TwoAgentsAtOneAddressAreBothAsked) {
-  const auto answer = [](const Bytes& engine, std::vector<VarBind> values) {
-    return [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; };
-  };
-  RawResponder agent(
-      "127.0.5.31",
-      scriptedAgents({{kEngineA, answer(kEngineA, {{kSysNameOid, 0x04, text("A-name")},
-                                                   {kFwOid, 0x04, text("A-fw")},
-                                                   {kMcuOid, 0x04, text("A-mcu")}})},
-                      {kEngineB, answer(kEngineB, {{kSysNameOid, 0x80, {}},
-                                                   {kFwOid, 0x04, text("B-fw")},
-                                                   {kMcuOid, 0x80, {}}})}}));
+ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
+  return {engine, [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; }};
+}
+
+// Two agents at one address are asked in turn, the last delivery wins value by value. Another
+// enterprise's agent gets no real request, an error status is not read, and the IPv4 query
+// traces each discovery answer, even a single octet. A request that cannot be built is not sent.
+TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
+  RawResponder two("127.0.5.31",
+                   scriptedAgents({answeringAgent(kEngineA, kAValues),
+                                   answeringAgent(kEngineB, {{kSysNameOid, 0x80, {}},
+                                                             {kFwOid, 0x04, text("B-fw")},
+                                                             {kMcuOid, 0x80, {}}})}));
   EXPECT_EQ(v3Values("127.0.5.31"), (Values{0, "A-name", "B-fw", "A-mcu"}));
-  EXPECT_EQ(agent.requestCount(), 3u);  // one discovery, two real requests
-}
-
-// An agent of another enterprise gets no real request; an answer with an
-// error status is not read, though it carries a decodable device ID.
-TEST(ScriptedV3Agents, AnswersThatMustNotBeReadGiveNothing) {
+  EXPECT_EQ(two.requestCount(), 3u);  // one discovery, two real requests
   const Bytes other = fromHex("800002a304cccc");
-  const VarBind deviceId{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))};
-  const auto scripted = [](const Bytes& engine, const Bytes& answer) {
-    return RawResponder("127.0.5.32", scriptedAgents({{engine, answering({answer})}}));
-  };
-  {
-    auto agent = scripted(other, securedAnswer(other, {deviceId}));
-    EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.32"), -1);
-    EXPECT_EQ(v3Values("127.0.5.32").result, -1);
-    EXPECT_EQ(agent.requestCount(), 2u);  // the two discoveries
-  }
-  AgentAnswer error = securedAgentAnswer(kEngineA, {deviceId});
-  error.errorStatus = 2;
-  auto agent = scripted(kEngineA, agentAnswer(error));
+  RawResponder foreign("127.0.5.32", scriptedAgents({answeringAgent(other, kDeviceIdValue)}));
   EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.32"), -1);
-}
-
-// The IPv4 query traces every discovery answer that arrives, even one of a
-// single octet, which is then dropped.
-TEST(ScriptedV3Agents, TheIpv4QueryTracesEachDiscoveryAnswer) {
-  RawResponder agent("127.0.5.34", answering({{kBerSequence}}));
+  EXPECT_EQ(v3Values("127.0.5.32").result, -1);
+  EXPECT_EQ(foreign.requestCount(), 2u);  // the two discoveries
+  AgentAnswer error = securedAgentAnswer(kEngineA, kDeviceIdValue);
+  error.errorStatus = 2;
+  RawResponder erring("127.0.5.33", scriptedAgents({{kEngineA, answering({agentAnswer(error)})}}));
+  EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.33"), -1);
+  RawResponder tiny("127.0.5.34", answering({{kBerSequence}}));
   testing::internal::CaptureStdout();
   EXPECT_EQ(v3Values("127.0.5.34").result, -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ipv4=127.0.5.34\nsendto: nRet=57\nrecvfrom nRecv = 1, szAddr=127.0.5.34\n");
+  const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
+  RawResponder unbuildable(
+      "127.0.5.35", [&](const Bytes& r) { return r.empty() ? std::vector<Bytes>{} : scripted(r); });
+  const char* badOid[] = {"1.3.x"};
+  V3Exchange x = v3ExchangeV4("127.0.5.35", V3Trace::kSilent);
+  std::tie(x.oidCount, x.oids, x.onResponse) = std::tuple(1, badOid, [] { return true; });
+  EXPECT_FALSE(runV3Exchange(x));
+  EXPECT_EQ(unbuildable.requestCount(), 1u);  // the discovery only
 }
 
-// A peer answering the engine discovery with a datagram every millisecond,
-// without end: the read still ends, after at most 512 datagrams.
+// A peer answering the discovery with a datagram every millisecond, without end: the read ends.
 TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in address{
@@ -236,10 +198,9 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
     socklen_t length = sizeof address;
     auto* reader = reinterpret_cast<sockaddr*>(&address);
     if (recvfrom(fd, datagram.data(), datagram.size(), 0, reader, &length) <= 0) return;
-    datagram = {kBerSequence, 0x00};
-    while (!stop) {
+    for (datagram = {kBerSequence, 0x00}; !stop;
+         std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
       sendto(fd, datagram.data(), 2, 0, reader, length);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.33"), -1);
@@ -249,55 +210,36 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   close(fd);
 }
 
-const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
-
-// A scripted agent that answers every real request with `values`.
-ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
-  return {engine, [=](const Bytes&) { return std::vector<Bytes>{securedAnswer(engine, values)}; }};
-}
-
-// The counters an exchange moves: the discovery takes one msgID and one
-// request-id, the real request one of each and one salt; a read that
-// reaches nobody builds no real request. A name-less IPv6 text handed to
-// the IPv4 entry point moves nothing before the IPv6 read takes over.
+// The discovery takes a msgID and a request-id, the real request one of each and a salt; so
+// does nothing else (the IPv4 entry point hands an IPv6 text to the IPv6 read first).
 TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
-  struct Row {
-    StatusRead read;
-    const char* address;
-    bool agent;
-    int level;
-    unsigned msgIds, requestIds, salts;
-  };
-  for (const Row& r : {Row{NetworkReadStatusSNMPv3, "127.0.5.31", true, 66, 2, 2, 1},
-                       Row{NetworkReadStatusSNMPv3, "127.0.5.20", false, -1, 1, 1, 0},
-                       Row{NetworkReadStatusSNMPv3, "fd00:5::9", true, 66, 2, 2, 1},
-                       Row{NetworkReadStatusV6SNMPv3, "fd00:5::9", false, -1, 1, 1, 0}}) {
-    RawResponder agent(r.agent ? r.address : "127.0.5.99",
-                       scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
+  for (auto [read, address, agent] :
+       {std::tuple<StatusRead, const char*, bool>{NetworkReadStatusSNMPv3, "127.0.5.31", true},
+        {NetworkReadStatusSNMPv3, "127.0.5.20", false},
+        {NetworkReadStatusSNMPv3, "fd00:5::9", true},
+        {NetworkReadStatusV6SNMPv3, "fd00:5::9", false}}) {
+    RawResponder responder(agent ? address : "127.0.5.99",
+                           scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
     const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
-    const std::uint32_t salt = salt_low;
-    EXPECT_EQ(level(r.read, r.address), r.level) << r.address;
-    EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), r.msgIds) << r.address;
-    EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), r.requestIds) << r.address;
-    EXPECT_EQ(salt_low - salt, r.salts) << r.address;
+    const std::uint32_t salt = salt_low, ids = agent ? 2 : 1;
+    EXPECT_EQ(level(read, address), agent ? 66 : -1) << address;
+    EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), ids) << address;
+    EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), ids) << address;
+    EXPECT_EQ(salt_low - salt, ids - 1) << address;
   }
 }
 
-// A status read with no status record fails; a query whose answer carries
-// only empty values, or none, fails and leaves every output alone, although
-// a query before filled the agent value table.
+// No status record: the read fails. Only empty values, or none: the query fails and leaves
+// every output alone, although a query before filled the agent value table.
 TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   RawResponder agent("127.0.5.31", scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
   EXPECT_FALSE(NetworkReadStatusSNMPv3(kDefaultCommunity, "127.0.5.31", nullptr));
   EXPECT_FALSE(NetworkReadStatusV6SNMPv3(kDefaultCommunity, "fd00:5::9", nullptr));
-  const std::vector<VarBind> full = {{kSysNameOid, 0x04, text("A-name")},
-                                     {kFwOid, 0x04, text("A-fw")},
-                                     {kMcuOid, 0x04, text("A-mcu")}};
   const std::vector<VarBind> empty = {
       {kSysNameOid, 0x04, {}}, {kFwOid, 0x04, {}}, {kMcuOid, 0x04, {}}};
   for (const auto& nothing : {empty, std::vector<VarBind>{}}) {
     {
-      RawResponder filled("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, full)}));
+      RawResponder filled("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, kAValues)}));
       ASSERT_EQ(v3Values("127.0.5.32"), (Values{0, "A-name", "A-fw", "A-mcu"}));
     }
     RawResponder none("127.0.5.32", scriptedAgents({answeringAgent(kEngineA, nothing)}));
@@ -306,9 +248,38 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   }
 }
 
-// Every socket a status read opens is closed on every way out, answered or
-// not: many reads leave the open-descriptor count as it was. (An empty
-// datagram after each SNMPv3 answer ends the exchange's waits at once.)
+// A walk ends past the subtree (either family), on tooBig once the repetitions are one, and
+// without answer when it comes from another address. A name is no walk address.
+TEST(Walk, EndsOnWhatTheAgentAnswers) {
+  const Oid root = *oidFromText("1.3.6.1.2.1.43.11.1.1");
+  const std::tuple<const char*, const char*, unsigned char, WalkEnd> rows[] = {
+      {"127.0.5.50", nullptr, 0, WalkEnd::kComplete},
+      {"fd00:5::9", nullptr, 0, WalkEnd::kComplete},
+      {"127.0.5.50", nullptr, 1, WalkEnd::kErrorStatus},
+      {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
+  for (const auto& [address, replyFrom, errorStatus, end] : rows) {
+    // The GetBulk request turned into an answer with 1.3.6.1.2.1.43.11.1.2, past the subtree.
+    const RawResponder::Handler agent = [status = errorStatus](const Bytes& request) {
+      Bytes answer = request;
+      answer.at(13) = kPduGetResponse;
+      answer.at(20) = status;
+      answer.at(38) = 2;
+      return std::vector<Bytes>{answer};
+    };
+    const auto responder = replyFrom ? std::make_unique<RawResponder>(address, replyFrom, agent)
+                                     : std::make_unique<RawResponder>(address, agent);
+    UdpPeer peer;
+    ASSERT_TRUE(peer.open(address));
+    const WalkLimits limits{.wait = std::chrono::milliseconds(300), .attempts = 2};
+    CommunityRequester requester(peer, SnmpVersion::kV2c, "public", limits);
+    SubtreeWalk walk(root, 10);
+    runWalk(requester, walk, WalkClock::now() + std::chrono::seconds(3));
+    EXPECT_EQ(walk.end(), end) << address << walk.message();
+  }
+  EXPECT_FALSE(UdpPeer().open("printer4"));
+}
+
+// Every socket a read opens is closed, answered or not (an empty datagram ends SNMPv3 waits).
 TEST(Descriptors, ManyReadsKeepTheCount) {
   RawResponder v1("127.0.5.40", answering({fromHex(kDeviceIdAnswer)}));
   const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
@@ -337,8 +308,6 @@ TEST(Descriptors, ManyReadsKeepTheCount) {
 }  // namespace
 }  // namespace usbink::test
 
-// Each case is a process of its own (gtest_discover_tests); listing the
-// cases needs no network.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (!GTEST_FLAG_GET(list_tests)) {

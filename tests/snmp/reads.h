@@ -1,5 +1,4 @@
-// The status reads and value queries as a test calls them: the level read,
-// or -1; a v1 value, or nothing; the SNMPv3 values with untouched outputs.
+// Reads and queries as tests call them: level or -1, v1 value or none, SNMPv3 values.
 #pragma once
 
 #include <array>
@@ -20,13 +19,13 @@ inline int level(StatusRead read, const std::string& address,
 }
 
 inline std::optional<std::string> v1Value(Query query, const std::string& address) {
-  CNetIO net;
   std::array<char, 256> out{};
-  if ((net.*query)(address.c_str(), 0, out.data(), static_cast<int>(out.size())) != 0) return {};
+  if ((CNetIO().*query)(address.c_str(), 0, out.data(), static_cast<int>(out.size())) != 0)
+    return {};
   return std::string(out.data());
 }
 
-struct Values {
+struct Values {  // "untouched" where nothing was written
   int result;
   std::string name, fw, mcu;
   bool operator==(const Values&) const = default;
@@ -34,9 +33,8 @@ struct Values {
 
 inline Values v3Values(const std::string& address) {
   std::array<char, 128> name{"untouched"}, fw{"untouched"}, mcu{"untouched"};
-  CNetIO net;
-  const int result = net.TavrenNetworkGetNameAndFwAndMCUVersion(address.c_str(), name.data(),
-                                                                fw.data(), mcu.data(), 0);
+  const int result = CNetIO().TavrenNetworkGetNameAndFwAndMCUVersion(address.c_str(), name.data(),
+                                                                     fw.data(), mcu.data(), 0);
   return {result, name.data(), fw.data(), mcu.data()};
 }
 

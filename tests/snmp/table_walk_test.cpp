@@ -1,5 +1,4 @@
-// The walk's state fed answers as agents send them, well-behaved or not,
-// and the request bytes a walk sends.
+// The walk fed answers, well-behaved or not, and its requests. Over the wire: exchange_test.
 #include "snmp/table_walk.h"
 
 #include <gtest/gtest.h>
@@ -38,13 +37,11 @@ TEST(TableWalk, EndsCleanlyOnEveryKindOfAnswer) {
       {kV2c, {{1, 0, 0, {}}}, kMalformed, 0},
       {kV2c, {{1, 0, 0, {c1}, true}}, kMalformed, 0},  // undecodable name
       {kV2c, {{1, 0, 0, {c1, c2, cell("6.1.3"), cell("6.1.4")}}}, kValueCap, 3}};
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
+  for (const auto& c : cases) {
     SubtreeWalk walk(kRoot, 3);
     for (const auto& a : c.answers) walk.take(a, c.version);
-    EXPECT_EQ(walk.end(), c.end) << i;
-    EXPECT_EQ(walk.values().size(), c.values) << i;
-    EXPECT_EQ(walk.message().empty(), c.end == kComplete) << i << walk.message();
+    EXPECT_EQ(std::pair(walk.end(), walk.values().size()), std::pair(c.end, c.values));
+    EXPECT_EQ(walk.message().empty(), c.end == kComplete) << walk.message();
   }
 }
 

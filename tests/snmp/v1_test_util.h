@@ -1,5 +1,4 @@
-// BER elements built by hand, received octets in a heap block of their exact
-// size (AddressSanitizer sees any read past it), a recording value callback.
+// BER built by hand, datagrams in heap blocks of their exact size, a recording value callback.
 #pragma once
 
 #include <algorithm>
@@ -70,29 +69,24 @@ struct Received {
   bool operator==(const Received&) const = default;
 };
 
-// What recordingCallback was handed since watch(), and whether it all lay
-// inside the datagram watched.
+// What recordingCallback was handed since watch(), all inside the datagram?
 struct Recorder {
   std::vector<Received> values;
-  const unsigned char* begin = nullptr;
-  const unsigned char* end = nullptr;
+  const unsigned char *begin = nullptr, *end = nullptr;
   bool allInside = true;
-
   void watch(Datagram& d) { *this = {{}, d.data(), d.data() + d.size(), true}; }
   bool inside(const unsigned char* p, int n) const {
     return n >= 0 && p >= begin && p <= end && n <= end - p;
   }
 };
-
 inline Recorder g_recorder;
 
 inline bool recordingCallback(unsigned char* oid, int oidLength, unsigned char type,
                               unsigned char* value, int valueLength) {
   Recorder& r = g_recorder;
   r.allInside = r.allInside && r.inside(oid, oidLength) && r.inside(value, valueLength);
-  if (!r.allInside) return false;
-  r.values.push_back({Bytes(oid, oid + oidLength), type, Bytes(value, value + valueLength)});
-  return true;
+  if (r.allInside) r.values.push_back({{oid, oid + oidLength}, type, {value, value + valueLength}});
+  return r.allInside;
 }
 
 // Parses `d` with every output requested and the recording callback.

@@ -9,21 +9,16 @@ namespace usbink::test {
 
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to) {
   std::vector<Element> out;
-  std::size_t at = from;
-  while (at + 2 <= to) {
-    Element e{bytes[at], at, 0, 0};
-    std::size_t p = at + 1;
-    std::size_t length = bytes[p++];
+  for (std::size_t at = from; at + 2 <= to;) {
+    std::size_t p = at + 1, length = bytes[p++];
     if (length & 0x80) {
       const std::size_t count = length & 0x7F;
       length = 0;
       for (std::size_t i = 0; i < count && p < to; ++i) length = length * 256 + bytes[p++];
     }
-    e.content = p;
-    e.end = p + length;
-    if (e.end > to) throw std::runtime_error("element runs past its parent");
-    out.push_back(e);
-    at = e.end;
+    if (p + length > to) throw std::runtime_error("element runs past its parent");
+    out.push_back({bytes[at], at, p, p + length});
+    at = p + length;
   }
   return out;
 }
@@ -87,22 +82,17 @@ Bytes agentAnswer(const AgentAnswer& a) {
   return message;
 }
 
-Bytes discoveryReport(const Bytes& engineId) {
-  AgentAnswer a{.engineId = engineId, .pduTag = kPduReport};
-  a.varBinds = {{fromHex("2b060106030f01010400"), 0x41, Bytes{1}}};  // usmStatsUnknownEngineIDs.0
-  return agentAnswer(a);
-}
-
 RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
   return [agents](const Bytes& request) {
     std::vector<Bytes> out;
     const V3Parts p = v3Parts(request);
-    const bool discovery = (request[p.flags.content] & 0x01) == 0;
     const Bytes engine(request.begin() + static_cast<long>(p.usm.at(0).content),
                        request.begin() + static_cast<long>(p.usm.at(0).end));
     for (const auto& agent : agents) {
-      if (discovery) {
-        out.push_back(discoveryReport(agent.engineId));
+      if ((request[p.flags.content] & 0x01) == 0) {  // a discovery: usmStatsUnknownEngineIDs.0
+        out.push_back(agentAnswer({.engineId = agent.engineId,
+                                   .pduTag = kPduReport,
+                                   .varBinds = {{fromHex("2b060106030f01010400"), 0x41, {1}}}}));
       } else if (agent.engineId == engine) {
         for (auto& answer : agent.respond(request)) out.push_back(answer);
       }

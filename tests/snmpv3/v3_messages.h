@@ -1,5 +1,4 @@
-// SNMPv3 messages written independently of the library's builder: agent
-// answers (genuine or forged) and a small reader for built requests.
+// SNMPv3 agent answers (genuine or forged) and a reader for requests, apart from the library.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +16,7 @@ namespace usbink::test {
 struct VarBind {
   Bytes oid;                 // content octets
   unsigned char tag = 0x04;  // value tag
-  Bytes value;               // value content
+  Bytes value;
 };
 
 // An agent's answer (engine boots 1, time 100, request-id 1). Empty keys:
@@ -25,47 +24,37 @@ struct VarBind {
 struct AgentAnswer {
   Bytes engineId{};
   std::optional<unsigned char> flags{};  // default: 0x01 with authKey, 0x02 with privKey
-  Bytes authKey{};                       // localised, 16 bytes
-  Bytes privKey{};                       // localised, 16 bytes
+  Bytes authKey{}, privKey{};            // localised, 16 bytes
   int macLength = 12;                    // octets of the code actually sent
   Bytes privParams = Bytes{0, 0, 0, 1, 0, 0, 0, 7};
   std::optional<Bytes> contextEngineId{};  // default: engineId
   unsigned char pduTag = 0xA2;
   unsigned char errorStatus = 0;
   std::vector<VarBind> varBinds{};
-  std::optional<Bytes> bindingList{};  // content of the binding list as is; replaces varBinds
+  std::optional<Bytes> bindingList{};  // the binding list's content as is; replaces varBinds
   Bytes bootsElement = Bytes{0x02, 0x01, 0x01};  // the whole engine-boots element
 };
-
 Bytes agentAnswer(const AgentAnswer& answer);
-
-Bytes discoveryReport(const Bytes& engineId);
-
 Bytes localise(const std::string& passPhrase, const Bytes& engineId);
-// Both keys of the system's USM user for an engine ID.
-std::pair<Bytes, Bytes> userKeys(const Bytes& engineId);
+std::pair<Bytes, Bytes> userKeys(const Bytes& engineId);  // the USM user's auth and priv keys
 
-// One element of a BER message as found by `children`.
+// One element of a BER message: offsets of its tag, its content and its end.
 struct Element {
   unsigned char tag;
-  std::size_t start;    // offset of the tag
-  std::size_t content;  // offset of the first content octet
-  std::size_t end;      // offset after the content
+  std::size_t start, content, end;
 };
-
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to);
 inline std::vector<Element> childrenOf(const Bytes& bytes, const Element& e) {
   return children(bytes, e.content, e.end);
 }
-
 struct V3Parts {
   Element msgData, flags;
   std::vector<Element> usm;  // engine ID, boots, time, user, auth, priv
 };
 V3Parts v3Parts(const Bytes& message);
 
-// Agents played by a RawResponder: each answers a discovery with its Report
-// and a request naming its engine ID with what `respond` returns.
+// Agents behind one RawResponder: each answers a discovery with its Report,
+// a request naming its engine ID with what `respond` returns.
 struct ScriptedAgent {
   Bytes engineId;
   std::function<std::vector<Bytes>(const Bytes& request)> respond;
