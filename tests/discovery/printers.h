@@ -1,11 +1,7 @@
-// The discovery segment: a bridge in a switch namespace joins this process's
-// namespace (the client, two veth pairs) to a namespace per printer host, at
-// 192.0.2.N, 2001:db8::N and fe80::N only, its agent on every address:
-//   11 snmpd, v1 and v3, model A       12 pysnmp, v1 and v3, model B
-//   13 snmpd, v1 and v3, other vendor  14 snmpd, v3 only, model A
-//   15 as 14, another enterprise's engine ID
-//   16 hostile(): v1 model A's sysObjectID with more arcs than a target holds;
-//      SNMPv3 a Report, then genErr. It records every request.
+// A bridged segment joining this client (two veths) to printer host N at 192.0.2.N, 2001:db8::N,
+// fe80::N: 11 snmpd v1+v3 model A, 12 pysnmp v1+v3 model B, 13 snmpd v1+v3 other vendor, 14 snmpd
+// v3 model A, 15 as 14 with another enterprise's engine, 16 hostile(): v1 an over-long model A
+// sysObjectID, v3 a Report then genErr, recording every request.
 #pragma once
 
 #include <memory>

@@ -9,17 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <memory>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "support/process.h"
 #include "usbink/netio.h"
@@ -32,7 +25,6 @@ struct Fd {  // a descriptor that closes itself
   Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
   Fd& operator=(Fd other) noexcept { return std::swap(fd, other.fd), *this; }
   ~Fd() { reset(); }
-  int get() const { return fd; }
   void reset() { fd >= 0 && ::close(std::exchange(fd, -1)); }
   int fd;
 };
@@ -46,16 +38,16 @@ struct Listener {
     std::memcpy(&storage, found->ai_addr, size = found->ai_addrlen);
     ::freeaddrinfo(found);
     fd = Fd(::socket(storage.ss_family, SOCK_STREAM, 0));
-    EXPECT_TRUE(::bind(fd.get(), this->address(), size) == 0 &&
-                ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&storage), &size) == 0 &&
-                (backlog < 0 || ::listen(fd.get(), backlog) == 0))
+    EXPECT_TRUE(::bind(fd.fd, this->address(), size) == 0 &&
+                ::getsockname(fd.fd, reinterpret_cast<sockaddr*>(&storage), &size) == 0 &&
+                (backlog < 0 || ::listen(fd.fd, backlog) == 0))
         << address;
   }
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&storage); }
   int port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(storage).sin_port); }
-  Fd accept() { return Fd(::accept(fd.get(), nullptr, nullptr)); }
+  Fd accept() { return Fd(::accept(fd.fd, nullptr, nullptr)); }
   bool hasPending() const {
-    pollfd p{fd.get(), POLLIN, 0};
+    pollfd p{fd.fd, POLLIN, 0};
     return ::poll(&p, 1, 0) == 1;
   }
   Fd fd;
@@ -98,8 +90,7 @@ Fd connectTo(CSocket& s, Listener& listener) {  // returns the peer's end
   return listener.accept();
 }
 
-// More than the buffers hold, both ways; then the peer's end: a read gets the
-// rest and EPIPE, a write an error rather than a SIGPIPE ending the binary.
+// More than the buffers hold, both ways; at the peer's end a read gets EPIPE, a write no SIGPIPE.
 TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   std::string bytes(8 << 20, '\0'), in = bytes;
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
@@ -108,14 +99,14 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   Fd peer = connectTo(s, listener);
   auto drained = startInBackground([&] {
     std::string got = bytes;
-    return ::recv(peer.get(), got.data(), got.size(), MSG_WAITALL) == ssize_t(got.size()) &&
+    return ::recv(peer.fd, got.data(), got.size(), MSG_WAITALL) == ssize_t(got.size()) &&
            got == bytes;
   });
   unsigned long done = kUntouched;
   EXPECT_EQ(s.Write(bytes.data(), bytes.size(), &done), 0);
   EXPECT_EQ(done, bytes.size());
   EXPECT_TRUE(drained());
-  auto fed = startInBackground([&] { return sendAll(peer.get(), bytes + "12345"); });
+  auto fed = startInBackground([&] { return sendAll(peer.fd, bytes + "12345"); });
   EXPECT_EQ(s.Read(in.data(), in.size(), &done), 0);
   EXPECT_EQ(done, bytes.size());
   EXPECT_TRUE(fed() && in == bytes);
@@ -127,9 +118,8 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET) << result;
 }
 
-// An unanswered connect (the one accept-queue place taken) and an idle read end with ECANCELED
-// on Cancel from another thread, destruction or a new Open; a cancel wins over a ready socket
-// until the next Open, and an EINTR left over from elsewhere does not restart a wait.
+// A blocked connect or read ends with ECANCELED on Cancel, destruction or Open; a cancel wins
+// over a ready socket until the next Open; a stale EINTR does not restart a wait.
 TEST(CSocketCancel, EndsABlockedConnectOrRead) {
   for (const bool connecting : {true, false}) {
     for (const std::string how : {"Cancel", "destruction", "Open"}) {
@@ -138,7 +128,7 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       auto s = std::make_unique<CSocket>();
       Fd peer(::socket(AF_INET, SOCK_STREAM, 0));
       if (connecting) {
-        ASSERT_EQ(::connect(peer.get(), listener.address(), listener.size), 0);
+        ASSERT_EQ(::connect(peer.fd, listener.address(), listener.size), 0);
         ASSERT_TRUE(waitFor([&] { return listener.hasPending(); }));
         ASSERT_EQ(s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), 0);
       } else {
@@ -167,15 +157,14 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       errno = EINTR;
       EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
       EXPECT_TRUE(ready);
-      ASSERT_TRUE(sendAll(peer.get(), "abcd"));
+      ASSERT_TRUE(sendAll(peer.fd, "abcd"));
       EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
     }
   }
 }
 
-// Never opened or closed: -1 for everything, `done` untouched; open: a null address and an
-// unknown wait mode are refused. With every descriptor below FD_SETSIZE taken, Open fails
-// cleanly, leaving nothing open, rather than let a wait write past the fd_set.
+// Closed: -1 for all, `done` untouched; a null address, an unknown mode and a descriptor
+// past the fd_set (Open fails, leaving nothing open) are refused.
 TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndUnwatchableDescriptors) {
   Listener listener;
   CSocket never, closed, s, fresh;
@@ -200,22 +189,20 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndUnwatchableDescri
   rlimit raised{std::max<rlim_t>(limit.rlim_cur, FD_SETSIZE + 16), limit.rlim_max};
   if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) GTEST_SKIP() << "descriptor limit too low";
   std::vector<Fd> taken;
-  while (taken.empty() || taken.back().get() < FD_SETSIZE - 1) {
-    ASSERT_GE(taken.emplace_back(::dup(0)).get(), 0);
+  while (taken.empty() || taken.back().fd < FD_SETSIZE - 1) {
+    ASSERT_GE(taken.emplace_back(::dup(0)).fd, 0);
   }
   EXPECT_EQ(fresh.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
   EXPECT_FALSE(fresh.Valid());
-  EXPECT_EQ(Fd(::dup(0)).get(), FD_SETSIZE);
+  EXPECT_EQ(Fd(::dup(0)).fd, FD_SETSIZE);
   taken.clear();
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-// Bytes both ways, or the failure passed on. No -1 text is an address of its
-// family; one over 256 bytes with "%en0" and NUL is refused unlogged. A host
-// name is refused before the open connection is replaced or anything is sent.
+// Bytes both ways or the failure; -1 for a text not of its family, one over 256 bytes with "%en0"
+// (unlogged) and a host name, which leaves the open connection alone.
 TEST(NetworkConnection, CarriesBytesOrConnectsNowhere) {
   const std::string fits(251, 'a'), fitsLog = "NetworkConnectV6=" + fits + "%en0\n";
-  // result ECONNREFUSED: nothing listens; log null: not checked
   for (auto [server, v6Only, result, log] :
        {std::tuple<std::string, bool, int, const char*>{"127.0.0.1", false, 0, nullptr},
         {"::1", false, 0, nullptr},
@@ -225,7 +212,6 @@ TEST(NetworkConnection, CarriesBytesOrConnectsNowhere) {
         {fits + "a", true, -1, ""},
         {"127.0.0.1", true, -1, "NetworkConnectV6=127.0.0.1%en0\n"},
         {"", true, -1, "NetworkConnectV6=%en0\n"},
-        // Through the resolver, a scoped literal takes the IPv6 path too.
         {"fe80::1%lo", false, -1,
          "NetworkConnect server=fe80::1%lo\nNetworkConnectV6=fe80::1%lo%en0\nnReturn = "
          "ffffffff\n"}}) {
@@ -245,15 +231,15 @@ TEST(NetworkConnection, CarriesBytesOrConnectsNowhere) {
     if (result != 0) continue;
     char bytes[6] = "hello";
     EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 5u);
-    ASSERT_EQ(::recv(peer.get(), bytes, 5, MSG_WAITALL), 5);
+    ASSERT_EQ(::recv(peer.fd, bytes, 5, MSG_WAITALL), 5);
     EXPECT_STREQ(bytes, "hello");
-    ASSERT_TRUE(sendAll(peer.get(), "world"));
+    ASSERT_TRUE(sendAll(peer.fd, "world"));
     EXPECT_EQ(io.NetworkRead(0, bytes, 5), 5u);
     EXPECT_STREQ(bytes, "world");
     io.NetworkClose(0);
     EXPECT_EQ(io.NetworkRead(0, bytes, 5), 0u);
     EXPECT_EQ(io.NetworkWrite(0, bytes, 5), 0u);
-    EXPECT_EQ(::recv(peer.get(), bytes, 5, 0), 0);  // the stream ended
+    EXPECT_EQ(::recv(peer.fd, bytes, 5, 0), 0);  // the stream ended
   }
 }
 
