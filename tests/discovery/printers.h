@@ -4,10 +4,6 @@
 // sysObjectID, v3 a Report then genErr, recording every request.
 #pragma once
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "support/netns.h"
 #include "support/raw_responder.h"
 #include "support/snmp_agents.h"

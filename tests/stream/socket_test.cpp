@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <thread>
 
 #include "support/process.h"
 #include "usbink/netio.h"
@@ -24,8 +23,7 @@ struct Fd {  // a descriptor that closes itself
   explicit Fd(int fd = -1) : fd(fd) {}
   Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
   Fd& operator=(Fd other) noexcept { return std::swap(fd, other.fd), *this; }
-  ~Fd() { reset(); }
-  void reset() { fd >= 0 && ::close(std::exchange(fd, -1)); }
+  ~Fd() { fd >= 0 && ::close(fd); }
   int fd;
 };
 
@@ -70,18 +68,6 @@ bool blockedInSelect() {
   });
 }
 
-// Runs `work` on a detached thread; the call returned awaits it, ending the binary after 60 s.
-template <typename Work>
-auto startInBackground(Work work) {
-  std::packaged_task<decltype(work())()> task(std::move(work));
-  auto result = task.get_future().share();
-  std::thread(std::move(task)).detach();
-  return [result] {
-    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) std::_Exit(1);
-    return result.get();
-  };
-}
-
 constexpr unsigned long kUntouched = 12345;
 
 Fd connectTo(CSocket& s, Listener& listener) {  // returns the peer's end
@@ -97,7 +83,7 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   Listener listener;
   CSocket s;
   Fd peer = connectTo(s, listener);
-  auto drained = startInBackground([&] {
+  auto drained = std::async(std::launch::async, [&] {
     std::string got = bytes;
     return ::recv(peer.fd, got.data(), got.size(), MSG_WAITALL) == ssize_t(got.size()) &&
            got == bytes;
@@ -105,12 +91,12 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   unsigned long done = kUntouched;
   EXPECT_EQ(s.Write(bytes.data(), bytes.size(), &done), 0);
   EXPECT_EQ(done, bytes.size());
-  EXPECT_TRUE(drained());
-  auto fed = startInBackground([&] { return sendAll(peer.fd, bytes + "12345"); });
+  EXPECT_TRUE(drained.get());
+  auto fed = std::async(std::launch::async, [&] { return sendAll(peer.fd, bytes + "12345"); });
   EXPECT_EQ(s.Read(in.data(), in.size(), &done), 0);
   EXPECT_EQ(done, bytes.size());
-  EXPECT_TRUE(fed() && in == bytes);
-  peer.reset();
+  EXPECT_TRUE(fed.get() && in == bytes);
+  peer = Fd();
   EXPECT_EQ(s.Read(in.data(), 100, &done), EPIPE);
   EXPECT_EQ(in.substr(0, done), "12345");
   int result = 0;  // the first writes may be taken before the peer's reset arrives
@@ -134,7 +120,7 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       } else {
         peer = connectTo(*s, listener);
       }
-      auto blocked = startInBackground([&listener, connecting, waiting = s.get()] {
+      auto blocked = std::async(std::launch::async, [&listener, connecting, waiting = s.get()] {
         char in[10];
         unsigned long done = kUntouched;
         return connecting ? std::make_pair(waiting->Connect(listener.address(), listener.size), 0ul)
@@ -145,7 +131,7 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
                 : how == "Open"      ? s->Open(AF_INET, SOCK_STREAM, IPPROTO_TCP)
                                      : s->Cancel(),
                 0);
-      EXPECT_EQ(blocked(), std::make_pair(ECANCELED, 0ul));
+      EXPECT_EQ(blocked.get(), std::make_pair(ECANCELED, 0ul));
       EXPECT_TRUE(how == "destruction" || s->Valid());
       if (how != "Cancel" || connecting) continue;
       bool ready = false;
@@ -195,7 +181,6 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndUnwatchableDescri
   EXPECT_EQ(fresh.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
   EXPECT_FALSE(fresh.Valid());
   EXPECT_EQ(Fd(::dup(0)).fd, FD_SETSIZE);
-  taken.clear();
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
