@@ -1,15 +1,12 @@
 // SNMP v1 and SNMPv3 searches from a client with two interfaces, and usbink-query discover.
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>
 #undef ifr_name  // net/if.h's macro would rename the interface table's member
 
-#include <cerrno>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -21,16 +18,6 @@
 #include "usbink/oids.h"
 #include "v3_messages.h"
 
-// getifaddrs as linked (--wrap): the system's, or an empty list (0) or ENOBUFS (-1).
-std::optional<int> g_getifaddrs;
-extern "C" int __real_getifaddrs(ifaddrs** list);
-extern "C" int __wrap_getifaddrs(ifaddrs** list) {
-  if (!g_getifaddrs) return __real_getifaddrs(list);
-  *list = nullptr;
-  errno = ENOBUFS;
-  return *g_getifaddrs;
-}
-
 namespace usbink::test {
 namespace {
 
@@ -39,7 +26,6 @@ std::unique_ptr<DiscoveryPrinters> g_printers;
 struct Searcher : CNetIO {
   Searcher() { InitTargetOID(kModelA, kModelB); }
 };
-
 using Counts = std::map<std::string, unsigned>;
 bool record(char* address, char* info, void* user) {
   EXPECT_EQ(info, nullptr);
@@ -51,39 +37,28 @@ std::string interfaceText(int i) {
   const char* name = i < 0 ? "en0" : kClientInterfaces[i];
   return std::to_string(i < 0 ? 0 : if_nametoindex(name)) + " %" + name;
 }
+constexpr auto agent = &CNetIO::FindSnmpAgent, agentV6_ = &CNetIO::FindSnmpAgentV6_,
+               scan = &CNetIO::FindSnmpAgentV6;
 const auto remember = [](int i) { sscanf(interfaceText(i).data(), "%d%s", &scope_id, g_ifsName); };
 const auto remembered = [] { return std::to_string(scope_id) + " " + g_ifsName; };
 
-// A node per interface as `ip link` lists them; exact names; a failed enumeration is reported.
+// A node per interface as `ip link` lists them; look-ups match names exactly.
 TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
   std::string listed;
   ifs_info* list = get_ifs_info(0, 0);
   for (const ifs_info* n = list; n != nullptr; n = n->next) {
     listed += std::string(n->ifr_name) + " " + std::to_string(n->ifscope_id) + "\n";
   }
-  EXPECT_EQ(listed,
-            runChecked({"sh", "-c", "ip -o link | sed -E 's/^([0-9]+): ([^:@]+).*/\\2 \\1/'"}).out);
+  EXPECT_EQ(listed, runChecked({"sh", "-c", "ip -o link | awk -F': |@' '{print $2, $1}'"}).out);
   char longest[] = "discovery-cl-15", prefix[] = "discovery-cl-1", longer[] = "discovery-cl-150";
   for (auto [l, name] : {std::pair{list, prefix}, {list, longer}, {nullptr, longest}}) {
     EXPECT_EQ(find_ifscope_id(l, name), 4) << name;
   }
   EXPECT_EQ(find_ifname(list, 999), nullptr);
   free_ifs_info(list);
-  for (auto [result, out, err] :
-       {std::tuple{0, "", ""},
-        {-1, "ioctl error", "[ipv4 BC] getifaddrs Error! errno: No buffer space available\n"}}) {
-    g_getifaddrs = result;
-    testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
-    EXPECT_EQ(get_ifs_info(0, 0), nullptr);
-    EXPECT_TRUE(CNetIO().FindSnmpAgent(nullptr, "192.0.2.11", kOidSysObjectId, 0, 0, false));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), out);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
-  }
-  g_getifaddrs.reset();
 }
 
-// Not the over-long sysObjectID, other models, broadcasts without SO_BROADCAST nor host names;
-// the first answering interface is remembered and used by link-local status reads.
+// No over-long OID, other model, host name or unallowed broadcast; the interface is remembered.
 TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
   PRINTER_STATUS status{};
   scope_id = 1;  // loopback's index in every network namespace
@@ -92,8 +67,6 @@ TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
   const Counts v4 = {{"192.0.2.11", 2 * kCopies}, {"192.0.2.12", 2 * kCopies}};
   const Counts linkLocal = {{"fe80::11", kCopies}, {"fe80::12", kCopies}};
   const Counts v6 = {{"2001:db8::11", 2}, {"2001:db8::12", 2}, {"fe80::11", 2}, {"fe80::12", 2}};
-  const auto agent = &CNetIO::FindSnmpAgent, agentV6_ = &CNetIO::FindSnmpAgentV6_,
-             scan = &CNetIO::FindSnmpAgentV6;
   int row = 0;  // before, after: the client interface remembered, -1 none, 2 either
   for (const auto& [search, address, broadcast, callback, before, after, expected] :
        {std::tuple{agent, "255.255.255.255", true, true, -1, -1, v4},
@@ -109,17 +82,11 @@ TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
     remember(before);
     Searcher io;
     Counts counts;
-    testing::internal::CaptureStdout();
     EXPECT_TRUE((io.*search)(nullptr, address, kOidSysObjectId, callback ? record : nullptr,
                              &counts, broadcast));
-    const std::string out = testing::internal::GetCapturedStdout(), now = remembered();
+    const std::string now = remembered();
     EXPECT_EQ(counts, expected);
-    EXPECT_TRUE(after == 2 ? now == interfaceText(0) || now == interfaceText(1)
-                           : now == interfaceText(after))
-        << now;
-    const std::string scope = std::to_string(scope_id), log = "[if] scope_id=" + scope;
-    EXPECT_TRUE(search != scan || before < 0 ||
-                out.find(log + "RecvAddr.sin6_scope_id=" + scope) != std::string::npos);
+    EXPECT_TRUE(now == interfaceText(after % 2) || (after == 2 && now == interfaceText(1))) << now;
   }
   EXPECT_GT(g_printers->hostile().requestCount(), 0u);
   for (auto read : {NetworkReadStatusV6, NetworkReadStatusV6SNMPv3, NetworkReadStatusSNMPv3}) {
@@ -146,9 +113,7 @@ TEST(V1Discovery, RequestCarriesTheDefaultCommunityOrIsNotSent) {
     const std::size_t before = g_printers->hostile().requestCount();
     Searcher io;
     Counts counts;
-    for (auto search :
-         {&CNetIO::FindSnmpAgent, &CNetIO::FindSnmpAgentV6_, &CNetIO::FindSnmpAgentV6}) {
-      if (address == nullptr && search == &CNetIO::FindSnmpAgent) continue;
+    for (auto search : {agentV6_, scan, address ? agent : scan}) {  // agent needs an address
       EXPECT_EQ((io.*search)(community, address, oid, record, &counts, true), result);
     }
     EXPECT_TRUE(result || !io.FindSnmpAgent3Times(community, oid, record, &counts));
@@ -199,8 +164,7 @@ TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
   EXPECT_EQ(counts, (Counts{{"192.0.2.17", 2 * 512}}));
 }
 
-// Each target-model agent once per client interface; not other models, engines nor genErr.
-// The raw responder gets one engine discovery a call, also from loopback's socket.
+// Target models once per client interface, not other engines nor genErr; one engine discovery.
 TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
   for (const auto& [address, broadcast, expected, gets, discoveries] :
        {std::tuple{"255.255.255.255", true,
@@ -236,14 +200,13 @@ TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
 TEST(DiscoverCli, PrintsEachAnsweringPrinterOnceOrRefusesTheUsage) {
   using S = std::string;
   const S kTry = "\nTry 'usbink-query --help' for more information.\n";
-  const S v1 = "protocol: SNMPv1\n", other = "--target=1.3.6.1.4.1.9999.1 ";
+  const S v1 = "protocol: SNMPv1\n", other = "--target=1.3.6.1.4.1.9999.1 ",
+          all = "address: 192.0.2.11\n" + v1 + "address: 2001:db8::11\n" + v1 +
+                "address: fe80::11\n" + v1;
   S tooLong = "1.3";
   for (int i = 0; i < 40; ++i) tooLong += ".200";
   for (const auto& [args, exitCode, out, err] :
-       {std::tuple<S, int, S, S>{"discover", 0,
-                                 "address: 192.0.2.11\n" + v1 + "address: 2001:db8::11\n" + v1 +
-                                     "address: fe80::11\n" + v1,
-                                 ""},
+       {std::tuple<S, int, S, S>{"discover", 0, all, ""},
         {"--json discover --v3 " + other + "--target=" + kModelA + " 192.0.2.14", 0,
          "{\"address\":\"192.0.2.14\",\"protocol\":\"SNMPv3\"}\n", ""},
         {"discover " + other + "192.0.2.11", 1, "",

@@ -12,9 +12,7 @@ namespace usbink::test {
 namespace {
 
 constexpr int kHostile = 16;
-
-// The enterprise (host 15: net-snmp's), format 03 (MAC), the host.
-std::string engineId(int host) {
+std::string engineId(int host) {  // enterprise (15: net-snmp's), format 03 (MAC), host
   return std::string(host == 15 ? "80001f88" : "800002a2") + "030000000000" + std::to_string(host);
 }
 
@@ -50,7 +48,7 @@ veth() {
 }
 veth $1 c0 100; veth $2 c1 101; ip route add default dev $1)",
               m_switch.name(), kClientInterfaces[0], kClientInterfaces[1]});
-  for (int host = 11; host <= 15; ++host) {
+  for (int host = 11; host <= 15; ++host) {  // 12 pysnmp, 13 another vendor, 14 and 15 v3 only
     AgentConfig config{.address4 = "0.0.0.0", .address6 = "::", .v1 = host < 14, .toner = kToner};
     config.engineId = engineId(host);
     config.sysObjectId = host == 12 ? kModelB : host == 13 ? "1.3.6.1.4.1.8072.3.2.10" : kModelA;

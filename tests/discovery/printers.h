@@ -1,7 +1,4 @@
-// A bridged segment joining this client (two veths) to printer host N at 192.0.2.N, 2001:db8::N,
-// fe80::N: 11 snmpd v1+v3 model A, 12 pysnmp v1+v3 model B, 13 snmpd v1+v3 other vendor, 14 snmpd
-// v3 model A, 15 as 14 with another enterprise's engine, 16 hostile(): v1 an over-long model A
-// sysObjectID, v3 a Report then genErr, recording every request.
+// Printer hosts N at 192.0.2.N, 2001:db8::N and fe80::N, bridged to this client's two veths.
 #pragma once
 
 #include "support/netns.h"
