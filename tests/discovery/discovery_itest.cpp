@@ -1,14 +1,12 @@
 // SNMP v1 and SNMPv3 searches from a client with two interfaces, and usbink-query discover.
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>
 #undef ifr_name  // net/if.h's macro would rename the interface table's member
 
-#include <cerrno>
+#include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -20,16 +18,6 @@
 #include "usbink/oids.h"
 #include "v3_messages.h"
 
-// getifaddrs as linked (--wrap): the system's, or an empty list (0) or ENOBUFS (-1).
-std::optional<int> g_getifaddrs;
-extern "C" int __real_getifaddrs(ifaddrs** list);
-extern "C" int __wrap_getifaddrs(ifaddrs** list) {
-  if (!g_getifaddrs) return __real_getifaddrs(list);
-  *list = nullptr;
-  errno = ENOBUFS;
-  return *g_getifaddrs;
-}
-
 namespace usbink::test {
 namespace {
 
@@ -38,7 +26,6 @@ std::unique_ptr<DiscoveryPrinters> g_printers;
 struct Searcher : CNetIO {
   Searcher() { InitTargetOID(kModelA, kModelB); }
 };
-
 using Counts = std::map<std::string, unsigned>;
 bool record(char* address, char* info, void* user) {
   EXPECT_EQ(info, nullptr);
@@ -50,47 +37,28 @@ std::string interfaceText(int i) {
   const char* name = i < 0 ? "en0" : kClientInterfaces[i];
   return std::to_string(i < 0 ? 0 : if_nametoindex(name)) + " %" + name;
 }
-void rememberClient(int i) {
-  scope_id = i < 0 ? 0 : static_cast<int>(if_nametoindex(kClientInterfaces[i]));
-  std::snprintf(g_ifsName, kIfsNameSize, "%%%s", i < 0 ? "en0" : kClientInterfaces[i]);
-}
+constexpr auto agent = &CNetIO::FindSnmpAgent, agentV6_ = &CNetIO::FindSnmpAgentV6_,
+               scan = &CNetIO::FindSnmpAgentV6;
+const auto remember = [](int i) { sscanf(interfaceText(i).data(), "%d%s", &scope_id, g_ifsName); };
 const auto remembered = [] { return std::to_string(scope_id) + " " + g_ifsName; };
 
-// A node per interface as `ip link` lists them, 15-character name whole; look-ups
-// match names exactly. A failed enumeration is reported, an empty list no failure.
+// A node per interface as `ip link` lists them; look-ups match names exactly.
 TEST(InterfaceTable, HoldsEveryInterfaceAsIpLinkShowsIt) {
   std::string listed;
   ifs_info* list = get_ifs_info(0, 0);
   for (const ifs_info* n = list; n != nullptr; n = n->next) {
     listed += std::string(n->ifr_name) + " " + std::to_string(n->ifscope_id) + "\n";
   }
-  EXPECT_EQ(listed,
-            runChecked({"sh", "-c", "ip -o link | sed -E 's/^([0-9]+): ([^:@]+).*/\\2 \\1/'"}).out);
+  EXPECT_EQ(listed, runChecked({"sh", "-c", "ip -o link | awk -F': |@' '{print $2, $1}'"}).out);
   char longest[] = "discovery-cl-15", prefix[] = "discovery-cl-1", longer[] = "discovery-cl-150";
-  EXPECT_EQ(find_ifscope_id(list, prefix), 4);
-  EXPECT_EQ(find_ifscope_id(list, longer), 4);
-  EXPECT_EQ(find_ifscope_id(nullptr, longest), 4);
+  for (auto [l, name] : {std::pair{list, prefix}, {list, longer}, {nullptr, longest}}) {
+    EXPECT_EQ(find_ifscope_id(l, name), 4) << name;
+  }
   EXPECT_EQ(find_ifname(list, 999), nullptr);
   free_ifs_info(list);
-  for (auto [result, out, err] :
-       {std::tuple{0, "", ""},
-        {-1, "ioctl error", "[ipv4 BC] getifaddrs Error! errno: No buffer space available\n"}}) {
-    g_getifaddrs = result;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(get_ifs_info(0, 0), nullptr);
-    EXPECT_TRUE(
-        CNetIO().FindSnmpAgent(nullptr, "192.0.2.11", kOidSysObjectId, nullptr, nullptr, false));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), out);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), err);
-  }
-  g_getifaddrs.reset();
 }
 
-// Not the over-long sysObjectID nor the other vendor's model; no broadcast
-// without SO_BROADCAST, no host name. The first interface answering with a
-// scope is remembered, then left alone; the scope scan ends with the first
-// answering pass. Link-local status reads go out on the remembered interface.
+// No over-long OID, other model, host name or unallowed broadcast; the interface is remembered.
 TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
   PRINTER_STATUS status{};
   scope_id = 1;  // loopback's index in every network namespace
@@ -99,8 +67,6 @@ TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
   const Counts v4 = {{"192.0.2.11", 2 * kCopies}, {"192.0.2.12", 2 * kCopies}};
   const Counts linkLocal = {{"fe80::11", kCopies}, {"fe80::12", kCopies}};
   const Counts v6 = {{"2001:db8::11", 2}, {"2001:db8::12", 2}, {"fe80::11", 2}, {"fe80::12", 2}};
-  const auto agent = &CNetIO::FindSnmpAgent, agentV6_ = &CNetIO::FindSnmpAgentV6_,
-             scan = &CNetIO::FindSnmpAgentV6;
   int row = 0;  // before, after: the client interface remembered, -1 none, 2 either
   for (const auto& [search, address, broadcast, callback, before, after, expected] :
        {std::tuple{agent, "255.255.255.255", true, true, -1, -1, v4},
@@ -113,21 +79,14 @@ TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
         {scan, "ff02::1", true, true, -1, 2, linkLocal},
         {scan, "ff02::1", true, true, 1, 1, linkLocal}}) {
     SCOPED_TRACE(row++);
-    rememberClient(before);
-    const std::string scope = std::to_string(scope_id);
+    remember(before);
     Searcher io;
     Counts counts;
-    testing::internal::CaptureStdout();
     EXPECT_TRUE((io.*search)(nullptr, address, kOidSysObjectId, callback ? record : nullptr,
                              &counts, broadcast));
-    const std::string out = testing::internal::GetCapturedStdout(), now = remembered();
+    const std::string now = remembered();
     EXPECT_EQ(counts, expected);
-    EXPECT_TRUE(after == 2 ? now == interfaceText(0) || now == interfaceText(1)
-                           : now == interfaceText(after))
-        << now;
-    EXPECT_TRUE(search != scan || before < 0 ||
-                out.find("[if] scope_id=" + scope + "RecvAddr.sin6_scope_id=" + scope) !=
-                    std::string::npos);
+    EXPECT_TRUE(now == interfaceText(after % 2) || (after == 2 && now == interfaceText(1))) << now;
   }
   EXPECT_GT(g_printers->hostile().requestCount(), 0u);
   for (auto read : {NetworkReadStatusV6, NetworkReadStatusV6SNMPv3, NetworkReadStatusSNMPv3}) {
@@ -137,8 +96,7 @@ TEST(V1Discovery, EachSearchReportsTheMatchingAgentsAndRemembersAnInterface) {
   }
 }
 
-// The default community when none is given; a bad identifier, a scoped IPv6
-// text or no address sends nothing, not even to "::", this host.
+// The default community; a bad identifier, a scoped IPv6 text or no address sends nothing.
 TEST(V1Discovery, RequestCarriesTheDefaultCommunityOrIsNotSent) {
   const RawResponder local("::", [](const Bytes&) { return std::vector<Bytes>{}; });
   const std::string scoped = "fe80::16%" + std::string(kClientInterfaces[0]);
@@ -155,9 +113,7 @@ TEST(V1Discovery, RequestCarriesTheDefaultCommunityOrIsNotSent) {
     const std::size_t before = g_printers->hostile().requestCount();
     Searcher io;
     Counts counts;
-    for (auto search :
-         {&CNetIO::FindSnmpAgent, &CNetIO::FindSnmpAgentV6_, &CNetIO::FindSnmpAgentV6}) {
-      if (address == nullptr && search == &CNetIO::FindSnmpAgent) continue;
+    for (auto search : {agentV6_, scan, address ? agent : scan}) {  // agent needs an address
       EXPECT_EQ((io.*search)(community, address, oid, record, &counts, true), result);
     }
     EXPECT_TRUE(result || !io.FindSnmpAgent3Times(community, oid, record, &counts));
@@ -171,17 +127,13 @@ TEST(V1Discovery, RequestCarriesTheDefaultCommunityOrIsNotSent) {
 
 // The first call's probe of all-nodes consumes the answer ending it; the second sends three copies.
 TEST(V1Discovery, ThreeTimesProbesOnceThenSendsAtOnce) {
-  rememberClient(-1);
+  remember(-1);
   Searcher io;
   Counts first, second, expected = {{"192.0.2.11", kCopies}, {"192.0.2.12", kCopies}};
   EXPECT_TRUE(io.FindSnmpAgent3Times(nullptr, kOidSysObjectId, record, &first));
-  int probeHits = 0;
-  for (const char* probed : {"fe80::11", "fe80::12"}) {
-    const auto hit = first.extract(probed);
-    EXPECT_TRUE(hit.empty() || hit.mapped() == 1) << probed;
-    probeHits += !hit.empty();
-  }
-  EXPECT_GE(probeHits, 1);
+  const unsigned probed11 = first["fe80::11"], probed12 = first["fe80::12"];  // none or one each
+  EXPECT_TRUE(probed11 <= 1 && probed12 <= 1 && probed11 + probed12 >= 1);
+  first.erase("fe80::11"), first.erase("fe80::12");
   EXPECT_EQ(first, expected);
   EXPECT_TRUE(io.FindSnmpAgent3Times(nullptr, kOidSysObjectId, record, &second));
   expected.insert({{"fe80::11", kCopies}, {"fe80::12", kCopies}});
@@ -212,9 +164,7 @@ TEST(V1Discovery, AnswersThatNeverStopEndTheirLoopAfter512) {
   EXPECT_EQ(counts, (Counts{{"192.0.2.17", 2 * 512}}));
 }
 
-// Each agent of a target model once per client interface (none expected: no callback); not the
-// other vendor, the other enterprise's engine nor genErr. The raw responder gets one engine
-// discovery a call, also from loopback's socket. IPv6 asks from every local address reaching it.
+// Target models once per client interface, not other engines nor genErr; one engine discovery.
 TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
   for (const auto& [address, broadcast, expected, gets, discoveries] :
        {std::tuple{"255.255.255.255", true,
@@ -224,15 +174,14 @@ TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
         {"printer11", true, {}, 0, 0},
         {"fe80::14", false, {{"2001:db8::14", 2}, {"fe80::14", 2}}, 0, 0}}) {
     SCOPED_TRACE(address);
-    rememberClient(-1);
+    remember(-1);
     const std::size_t from = g_printers->hostile().requestCount();
     Searcher io;
     Counts counts;
     EXPECT_TRUE(io.FindSnmpV3Agent(nullptr, address, nullptr, expected.empty() ? nullptr : record,
                                    &counts, broadcast));
     EXPECT_EQ(counts, expected);
-    EXPECT_EQ(remembered(),
-              interfaceText(std::string(address).find(':') != std::string::npos ? 0 : -1));
+    EXPECT_EQ(remembered(), interfaceText(std::strchr(address, ':') ? 0 : -1));
     std::vector<Bytes> discovered, got;
     const auto all = g_printers->hostile().requests();
     for (std::size_t i = from; i < all.size(); ++i) {
@@ -247,34 +196,25 @@ TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
   EXPECT_TRUE(untargeted.empty());
 }
 
-// No address: both families, IPv4 first, each printer of the default model once.
-// Targets replace it; at most two, each encoding into 32 octets.
+// No address: both families, IPv4 first, each printer once; at most two targets of 32 octets.
 TEST(DiscoverCli, PrintsEachAnsweringPrinterOnceOrRefusesTheUsage) {
-  const std::string kTry = "Try 'usbink-query --help' for more information.\n",
-                    v1 = "protocol: SNMPv1\n";
-  std::string tooLong = "1.3";
-  for (int i = 0; i < 40; ++i) tooLong += ".200";
   using S = std::string;
-  for (const auto& [args, exitCode, out, err] : {
-           std::tuple<S, int, S, S>{"discover", 0,
-                                    "address: 192.0.2.11\n" + v1 + "address: 2001:db8::11\n" + v1 +
-                                        "address: fe80::11\n" + v1,
-                                    ""},
-           {"--json discover --target=1.3.6.1.4.1.9999.1 --target=" + std::string(kModelA) +
-                " 192.0.2.11",
-            0, "{\"address\":\"192.0.2.11\",\"protocol\":\"SNMPv1\"}\n", ""},
-           {"discover --v3 192.0.2.14", 0, "address: 192.0.2.14\nprotocol: SNMPv3\n", ""},
-           {"discover --target=1.3.6.1.4.1.9999.1 192.0.2.11", 1, "",
-            "usbink-query: discover: no answer from 192.0.2.11\n"},
-           {"discover --target=" + tooLong, 2, "",
-            "usbink-query: bad object identifier '" + tooLong + "' for '--target'\n" + kTry},
-           {"discover --target=1.3.6.1.4.1.1 --target=1.3.6.1.4.1.2 --target=1.3.6.1.4.1.3", 2, "",
-            "usbink-query: at most two --target options\n" + kTry},
-           {"discover 192.0.2.11 192.0.2.12", 2, "",
-            "usbink-query: 'discover' takes one address, not also '192.0.2.12'\n" + kTry},
-           {"discover --v1", 2, "",
-            "usbink-query: unrecognized option '--v1' for 'discover'\n" + kTry},
-       }) {
+  const S kTry = "\nTry 'usbink-query --help' for more information.\n";
+  const S v1 = "protocol: SNMPv1\n", other = "--target=1.3.6.1.4.1.9999.1 ",
+          all = "address: 192.0.2.11\n" + v1 + "address: 2001:db8::11\n" + v1 +
+                "address: fe80::11\n" + v1;
+  S tooLong = "1.3";
+  for (int i = 0; i < 40; ++i) tooLong += ".200";
+  for (const auto& [args, exitCode, out, err] :
+       {std::tuple<S, int, S, S>{"discover", 0, all, ""},
+        {"--json discover --v3 " + other + "--target=" + kModelA + " 192.0.2.14", 0,
+         "{\"address\":\"192.0.2.14\",\"protocol\":\"SNMPv3\"}\n", ""},
+        {"discover " + other + "192.0.2.11", 1, "",
+         "usbink-query: discover: no answer from 192.0.2.11\n"},
+        {"discover --target=" + tooLong, 2, "",
+         "usbink-query: bad object identifier '" + tooLong + "' for '--target'" + kTry},
+        {"discover --target=1.3.6.1.4.1.1 --target=1.3.6.1.4.1.2 " + other, 2, "",
+         "usbink-query: at most two --target options" + kTry}}) {
     SCOPED_TRACE(args.substr(0, 60));
     const auto r = run({"sh", "-c", USBINK_QUERY " " + args});
     EXPECT_EQ(std::tie(r.exitCode, r.out, r.err), std::tie(exitCode, out, err));

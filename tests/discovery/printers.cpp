@@ -11,12 +11,9 @@
 namespace usbink::test {
 namespace {
 
-constexpr const char* kBridge = "br0";
 constexpr int kHostile = 16;
-
-// The enterprise (expected 800002a2, net-snmp's 80001f88), format 03 (MAC), the host.
-std::string engineId(int host, const std::string& enterprise = "800002a2") {
-  return enterprise + "030000000000" + std::to_string(host);  // hosts 11 to 17
+std::string engineId(int host) {  // enterprise (15: net-snmp's), format 03 (MAC), host
+  return std::string(host == 15 ? "80001f88" : "800002a2") + "030000000000" + std::to_string(host);
 }
 
 std::vector<Bytes> answerHostile(const Bytes& request) {
@@ -41,56 +38,42 @@ std::vector<Bytes> answerHostile(const Bytes& request) {
 
 DiscoveryPrinters::DiscoveryPrinters() {
   if (!inPrivateNetwork()) throw std::runtime_error("DiscoveryPrinters need a private network");
-  const std::string& sw = m_switch.name();
-  runChecked({"ip", "-n", sw, "link", "add", kBridge, "type", "bridge", "mcast_snooping", "0"});
-  runChecked({"ip", "-n", sw, "link", "set", kBridge, "up"});
   disableDuplicateAddressDetection();
-  for (int i = 0; i < 2; ++i) {
-    const std::string port = "c" + std::to_string(i), host = std::to_string(100 + i);
-    const char* const name = kClientInterfaces[i];
-    runChecked({"ip", "link", "add", name, "type", "veth", "peer", "name", port, "netns", sw});
-    runChecked({"ip", "-n", sw, "link", "set", port, "master", kBridge, "up"});
-    runChecked({"ip", "addr", "add", "192.0.2." + host + "/24", "dev", name});
-    runChecked({"ip", "addr", "add", "2001:db8::" + host + "/64", "dev", name, "nodad"});
-    runChecked({"ip", "link", "set", name, "up"});
-  }
   // A limited broadcast from an unbound socket needs a route to leave by.
-  runChecked({"ip", "route", "add", "default", "dev", kClientInterfaces[0]});
-  const auto agent = [&](int host, const char* model, bool v1, const std::string& engine = "") {
-    AgentConfig config{.address4 = "0.0.0.0", .address6 = "::", .v1 = v1, .toner = kToner};
-    config.engineId = engine.empty() ? engineId(host) : engine;
-    config.sysObjectId = model;
+  runChecked({"sh", "-ec",
+              R"(ip -n $0 link add br0 type bridge mcast_snooping 0; ip -n $0 link set br0 up
+veth() {
+  ip link add $1 type veth peer name $2 netns $0; ip -n $0 link set $2 master br0 up
+  ip addr add 192.0.2.$3/24 dev $1; ip addr add 2001:db8::$3/64 dev $1 nodad; ip link set $1 up
+}
+veth $1 c0 100; veth $2 c1 101; ip route add default dev $1)",
+              m_switch.name(), kClientInterfaces[0], kClientInterfaces[1]});
+  for (int host = 11; host <= 15; ++host) {  // 12 pysnmp, 13 another vendor, 14 and 15 v3 only
+    AgentConfig config{.address4 = "0.0.0.0", .address6 = "::", .v1 = host < 14, .toner = kToner};
+    config.engineId = engineId(host);
+    config.sysObjectId = host == 12 ? kModelB : host == 13 ? "1.3.6.1.4.1.8072.3.2.10" : kModelA;
     addHost(host).enter([&] {
       if (host == 12) m_pysnmp = std::make_unique<PysnmpAgent>(config);
       if (host != 12) m_snmpd.push_back(std::make_unique<SnmpdAgent>(config));
     });
-  };
-  agent(11, kModelA, true);
-  agent(12, kModelB, true);
-  agent(13, "1.3.6.1.4.1.8072.3.2.10", true);
-  agent(14, kModelA, false);
-  agent(15, kModelA, false, engineId(15, "80001f88"));
+  }
   // Bound to "::" without IPV6_V6ONLY, the responder takes IPv4 as well.
   addHost(kHostile).enter([&] { m_hostile = std::make_unique<RawResponder>("::", answerHostile); });
 }
 
 const NamedNamespace& DiscoveryPrinters::addHost(int number) {
-  const std::string n = std::to_string(number), port = "h" + n;
-  const std::string& ns =
-      m_hosts.emplace_back(std::make_unique<NamedNamespace>("usbink-dsc-h" + n + "-"))->name();
-  disableDuplicateAddressDetection(ns);
-  runChecked({"ip", "-n", ns, "link", "set", "lo", "up"});
-  runChecked({"ip", "-n", m_switch.name(), "link", "add", port, "type", "veth", "peer", "name",
-              "eth0", "netns", ns});
-  runChecked({"ip", "-n", m_switch.name(), "link", "set", port, "master", kBridge, "up"});
+  const std::string n = std::to_string(number);
+  const auto& host =
+      *m_hosts.emplace_back(std::make_unique<NamedNamespace>("usbink-dsc-h" + n + "-"));
+  disableDuplicateAddressDetection(host.name());
   // No link-local address from the MAC: answers come from fe80::N only.
-  runChecked({"ip", "-n", ns, "link", "set", "eth0", "addrgenmode", "none"});
-  runChecked({"ip", "-n", ns, "addr", "add", "192.0.2." + n + "/24", "dev", "eth0"});
-  for (const std::string prefix : {"2001:db8::", "fe80::"}) {
-    runChecked({"ip", "-n", ns, "addr", "add", prefix + n + "/64", "dev", "eth0", "nodad"});
-  }
-  runChecked({"ip", "-n", ns, "link", "set", "eth0", "up"});
-  return *m_hosts.back();
+  runChecked({"sh", "-ec",
+              R"(ip -n $0 link set lo up; ip -n $1 link add h$2 type veth peer name eth0 netns $0
+ip -n $1 link set h$2 master br0 up; ip -n $0 link set eth0 addrgenmode none
+ip -n $0 addr add 192.0.2.$2/24 dev eth0; ip -n $0 addr add 2001:db8::$2/64 dev eth0 nodad
+ip -n $0 addr add fe80::$2/64 dev eth0 nodad; ip -n $0 link set eth0 up)",
+              host.name(), m_switch.name(), n});
+  return host;
 }
 
 Bytes sysObjectIdAnswer(const Bytes& sysObjectId) {

@@ -1,16 +1,5 @@
-// The discovery segment: a bridge in a switch namespace joins this process's
-// namespace (the client, two veth pairs) to a namespace per printer host, at
-// 192.0.2.N, 2001:db8::N and fe80::N only, its agent on every address:
-//   11 snmpd, v1 and v3, model A       12 pysnmp, v1 and v3, model B
-//   13 snmpd, v1 and v3, other vendor  14 snmpd, v3 only, model A
-//   15 as 14, another enterprise's engine ID
-//   16 hostile(): v1 model A's sysObjectID with more arcs than a target holds;
-//      SNMPv3 a Report, then genErr. It records every request.
+// Printer hosts N at 192.0.2.N, 2001:db8::N and fe80::N, bridged to this client's two veths.
 #pragma once
-
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "support/netns.h"
 #include "support/raw_responder.h"
