@@ -1,5 +1,4 @@
-// usbtonerlevel through the real libusb on printers emulated with umockdev;
-// the emulation's ioctl log shows what the program did to each device.
+// usbtonerlevel through the real libusb on emulated printers; their ioctl log shows what it did.
 #include "support/usb_printer.h"
 
 #include <gtest/gtest.h>
@@ -16,61 +15,54 @@ namespace {
 
 TEST(UsbTonerLevel, PrintsTheIdOfThePrinterTheUriNamesOrFailsInOneLine) {
   const EmulatedPrinter s1{.serial = "S1", .level = 11}, s2{.serial = "S2", .level = 22};
-  const EmulatedPrinter stalls{.serial = "S1", .level = 11, .fault = kFaultSerialStall};
+  const EmulatedPrinter stalls{.serial = "S1", .level = 11, .fault = "serial-stall"};
   const std::string first = "bus/usb/001/002 ", second = "bus/usb/001/003 ",
                     usage = "usage: usbtonerlevel QUEUE";
   const std::string asked = "SUBMITURB GET_DEVICE_ID config=0 interface=0 alt=0";
+  const std::vector<std::string> named{"q", "usb://Acme/Laser?serial=S2"};
+  EmulatedPrinter held{.serial = "S2", .level = 22, .usblp = true}, claim = held, lp = held;
+  claim.fault = "needs-claim", lp.devfsUnopenable = true;
   const struct {
     std::vector<EmulatedPrinter> printers;
-    int level = -1;                   // -1: fails with `error` as its one line on standard error
+    int level = -1;  // -1: fails with `error` as its one line on standard error
+    std::vector<std::string> args{"q", "usb://Acme/Laser?serial=S2"};
+    std::string error = "(1 printer interfaces did not give their device ID)\n";
     std::vector<std::string> seen{};  // log lines, in this order
     std::string unseen{};             // in no log line
-    std::string error = "(1 printer interfaces did not give their device ID)\n";
-    std::vector<std::string> args{"q", "usb://Acme/Laser?serial=S2"};
   } cases[] = {
-      {.printers = {s1, s2}, .level = 22},
-      {.printers = {{.serial = "S2", .interfaceNumber = 1, .level = 33}},
-       .level = 33,
-       .seen = {first + "SUBMITURB GET_DEVICE_ID config=0 interface=1 alt=0"},
-       .args = {"q", "usb://Acme/Laser?serial=S2&interface=1"}},
-      // A device of another class is never opened.
-      {.printers = {{.printerClass = false}, s2}, .level = 22, .unseen = first},
-      // usblp holds a printer that answers unclaimed: asked without detaching.
-      {.printers = {{.serial = "S2", .level = 22, .usblp = true}},
-       .level = 22,
-       .seen = {first + asked},
-       .unseen = "DISCONNECT"},
+      {{s1, s2}, 22},
+      {{{.serial = "S2", .interfaceNumber = 1, .level = 33}},
+       33,
+       {"q", named[1] + "&interface=1"},
+       "",
+       {first + "SUBMITURB GET_DEVICE_ID config=0 interface=1 alt=0"}},
+      {{{.printerClass = false}, s2}, 22, named, "", {}, first},  // another class: never opened
+      {{held}, 22, named, "", {first + asked}, "DISCONNECT"},     // usblp's, answers unclaimed
       // One that answers only when claimed: detached, read, attached again.
-      {.printers = {{.serial = "S2", .level = 22, .fault = kFaultNeedsClaim, .usblp = true}},
-       .level = 22,
-       .seen = {first + asked + " -> EPIPE", first + "DISCONNECT 0", first + "CLAIMINTERFACE 0",
-                first + asked, first + "RELEASEINTERFACE 0", first + "CONNECT 0"}},
-      {.printers = {{.serial = "S2", .level = 22, .usblp = true, .devfsUnopenable = true}},
-       .level = 22,
-       .seen = {"usb/lp0 LPIOC_GET_DEVICE_ID 4096"}},
-      // libusb asks the device added last first: a printer whose serial is unknown (its
-      // request stalls, or it has none) answers first but never stands in for the one named.
-      {.printers = {s2, stalls},
-       .level = 22,
-       .seen = {second + "SUBMITURB GET_DESCRIPTOR string 0 -> EPIPE", first + asked}},
-      {.printers = {s2, {.level = 11}}, .level = 22, .seen = {second + asked, first + asked}},
-      {.printers = {stalls}, .level = 11},
-      {.printers = {{.serial = "S2", .fault = kFaultStall}}},
-      {.printers = {{.serial = "S2", .fault = kFaultPrefixBeyondData}}},
-      {.printers = {{.serial = "S2", .fault = kFaultNeverCompletes}}},
-      {.printers = {{.serial = "S2", .fault = kFaultGone}}},
-      {.printers = {s2},
-       .error = "no USB printer matches the device URI\n",
-       .args = {"q", "usb://Other/Model?serial=0"}},
-      {.printers = {s2}, .error = usage, .args = {}},
-      {.printers = {s2}, .error = usage, .args = {"q", "ipp://printer.local/ipp/print"}},
-      {.printers = {s2}, .error = usage, .args = {"q", "usb://Acme/Laser?serial=1\nsecond line"}},
-  };
+      {{claim},
+       22,
+       named,
+       "",
+       {first + asked + " -> EPIPE", first + "DISCONNECT 0", first + "CLAIMINTERFACE 0",
+        first + asked, first + "RELEASEINTERFACE 0", first + "CONNECT 0"}},
+      {{lp}, 22, named, "", {"usb/lp0 LPIOC_GET_DEVICE_ID 4096"}},
+      // libusb asks the last device first: one of unknown serial never stands in for the named.
+      {{s2, stalls}, 22, named, "", {second + "SUBMITURB GET_DESCRIPTOR string 0 -> EPIPE"}},
+      {{s2, {.level = 11}}, 22, named, "", {second + asked, first + asked}},
+      {{stalls}, 11},
+      {{{.serial = "S2", .fault = "stall"}}},
+      {{{.serial = "S2", .fault = "prefix-beyond-data"}}},
+      {{{.serial = "S2", .fault = "never-completes"}}},
+      {{{.serial = "S2", .fault = "gone"}}},
+      {{s2}, -1, {"q", "usb://Other/Model?serial=0"}, "no USB printer matches the device URI"},
+      {{s2}, -1, {}, usage},
+      {{s2}, -1, {"q", "ipp://printer.local/ipp/print"}, usage},
+      {{s2}, -1, {"q", "usb://Acme/Laser?serial=1\nsecond line"}, usage}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args) + " " + c.printers.back().fault);
     TempDir dir("usbink-usb");
-    std::vector<std::string> command{USBTONERLEVEL_PROGRAM};
-    command.insert(command.end(), c.args.begin(), c.args.end());
+    std::vector<std::string> command = c.args;
+    command.insert(command.begin(), USBTONERLEVEL_PROGRAM);
     const auto r = run(emulatorCommand(c.printers, dir.file("log"), command));
     const std::string log = readFile(dir.file("log"));
     EXPECT_FALSE(r.timedOut);
