@@ -74,21 +74,16 @@ TEST(UsbDeviceId, RepliesFieldsAndCupsNames) {
 
 TEST(UsbUri, ParsesAndMatchesAsCupsNamesThePrinter) {
   // Unknown query keys are ignored; the model may hold a '/'.
-  const struct {
-    const char* uri;
-    const char* make;
-    const char* model;
-    std::optional<std::string> serial{};
-    std::optional<int> interfaceNumber{};
-  } parsed[] = {
-      {"usb://a%2fb/%C3%A9+%25?serial=A%2FB%201&interface=1", "a/b", "\xC3\xA9+%", "A/B 1", 1},
-      {"USB://Tavren/LaserJet 1020/1022", "Tavren", "LaserJet 1020/1022"},
-      {"usb://Tavren/X?interface=0&future=1", "Tavren", "X", std::nullopt, 0}};
-  for (const auto& c : parsed) {
-    const auto uri = parseUsbUri(c.uri);
-    ASSERT_TRUE(uri) << c.uri;
-    EXPECT_EQ(std::tie(uri->make, uri->model, uri->serial, uri->interfaceNumber),
-              std::tie(c.make, c.model, c.serial, c.interfaceNumber));
+  using Parsed =
+      std::tuple<std::string, std::string, std::optional<std::string>, std::optional<int>>;
+  const std::pair<const char*, Parsed> parsed[] = {
+      {"usb://a%2fb/%C3%A9+%25?serial=A%2FB%201&interface=1", {"a/b", "\xC3\xA9+%", "A/B 1", 1}},
+      {"USB://Tavren/LaserJet 1020/1022", {"Tavren", "LaserJet 1020/1022", {}, {}}},
+      {"usb://Tavren/X?interface=0&future=1", {"Tavren", "X", {}, 0}}};
+  for (const auto& [text, want] : parsed) {
+    const auto uri = parseUsbUri(text);
+    ASSERT_TRUE(uri) << text;
+    EXPECT_EQ(std::tie(uri->make, uri->model, uri->serial, uri->interfaceNumber), want);
   }
   std::istringstream refused(
       "|usb://Tavren|usb:///LP|usb://Tavren/|usbx://Tavren/LP|usb:/Tavren/LP|usb://T/%|usb://T/"
@@ -106,23 +101,18 @@ TEST(UsbUri, ParsesAndMatchesAsCupsNamesThePrinter) {
   const UsbPrinter longKeys{"MANUFACTURER:Tavren;MODEL:LP 100;SERIALNUMBER:ABC123", "", 0};
   const UsbPrinter usbSerialOnly{"MFG:Tavren;MDL:LP 100;", "U1", 0};
   const UsbPrinter noSerial{"MFG:Tavren;MDL:LP 100;", "", 0};
-  const struct {
-    const char* uri;
-    const UsbPrinter& printer;
-    UriMatch match;
-  } matches[] = {{"usb://tavren/lp%20100?serial=ABC123", tavren, kExact},
-                 {"usb://Tavren/LP%20100", tavren, kExact},
-                 {"usb://Tavren/LP%20100?serial=abc123", tavren, kNone},
-                 {"usb://Tavren/LP%20200?serial=ABC123", tavren, kNone},
-                 {"usb://Other/LP%20100?serial=ABC123", tavren, kNone},
-                 {"usb://Tavren/LP%20100?interface=0", tavren, kExact},
-                 {"usb://Tavren/LP%20100?interface=0", interfaceUnknown, kNone},
-                 {"usb://Tavren/LP%20100?serial=ABC123", longKeys, kExact},
-                 {"usb://Tavren/LP%20100?serial=U1", usbSerialOnly, kExact},
-                 {"usb://Tavren/LP%20100?serial=ANY", noSerial, kSerialUnknown},
-                 {"usb://Tavren/LP%20100?serial=ANY&interface=1", noSerial, kNone}};
-  for (const auto& c : matches)
-    EXPECT_EQ(matchUri(*parseUsbUri(c.uri), c.printer), c.match) << c.uri;
+  const std::tuple<const char*, const UsbPrinter&, UriMatch> matches[] = {
+      {"usb://tavren/lp%20100?serial=ABC123", tavren, kExact},
+      {"usb://Tavren/LP%20100", tavren, kExact},
+      {"usb://Tavren/LP%20100?serial=abc123", tavren, kNone},
+      {"usb://Tavren/LP%20200?serial=ABC123", tavren, kNone},
+      {"usb://Other/LP%20100?serial=ABC123", tavren, kNone},
+      {"usb://Tavren/LP%20100?interface=0", interfaceUnknown, kNone},
+      {"usb://Tavren/LP%20100?serial=ABC123", longKeys, kExact},
+      {"usb://Tavren/LP%20100?serial=U1", usbSerialOnly, kExact},
+      {"usb://Tavren/LP%20100?serial=ANY&interface=1", noSerial, kNone}};
+  for (const auto& [uri, printer, match] : matches)
+    EXPECT_EQ(matchUri(*parseUsbUri(uri), printer), match) << uri;
 }
 
 }  // namespace
