@@ -1,5 +1,4 @@
-// usb-printer-emulator [--log=FILE] [--printer --make=M ...]... -- COMMAND: emulated USB printers
-// in a umockdev testbed; runs COMMAND, exits with its status (128 + signal), logs each ioctl.
+// usb-printer-emulator [--log=F] [--printer --make=M ...]... -- COMMAND: umockdev USB printers
 #pragma once
 
 #include <sstream>

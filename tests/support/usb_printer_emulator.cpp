@@ -109,8 +109,7 @@ struct Device {
       s[0] = u8(s.size());
       return answer(s, data, room);
     }
-    *what = "control " + to_string(setup[0]) + " " + to_string(setup[1]);
-    return -EPIPE;
+    return *what = "control " + to_string(setup[0]) + " " + to_string(setup[1]), -EPIPE;
   }
 
   // Control transfers complete at once (GET_DEVICE_ID may never); others never do.
@@ -125,8 +124,7 @@ struct Device {
       const int n = control(buffer->data, buffer->data + 8, length - 8, file, what);
       complete = !(p.fault == "never-completes" && what->starts_with("GET_DEVICE_ID"));
       *what = "SUBMITURB " + *what + (n < 0 ? std::string(" -> ") + strerrorname_np(-n) : "");
-      urb->status = std::min(n, 0);
-      urb->actual_length = std::max(n, 0);
+      urb->status = std::min(n, 0), urb->actual_length = std::max(n, 0);
     }
     g_object_unref(buffer);
     file.urbs.push_back({UMOCKDEV_IOCTL_DATA(g_object_ref(arg)), complete});
@@ -148,7 +146,7 @@ struct Device {
     const auto number = [&] { return *reinterpret_cast<unsigned*>(arg->data); };
     if (request == USBDEVFS_SUBMITURB) return submit(arg, file, what);
     if (request == USBDEVFS_GET_CAPABILITIES)  // none; libusb opens a device with it
-      return std::memset(arg->data, 0, arg->data_len), 0;
+      return *what = "GET_CAPABILITIES", std::memset(arg->data, 0, arg->data_len), 0;
     if (request == USBDEVFS_DISCARDURB) {
       const auto it = std::ranges::find_if(file.urbs, [](const auto& u) { return !u.second; });
       if (it == file.urbs.end()) return -EINVAL;
@@ -192,7 +190,7 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
       (arg = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
                                          _IOC_SIZE(request), nullptr)) == nullptr)
     return umockdev_ioctl_client_complete(client, -1, EFAULT), TRUE;
-  std::string what = "unknown ioctl";
+  std::string what = "ioctl " + to_string(_IOC_TYPE(request)) + "/" + to_string(_IOC_NR(request));
   long result = -ENOTTY;
   if (node != device->lpNode)
     result = device->usbfs(client, request, arg, &what);
@@ -271,8 +269,7 @@ void set(auto& field, const std::string& value) {
 
 int main(int argc, char** argv) {
   // Runs under the preload library too (as umockdev-wrapper would): parents are found by path.
-  if (const char* preload = std::getenv("LD_PRELOAD");
-      preload == nullptr || std::strcmp(preload, kPreload) != 0) {
+  if (const char* on = std::getenv("LD_PRELOAD"); !on || std::strcmp(on, kPreload) != 0) {
     setenv("LD_PRELOAD", kPreload, 1);
     execv("/proc/self/exe", argv);
     fail("cannot run under " + std::string(kPreload));
@@ -293,8 +290,7 @@ int main(int argc, char** argv) {
       });
     if (!known) fail("unknown option, or one before --printer: " + arg);
   }
-  if (i + 1 >= argc)
-    fail("usage: usb-printer-emulator [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
+  if (i + 1 >= argc) fail("usage: [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
 
   g_testbed = umockdev_testbed_new();
   g_root = umockdev_testbed_get_root_dir(g_testbed);  // not freed: the process ends soon
