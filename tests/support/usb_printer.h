@@ -1,5 +1,4 @@
-// usb-printer-emulator [--log=FILE] [--printer --make=M ...]... -- COMMAND: emulated USB printers
-// in a umockdev testbed; runs COMMAND, exits with its status (128 + signal), logs each ioctl.
+// usb-printer-emulator [--log=F] [--printer --make=M ...]... -- COMMAND: umockdev USB printers
 #pragma once
 
 #include <sstream>
@@ -8,19 +7,13 @@
 
 namespace usbink::test {
 
-// Faults of GET_DEVICE_ID: STALL; STALL unless claimed; length prefix 10 past the data; no
-// completion until discarded; unplugged mid-transfer. Or: string descriptors STALL.
-inline constexpr const char *kFaultStall = "stall", *kFaultNeedsClaim = "needs-claim",
-                            *kFaultPrefixBeyondData = "prefix-beyond-data",
-                            *kFaultNeverCompletes = "never-completes", *kFaultGone = "gone",
-                            *kFaultSerialStall = "serial-stall";
-
 struct EmulatedPrinter {
   std::string make = "Acme", model = "Laser";
-  std::string serial{};          // the iSerialNumber string; none when empty
-  int interfaceNumber = 0;       // the printer interface; lower ones are vendor-specific
-  int level = 57;                // byte 0 of the status block appended as STS:
-  std::string fault{};           // one of kFault*, none when empty
+  std::string serial{};     // the iSerialNumber string; none when empty
+  int interfaceNumber = 0;  // the printer interface; lower ones are vendor-specific
+  int level = 57;           // byte 0 of the status block appended as STS:
+  // none, stall, needs-claim, prefix-beyond-data, never-completes, gone or serial-stall
+  std::string fault{};
   bool printerClass = true;      // false: a HID device with no printer interface
   bool usblp = false;            // usblp holds the interface and has a /dev/usb/lpN node
   bool devfsUnopenable = false;  // /dev/bus/usb/BBB/DDD cannot be opened (a directory)
@@ -43,10 +36,8 @@ inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinte
                                 "--log=" + log};
   for (const EmulatedPrinter& p : printers) {
     argv.push_back("--printer");
-    forEachOption(p, [&](const char* option, const auto& v) {
-      std::ostringstream text;
-      text << option << '=' << v;
-      argv.push_back(text.str());
+    forEachOption(p, [&](const char* o, const auto& v) {
+      argv.push_back((std::ostringstream() << o << '=' << v).str());
     });
   }
   argv.push_back("--");

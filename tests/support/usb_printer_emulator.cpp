@@ -1,6 +1,4 @@
-// usb-printer-emulator (see support/usb_printer.h). As the kernel does: GET_DEVICE_ID needs no
-// claim, a claim on an interface usblp holds fails with EBUSY, claims belong to the open file,
-// and an unplugged device ends its transfers with ESHUTDOWN and later ioctls with ENODEV.
+// usb-printer-emulator (see support/usb_printer.h): usbfs and usblp answered as the kernel does.
 #include <linux/usbdevice_fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -9,6 +7,7 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +16,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "support/snmp_agents.h"
@@ -29,7 +27,6 @@ using namespace usbink::test;
 using Bytes = std::vector<std::uint8_t>;
 using std::to_string;
 
-constexpr std::uint8_t kSerialIndex = 3;  // string 1 is the make, 2 the model
 constexpr const char* kPreload = "libumockdev-preload.so.0";
 FILE* g_ioctlLog = nullptr;
 UMockdevTestbed* g_testbed = nullptr;
@@ -48,7 +45,6 @@ struct OpenFile {
 struct Device {
   static std::uint8_t u8(unsigned v) { return static_cast<std::uint8_t>(v); }
   static void put16(Bytes& b, unsigned v) { b.insert(b.end(), {u8(v & 0xff), u8(v >> 8)}); }
-  // Copies `reply`, cut to `room`, to `data`; returns the length copied.
   static int answer(Bytes reply, std::uint8_t* data, std::size_t room) {
     reply.resize(std::min(reply.size(), room));
     std::memcpy(data, reply.data(), reply.size());
@@ -65,16 +61,15 @@ struct Device {
   Bytes deviceIdReply() const {
     const std::string id =
         "MFG:" + p.make + ";CMD:PCL;MDL:" + p.model + ";STS:" + statusBlockWithToner(p.level) + ";";
-    const std::size_t prefix = id.size() + 2 + (p.fault == kFaultPrefixBeyondData ? 10 : 0);
+    const std::size_t prefix = id.size() + 2 + (p.fault == "prefix-beyond-data" ? 10 : 0);
     const std::string reply = std::string{char(prefix >> 8), char(prefix & 0xff)} + id;
     return Bytes(reply.begin(), reply.end());
   }
 
-  // Device descriptor, then one configuration: a HID interface, or the printer interface
-  // (subclass 1, bidirectional, bulk OUT 0x01 and IN 0x81) after vendor-specific ones.
+  // A HID interface, or vendor-specific ones, then the printer's (bidirectional, bulk 0x01/0x81).
   Bytes descriptors() const {
     Bytes d{18, 1, 0, 2, 0, 0, 0, 64, 0x2b, 0x1a, 1, 0, 0, 1, 1, 2};
-    d.insert(d.end(), {u8(p.serial.empty() ? 0 : kSerialIndex), 1});
+    d.insert(d.end(), {u8(p.serial.empty() ? 0 : 3), 1});
     const int interfaces = p.printerClass ? p.interfaceNumber + 1 : 1;
     Bytes c{9, 2, 0, 0, u8(interfaces), 1, 0, 0xC0, 50};
     for (int i = 0; i < interfaces; ++i) {
@@ -98,28 +93,26 @@ struct Device {
       *what = "GET_DEVICE_ID config=" + to_string(value) + " interface=" + to_string(number) +
               " alt=" + to_string(index & 0xff);
       if (!p.printerClass || !ours(number) || (index & 0xff) != 0 || value != 0 ||
-          p.fault == kFaultStall || (p.fault == kFaultNeedsClaim && !file.claimed.contains(number)))
+          p.fault == "stall" || (p.fault == "needs-claim" && !file.claimed.contains(number)))
         return -EPIPE;
-      if (p.fault == kFaultGone) return gone = true, -ESHUTDOWN;
+      if (p.fault == "gone") return gone = true, -ESHUTDOWN;
       return answer(deviceIdReply(), data, room);
     }
     if (setup[0] == 0x80 && setup[1] == 6 && (value >> 8) == 3) {  // GET_DESCRIPTOR string
       const unsigned i = value & 0xff;
       *what = "GET_DESCRIPTOR string " + to_string(i);
       const std::string strings[] = {"", p.make, p.model, p.serial}, text = i < 4 ? strings[i] : "";
-      if (p.fault == kFaultSerialStall || (i != 0 && text.empty())) return -EPIPE;
+      if (p.fault == "serial-stall" || (i != 0 && text.empty())) return -EPIPE;
       Bytes s{0, 3};
       if (i == 0) put16(s, 0x0409);  // US English only
       for (char c : text) put16(s, static_cast<unsigned char>(c));
       s[0] = u8(s.size());
       return answer(s, data, room);
     }
-    *what = "control " + to_string(setup[0]) + " " + to_string(setup[1]);
-    return -EPIPE;
+    return *what = "control " + to_string(setup[0]) + " " + to_string(setup[1]), -EPIPE;
   }
 
-  // SUBMITURB: control transfers are answered at once, unless the printer never completes
-  // GET_DEVICE_ID; other transfers never complete.
+  // Control transfers complete at once (GET_DEVICE_ID may never); others never do.
   long submit(UMockdevIoctlData* arg, OpenFile& file, std::string* what) {
     auto* urb = reinterpret_cast<usbdevfs_urb*>(arg->data);
     const auto length = static_cast<std::size_t>(urb->buffer_length);
@@ -127,13 +120,11 @@ struct Device {
         umockdev_ioctl_data_resolve(arg, offsetof(usbdevfs_urb, buffer), length, nullptr);
     if (buffer == nullptr) return -EFAULT;
     bool complete = false;
-    *what = "SUBMITURB type " + to_string(urb->type);
     if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
       const int n = control(buffer->data, buffer->data + 8, length - 8, file, what);
-      complete = !(p.fault == kFaultNeverCompletes && what->starts_with("GET_DEVICE_ID"));
+      complete = !(p.fault == "never-completes" && what->starts_with("GET_DEVICE_ID"));
       *what = "SUBMITURB " + *what + (n < 0 ? std::string(" -> ") + strerrorname_np(-n) : "");
-      urb->status = std::min(n, 0);
-      urb->actual_length = std::max(n, 0);
+      urb->status = std::min(n, 0), urb->actual_length = std::max(n, 0);
     }
     g_object_unref(buffer);
     file.urbs.push_back({UMOCKDEV_IOCTL_DATA(g_object_ref(arg)), complete});
@@ -145,65 +136,48 @@ struct Device {
              std::string* what) {
     OpenFile& file = files[client];
     if (request == USBDEVFS_REAPURBNDELAY) {  // not logged: polled
-      for (auto it = file.urbs.begin(); it != file.urbs.end(); ++it) {
-        if (!it->second) continue;
-        umockdev_ioctl_data_set_ptr(arg, 0, it->first);
-        g_object_unref(it->first);
-        file.urbs.erase(it);
-        return 0;
-      }
-      return gone ? -ENODEV : -EAGAIN;
+      const auto it = std::ranges::find_if(file.urbs, [](const auto& u) { return u.second; });
+      if (it == file.urbs.end()) return gone ? -ENODEV : -EAGAIN;
+      umockdev_ioctl_data_set_ptr(arg, 0, it->first);
+      g_object_unref(it->first);
+      return file.urbs.erase(it), 0;
     }
     if (gone) return *what = "ioctl after unplug", -ENODEV;
     const auto number = [&] { return *reinterpret_cast<unsigned*>(arg->data); };
-    switch (request) {
-      case USBDEVFS_SUBMITURB:
-        return submit(arg, file, what);
-      case USBDEVFS_GET_CAPABILITIES:  // none; libusb opens a device with it
-        *what = "GET_CAPABILITIES";
-        return std::memset(arg->data, 0, arg->data_len), 0;
-      case USBDEVFS_DISCARDURB:
-        *what = "DISCARDURB";
-        for (auto& [data, complete] : file.urbs) {
-          if (complete) continue;
-          auto* u = reinterpret_cast<usbdevfs_urb*>(data->data);
-          u->status = -ENOENT;
-          u->actual_length = 0;
-          return complete = true, 0;
-        }
-        return -EINVAL;
-      case USBDEVFS_CLAIMINTERFACE:
-        *what = "CLAIMINTERFACE " + to_string(number());
-        if (driverBound && ours(number())) return -EBUSY;
-        return file.claimed.insert(number()), 0;
-      case USBDEVFS_RELEASEINTERFACE:
-        *what = "RELEASEINTERFACE " + to_string(number());
-        return file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
-      case USBDEVFS_GETDRIVER: {
-        auto* get = reinterpret_cast<usbdevfs_getdriver*>(arg->data);
-        *what = "GETDRIVER " + to_string(get->interface);
-        const bool claimedHere = file.claimed.contains(get->interface);
-        if (!(ours(get->interface) && driverBound) && !claimedHere) return -ENODATA;
-        std::snprintf(get->driver, sizeof get->driver, "%s", claimedHere ? "usbfs" : "usblp");
-        return 0;
-      }
-      case USBDEVFS_IOCTL: {
-        auto* command = reinterpret_cast<usbdevfs_ioctl*>(arg->data);
-        const auto ifno = static_cast<unsigned>(command->ifno);
-        if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
-          *what = "DISCONNECT " + to_string(ifno);
-          if (!ours(ifno) || !driverBound) return -ENODATA;
-          return driverBound = false, 0;
-        }
-        *what = "IOCTL " + to_string(command->ioctl_code);
-        if (command->ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) return -ENOTTY;
-        *what = "CONNECT " + to_string(ifno);
-        if (ours(ifno) && p.usblp && !file.claimed.contains(ifno)) driverBound = true;
-        return 0;
-      }
+    if (request == USBDEVFS_SUBMITURB) return submit(arg, file, what);
+    if (request == USBDEVFS_GET_CAPABILITIES)  // none; libusb opens a device with it
+      return *what = "GET_CAPABILITIES", std::memset(arg->data, 0, arg->data_len), 0;
+    if (request == USBDEVFS_DISCARDURB) {
+      const auto it = std::ranges::find_if(file.urbs, [](const auto& u) { return !u.second; });
+      if (it == file.urbs.end()) return -EINVAL;
+      auto* u = reinterpret_cast<usbdevfs_urb*>(it->first->data);
+      return u->status = -ENOENT, u->actual_length = 0, it->second = true, 0;
     }
-    *what = "unknown ioctl " + to_string(request);
-    return -ENOTTY;
+    if (request == USBDEVFS_CLAIMINTERFACE) {
+      *what = "CLAIMINTERFACE " + to_string(number());
+      return driverBound && ours(number()) ? -EBUSY : (file.claimed.insert(number()), 0);
+    }
+    if (request == USBDEVFS_RELEASEINTERFACE) {
+      *what = "RELEASEINTERFACE " + to_string(number());
+      return file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
+    }
+    if (request == USBDEVFS_GETDRIVER) {
+      auto* get = reinterpret_cast<usbdevfs_getdriver*>(arg->data);
+      const bool claimedHere = file.claimed.contains(get->interface);
+      if (!(ours(get->interface) && driverBound) && !claimedHere) return -ENODATA;
+      return std::strcpy(get->driver, claimedHere ? "usbfs" : "usblp"), 0;
+    }
+    if (request != USBDEVFS_IOCTL) return -ENOTTY;
+    const auto* command = reinterpret_cast<usbdevfs_ioctl*>(arg->data);
+    const auto ifno = static_cast<unsigned>(command->ifno);
+    if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
+      *what = "DISCONNECT " + to_string(ifno);
+      return ours(ifno) && driverBound ? (driverBound = false, 0) : -ENODATA;
+    }
+    if (command->ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) return -ENOTTY;
+    *what = "CONNECT " + to_string(ifno);
+    if (ours(ifno) && p.usblp && !file.claimed.contains(ifno)) driverBound = true;
+    return 0;
   }
 };
 
@@ -211,22 +185,19 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
   auto* device = static_cast<Device*>(user);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   const std::string node = umockdev_ioctl_client_get_devnode(client);
-  // The argument's memory is fetched from the client here and written back on completion.
   UMockdevIoctlData* arg = nullptr;
   if (_IOC_SIZE(request) > 0 &&
       (arg = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
                                          _IOC_SIZE(request), nullptr)) == nullptr)
     return umockdev_ioctl_client_complete(client, -1, EFAULT), TRUE;
-  std::string what = "unknown ioctl";
+  std::string what = "ioctl " + to_string(_IOC_TYPE(request)) + "/" + to_string(_IOC_NR(request));
   long result = -ENOTTY;
-  if (node != device->lpNode) {
+  if (node != device->lpNode)
     result = device->usbfs(client, request, arg, &what);
-  } else if (_IOC_TYPE(request) == 'P' && _IOC_NR(request) == 1 && _IOC_DIR(request) == _IOC_READ &&
-             arg != nullptr) {
-    // LPIOC_GET_DEVICE_ID(size): usblp answers from the ID it read when the printer was plugged in.
+  else if (_IOC_TYPE(request) == 'P' && _IOC_NR(request) == 1 && _IOC_DIR(request) == _IOC_READ &&
+           arg != nullptr) {
     what = "LPIOC_GET_DEVICE_ID " + to_string(_IOC_SIZE(request));
-    Device::answer(device->deviceIdReply(), arg->data, arg->data_len);
-    result = 0;
+    result = (Device::answer(device->deviceIdReply(), arg->data, arg->data_len), 0);
   }
   const int error = result < 0 ? static_cast<int>(-result) : 0;
   if (g_ioctlLog != nullptr && request != USBDEVFS_REAPURBNDELAY) {
@@ -239,7 +210,7 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
   return TRUE;
 }
 
-// The file of `path` in the testbed, its directory made.
+// `path` in the testbed, its directory made.
 std::filesystem::path inTestbed(const std::string& path) {
   const std::filesystem::path file = g_root + path;
   std::filesystem::create_directories(file.parent_path());
@@ -279,28 +250,26 @@ void addDevice(Device& d, int index) {
     d.lpNode = "/dev/usb/" + lp;
     gchar* lpPath = umockdev_testbed_add_device(g_testbed, "usbmisc", lp.c_str(), interfacePath,
                                                 nullptr, "DEVNAME", d.lpNode.c_str(), nullptr);
-    // sysfs links the usblp device to its interface.
     std::filesystem::create_directory_symlink("..", inTestbed(lpPath + std::string("/device")));
     d.driverBound = true;
     attach(d.lpNode, &d);
-    g_free(lpPath);
-    g_free(interfacePath);
   }
-  g_free(syspath);
   // As root no permission bit refuses an open: a directory does (EISDIR).
-  if (d.p.devfsUnopenable)
-    std::filesystem::create_directory(inTestbed(node));
-  else
-    attach(node, &d);
+  d.p.devfsUnopenable ? void(std::filesystem::create_directory(inTestbed(node))) : attach(node, &d);
+}
+
+void set(std::string& field, const std::string& value) {
+  field = value;
+}
+void set(auto& field, const std::string& value) {
+  field = std::atoi(value.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The testbed finds a parent device by its path in the emulated /sys, so this process runs
-  // under the preload library too, as umockdev-wrapper would run it.
-  if (const char* preload = std::getenv("LD_PRELOAD");
-      preload == nullptr || std::strcmp(preload, kPreload) != 0) {
+  // Runs under the preload library too (as umockdev-wrapper would): parents are found by path.
+  if (const char* on = std::getenv("LD_PRELOAD"); !on || std::strcmp(on, kPreload) != 0) {
     setenv("LD_PRELOAD", kPreload, 1);
     execv("/proc/self/exe", argv);
     fail("cannot run under " + std::string(kPreload));
@@ -315,25 +284,16 @@ int main(int argc, char** argv) {
     if (key == "--log" && !value.empty() &&
         (g_ioctlLog = std::fopen(value.c_str(), "w")) == nullptr)
       fail("cannot write " + value);
-    if (!known && !devices.empty()) {
-      forEachOption(devices.back().p, [&](const char* option, auto& field) {
-        if (key != option) return;
-        known = true;
-        if constexpr (std::is_same_v<std::decay_t<decltype(field)>, std::string>)
-          field = value;
-        else
-          field = static_cast<std::decay_t<decltype(field)>>(std::atoi(value.c_str()));
+    if (!known && !devices.empty())
+      forEachOption(devices.back().p, [&](const char* o, auto& f) {
+        if (key == o) known = true, set(f, value);
       });
-    }
     if (!known) fail("unknown option, or one before --printer: " + arg);
   }
-  if (i + 1 >= argc)
-    fail("usage: usb-printer-emulator [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
+  if (i + 1 >= argc) fail("usage: [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
 
   g_testbed = umockdev_testbed_new();
-  gchar* root = umockdev_testbed_get_root_dir(g_testbed);
-  g_root = root;
-  g_free(root);
+  g_root = umockdev_testbed_get_root_dir(g_testbed);  // not freed: the process ends soon
   for (std::size_t n = 0; n < devices.size(); ++n) addDevice(devices[n], static_cast<int>(n));
   const pid_t child = fork();
   if (child < 0) fail("fork failed");
@@ -345,9 +305,7 @@ int main(int argc, char** argv) {
     _exit(127);
   }
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  waitpid(child, &status, 0);
   g_object_unref(g_testbed);
-  if (g_ioctlLog != nullptr) std::fclose(g_ioctlLog);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -13,12 +13,11 @@
 
 namespace usbink::test {
 
-// The report usbink writes for `level` with `description`, byte for byte.
-inline std::string expectedReport(int level,
-                                  const std::string& description = "Black Print Cartridge") {
+// The report usbink writes for `level` with `what`, byte for byte.
+inline std::string expectedReport(int level, const std::string& what = "Black Print Cartridge") {
   std::string report = readFile(USBINK_SOURCE_DIR "/tests/tool/expected/report.plist");
   while (report.ends_with('\n')) report.pop_back();
-  report.replace(report.find("@DESCRIPTION@"), 13, description);
+  report.replace(report.find("@DESCRIPTION@"), 13, what);
   return report.replace(report.find("@LEVEL@"), 7, std::to_string(level));
 }
 
@@ -26,9 +25,7 @@ inline std::string expectedReport(int level,
 inline ProcessResult runTool(const std::string& tool, const Cupsd& cups, const std::string& queue,
                              std::map<std::string, std::string> env = {}) {
   for (const auto& [k, v] : cups.clientEnv()) env[k] = v;
-  ProcessOptions options = withEnv(env);
-  options.timeout = std::chrono::seconds(60);
-  return run({tool, queue}, options);
+  return run({tool, queue}, {env, {}, std::chrono::seconds(60)});
 }
 
 // A suite whose `Printers` (agents and a scheduler `cups`) live from its first test to its last.

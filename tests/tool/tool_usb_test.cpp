@@ -1,10 +1,13 @@
-// The tool on USB queues in a private cupsd: through the real usbtonerlevel on an emulated
-// printer, and through a stand-in program for output no printer gives.
+// usbtonerlevel on emulated printers (their ioctl log shows what it did); the tool in a cupsd.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <sstream>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
@@ -17,22 +20,68 @@ namespace {
 constexpr int kFailed = 255;
 constexpr const char* kSim = USBINK_TOOL_SIM;
 
+TEST(UsbTonerLevel, PrintsTheIdOfThePrinterTheUriNamesOrFailsInOneLine) {
+  const EmulatedPrinter s2{.serial = "S2", .level = 22};
+  const EmulatedPrinter stalls{.serial = "S1", .level = 11, .fault = "serial-stall"};
+  const std::string first = "bus/usb/001/002 ", second = "bus/usb/001/003 ";
+  const std::string asked = "SUBMITURB GET_DEVICE_ID config=0 interface=0 alt=0";
+  const std::vector<std::string> named{"q", "usb://Acme/Laser?serial=S2"};
+  EmulatedPrinter held{.serial = "S2", .level = 22, .usblp = true}, claim = held, lp = held;
+  claim.fault = "needs-claim", lp.devfsUnopenable = true;
+  const struct {
+    std::vector<EmulatedPrinter> printers;
+    int level = -1;  // -1: fails with `error` as its one line on standard error
+    std::vector<std::string> args{"q", "usb://Acme/Laser?serial=S2"};
+    std::string error = "(1 printer interfaces did not give their device ID)\n";
+    std::vector<std::string> seen{};  // in the log
+    std::string unseen{};             // in no log line
+  } cases[] = {
+      {{{.serial = "S2", .interfaceNumber = 1, .level = 33}}, 33, {"q", named[1] + "&interface=1"}},
+      {{{.printerClass = false}, s2}, 22, named, "", {}, first},  // another class: never opened
+      {{held}, 22, named, "", {first + asked}, "DISCONNECT"},     // usblp's, answers unclaimed
+      // One that answers only when claimed: detached, read, attached again.
+      {{claim}, 22, named, "", {first + "RELEASEINTERFACE 0", first + "CONNECT 0"}},
+      {{lp}, 22, named, "", {"usb/lp0 LPIOC_GET_DEVICE_ID 4096"}},
+      // libusb asks the last device first: one of unknown serial never stands in for the named.
+      {{s2, stalls}, 22, named, "", {second + "SUBMITURB GET_DESCRIPTOR string 0 -> EPIPE"}},
+      {{s2, {.level = 11}}, 22, named, "", {second + asked, first + asked}},
+      {{stalls}, 11},
+      {{{.serial = "S2", .fault = "stall"}}},
+      {{{.serial = "S2", .fault = "prefix-beyond-data"}}},
+      {{{.serial = "S2", .fault = "never-completes"}}},
+      {{{.serial = "S2", .fault = "gone"}}},
+      {{s2}, -1, {"q", "usb://Other/Model?serial=0"}, "no USB printer matches the device URI"},
+      {{s2}, -1, {}, "usage: usbtonerlevel QUEUE"},
+      {{s2}, -1, {"q", "usb://Acme/Laser?serial=1\nsecond line"}, "usage: usbtonerlevel QUEUE"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args) + " " + c.printers.back().fault);
+    TempDir dir("usbink-usb");
+    std::vector<std::string> command = c.args;
+    command.insert(command.begin(), USBTONERLEVEL_PROGRAM);
+    const auto r = run(emulatorCommand(c.printers, dir.file("log"), command));
+    const std::string log = readFile(dir.file("log"));
+    EXPECT_EQ(r.exitCode, c.level >= 0 ? 0 : c.error.starts_with("usage") ? 2 : 1);
+    EXPECT_EQ(r.out, c.level < 0 ? "" : deviceIdWithToner(c.level) + "\n");
+    const bool oneLine = r.err.find('\n') + 1 == r.err.size() && r.err.find(c.error) != r.err.npos;
+    EXPECT_TRUE(c.level >= 0 ? r.err.empty() : oneLine) << r.err;
+    for (const std::string& line : c.seen) EXPECT_NE(log.find(line), log.npos) << line << log;
+    EXPECT_TRUE(c.unseen.empty() || log.find(c.unseen) == std::string::npos) << log;
+  }
+}
+
 class UsbQueue : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_cups = std::make_unique<Cupsd>();
+    s_cups->addQueue("q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1");
     s_cups->addQueue("q_usb", "usb://Acme/Laser?serial=X1");
     s_cups->addQueue("q_usb_caps", "USB://Acme/Laser?serial=X1");
-    s_cups->addQueue("q_usb_mixed", "Usb://Acme/Laser?serial=X1");
-    s_cups->addQueue("q_other", "usb://Acme/Laser?serial=X2");
     s_cups->addQueue("q_usbx", "usbx://Acme/Laser");
-    s_cups->addQueue("q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1");
   }
   static void TearDownTestSuite() { s_cups.reset(); }
 
   // The tool with a stand-in program that records its arguments and prints `output`.
   ProcessResult standIn(const std::string& queue, const std::string& output) {
-    std::filesystem::create_directories(std::filesystem::path(USBINK_STAND_IN).parent_path());
     writeFile(USBINK_STAND_IN,
               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS\"\nexec cat \"$OUTPUT\"\n", 0755);
     writeFile(m_dir.file("output"), output);
@@ -53,21 +102,15 @@ TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
     std::string output{};  // standard output and error
     int level = 57;
     std::map<std::string, std::string> env{};
-  } cases[] = {
-      {{kSim, "q_usb"}, 0, expectedReport(100), 0xE4},
-      {{kSim, "q_usb_caps"}, 0, expectedReport(57)},
-      {{kSim, "q_usb_mixed"}, 0, expectedReport(57)},
-      {{kSim, "q_usb"}, 0, expectedReport(9, "Schwarze Tonerkartusche"), 9, german},
-      // Another printer; a command line over 255 characters; a network queue (only begins with
-      // usb:); no queue; no argument; a program that cannot be started; no scheduler.
-      {{kSim, "q_other"}},
-      {{kSim, "q_long"}},
-      {{kSim, "q_usbx"}, 1},
-      {{kSim, "no_such_queue"}},
-      {{kSim}},
-      {{USBINK_TOOL_NOPROG, "q_usb"}},
-      {{kSim, "q_usb"}, kFailed, "", 57, {{"CUPS_SERVER", m_dir.file("none")}}},
-  };
+  } cases[] = {{{kSim, "q_usb"}, 0, expectedReport(100), 0xE4},
+               {{kSim, "q_usb_caps"}, 0, expectedReport(57)},
+               {{kSim, "q_usb"}, 0, expectedReport(9, "Schwarze Tonerkartusche"), 9, german},
+               // usbx:; no queue; no argument, program, scheduler.
+               {{kSim, "q_usbx"}, 1},
+               {{kSim, "no_such_queue"}},
+               {{kSim}},
+               {{USBINK_TOOL_NOPROG, "q_usb"}},
+               {{kSim, "q_usb"}, kFailed, "", 57, {{"CUPS_SERVER", m_dir.file("none")}}}};
   for (const auto& c : cases) {
     auto env = s_cups->clientEnv();
     for (const auto& [k, v] : c.env) env[k] = v;
@@ -83,18 +126,14 @@ TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
   EXPECT_EQ(std::tuple(r.timedOut, r.exitCode, r.out + r.err), std::tuple(false, kFailed, ""));
 }
 
-// The queue and URI reach the program as they are, never through a shell; of its output, the
-// first 4095 characters are decoded as one text and the rest drained (more than a pipe holds).
+// Queue and URI reach the status program as they are, never through a shell.
 TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
   const std::string sts = "STS:" + statusBlockWithToner(5);
   EXPECT_EQ(standIn("q_long", sts).exitCode, kFailed);
   EXPECT_EQ(readFile(m_dir.file("args")), "");
-  standIn("q_usb", sts);
-  EXPECT_EQ(readFile(m_dir.file("args")),
-            std::string("q_usb") + '\0' + "usb://Acme/Laser?serial=X1" + '\0');
   const std::string marker = m_dir.file("pwned");
-  const std::string uri = "usb://Acme/$(touch${IFS}" + marker + ")`touch${IFS}" + marker +
-                          "`?serial=\"$(touch${IFS}" + marker + ")\"";
+  const std::string t = "touch${IFS}" + marker,
+                    uri = "usb://Acme/$(" + t + ")`" + t + "`?serial=\"$(" + t + ")\"";
   for (const std::string queue : {"q$(touch${IFS}pwned)", "q`touch${IFS}pwned`"}) {
     s_cups->addQueue(queue, uri);
     EXPECT_EQ(standIn(queue, sts).exitCode, 0) << queue;
@@ -102,18 +141,68 @@ TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
   }
   EXPECT_FALSE(std::filesystem::exists(marker));
 
-  const std::string block = statusBlockWithToner(21), id = deviceIdWithToner(64);
+  const std::string block = statusBlockWithToner(21);
   const std::pair<std::string, int> outputs[] = {
       {"STS:" + statusBlockWithToner(33), 33},  // 127 characters, the least taken
-      {std::string(126, 'A'), -1},
-      {"MFG:Acme;\nCMD:PCL;\nSTS:" + block.substr(0, 72) + "\r\n" + block.substr(72) + "\n", 21},
-      {id + std::string(200000, '\n'), 64},
-      {std::string(4095 - 10, ';') + id, -1},
-  };
-  for (const auto& [output, level] : outputs) {
-    const auto r = standIn("q_usb", output);
-    EXPECT_EQ(std::pair(r.exitCode, r.out),
-              std::pair(level < 0 ? kFailed : 0, level < 0 ? "" : expectedReport(level)));
+      {"MFG:Acme;\nCMD:PCL;\nSTS:" + block.substr(0, 72) + "\r\n" + block.substr(72) + "\n", 21}};
+  for (const auto& [output, level] : outputs)
+    EXPECT_EQ(standIn("q_usb", output).out, expectedReport(level));
+}
+
+// The usbink-levels filter: data first, then the level. Programs go to cupsd's ServerBin, output
+// to a directory open to all; a stand-in query ($dir set) hangs with a child, writing both PIDs.
+TEST(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
+  constexpr char kHanging[] = "sleep 600 & echo $$ $! >\"$dir/pids\"; wait\n";
+  // The query (nullptr: the real usbink), its bound, cancelling once printed, the level (-1: none).
+  const std::tuple<const char*, int, bool, int> cases[] = {
+      {nullptr, 40, false, 57},
+      // Answers once the data has reached the printer (and the test made "release").
+      {"until [ -e \"$dir/release\" ]; do sleep 0.1; done\n"
+       "printf '%s' '<key>prtMarkerSuppliesLevel</key><integer>33</integer>'\n",
+       40, false, 33},
+      {kHanging, 1, false, -1},
+      {kHanging, 40, true, -1}};
+  for (const auto& [query, boundSeconds, cancel, level] : cases) {
+    SCOPED_TRACE(testing::Message() << boundSeconds << " " << cancel << " " << level);
+    const SnmpdAgent printer(AgentConfig{.address4 = "127.0.0.2", .toner = 57});
+    Cupsd cups;
+    const ProcessOptions env = withEnv(cups.clientEnv());
+    const auto client = [&](std::vector<std::string> argv) { return run(argv, env); };
+    TempDir work;
+    chmod(work.path().c_str(), 0777);
+    const std::string sink = work.file("printed");
+    cups.installProgram("backend/socket", "#!/bin/sh\n{ cat; echo EOF; } >" + sink + "\n");
+    cups.installProgram("filter/usbink", query == nullptr
+                                             ? readFile(USBINK_PROGRAM)
+                                             : "#!/bin/sh\ndir=" + work.path() + "\n" + query);
+    std::string filter = readFile(USBINK_LEVELS_FILTER_TEMPLATE);
+    filter.replace(filter.find("@USBINK_PROGRAM@"), 16, cups.dir() + "/bin/filter/usbink");
+    filter.replace(filter.find("@USBINK_LEVELS_QUERY_SECONDS@"), 29, std::to_string(boundSeconds));
+    cups.installProgram("filter/usbink-levels", filter);
+    cups.addQueue("office", "socket://127.0.0.2", USBINK_LEVELS_PPD);
+
+    const std::string job = "Hello, printer.\n";
+    writeFile(work.file("job.txt"), job);
+    ASSERT_EQ(client({"lp", "-d", "office", work.file("job.txt")}).exitCode, 0);
+    ASSERT_TRUE(waitFor([&] { return readFile(sink) == job + "EOF\n"; }))
+        << readFile(cups.dir() + "/log/error_log");
+    if (cancel) {
+      ASSERT_TRUE(waitFor([&] { return !readFile(work.file("pids")).empty(); }));
+      EXPECT_EQ(client({"cancel", "-a", "office"}).exitCode, 0);
+    }
+    writeFile(work.file("release"), "");
+    EXPECT_TRUE(waitFor([&] { return client({"lpstat", "-o", "office"}).out.empty(); }));
+
+    const std::string options = client({"lpoptions", "-p", "office"}).out;
+    const std::string markers = "marker-colors=#000000 marker-levels=" + std::to_string(level) +
+                                " marker-names='Black Print Cartridge' marker-types=toner";
+    EXPECT_EQ(options.find(level < 0 ? "marker-levels" : markers) == std::string::npos, level < 0)
+        << options;
+    // A process that has ended, reaped or not, has an empty command line.
+    std::istringstream pids(readFile(work.file("pids")));
+    EXPECT_EQ(pids.str().empty(), query != kHanging);
+    for (std::string pid; pids >> pid;)
+      EXPECT_TRUE(waitFor([&] { return readFile("/proc/" + pid + "/cmdline").empty(); })) << pid;
   }
 }
 
