@@ -111,14 +111,14 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
     check({{usage, 2, "", kUsage}});
   check({
       // Single values, host names, usage errors; diagnostics only with --verbose.
-      {"firmware fd00:4::2", 0, "address: fd00:4::2\nfirmware: FW1.0\n", ""},
+      {"firmware fd00:4::2", 0, "address: fd00:4::2\nfirmware: FW1.0\n"},
       {"mcu-firmware 127.0.4.2", 0, "address: 127.0.4.2\nmcu-firmware: MCU2.0\n"},
       {"identity 127.0.4.4", 0,
        "address: 127.0.4.4\nname: La\"s\\er\\x0A1\nfirmware: FW1.0\nmcu-firmware: MCU2.0\n"},
       {"--verbose status office.printers.test", 0,
        "address: 127.0.4.2\nprotocol: SNMPv1\nlevel: 42\n", "printers.test is 127.0.4.2\n"},
       {"--json status --v3 127.0.4.2", 0,
-       "{\"address\":\"127.0.4.2\",\"protocol\":\"SNMPv3\",\"level\":42}\n"},
+       "{\"address\":\"127.0.4.2\",\"protocol\":\"SNMPv3\",\"level\":42}\n", ""},
       {"--verbose name 127.0.4.2", 0, kName, "TavrenNetworkGetPrinterName enter"},
       {"status --v1 127.0.4.3", 1, "", "usbink-query: status: no answer from 127.0.4.3\n"},
       {"status gone.printers.test", 1, "", "usbink-query: cannot resolve 'gone.printers.test': "},
@@ -146,10 +146,10 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
        "gauge usbink_printer_info address='127.0.4.4',firmware='FW1.0',mcu_firmware='MCU2.0',"
        "name='La\"s\\\\er\\n1' 1.0\ngauge usbink_read_success address='127.0.4.4' 1.0\n"},
       // supplies over v1, v2c, SNMPv3; refused credentials; bad walks.
-      {"supplies 127.0.4.2", 0, "address: 127.0.4.2\nprotocol: SNMPv2c\n" + table, ""},
+      {"supplies 127.0.4.2", 0, "address: 127.0.4.2\nprotocol: SNMPv2c\n" + table},
       {"supplies --v1 127.0.4.2", 0, "address: 127.0.4.2\nprotocol: SNMPv1\n" + table},
       {"supplies --user=ops --auth-pass=ops-auth-1 --priv-pass ops-priv-1 127.0.4.2", 0,
-       "address: 127.0.4.2\nprotocol: SNMPv3\n" + table},
+       "address: 127.0.4.2\nprotocol: SNMPv3\n" + table, ""},
       {"--json supplies --community=office 127.0.4.3", 0,
        "{\"address\":\"127.0.4.3\",\"protocol\":\"SNMPv2c\",\"complete\":true,\"supplies\":[{"
        "\"index\":\"1.1\",\"description\":\"Black Cartridge\",\"class\":\"consumed\",\"type\":"
