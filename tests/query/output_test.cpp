@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "query/monitoring.h"
 #include "query/supplies.h"
@@ -13,10 +14,7 @@ namespace usbink::query {
 namespace {
 
 TEST(QueryOutput, EscapesUntrustedTextForEachFormat) {
-  const struct {
-    std::string (*escape)(const std::string&);
-    std::string in, out;
-  } rows[] = {
+  const std::tuple<std::string (*)(const std::string&), std::string, std::string> rows[] = {
       {printable, "caf\xC3\xA9 \xE2\x82\xAC", "caf\xC3\xA9 \xE2\x82\xAC"},
       {printable, "a\x1B[2Jb\n\x7F", "a\\x1B[2Jb\\x0A\\x7F"},
       {printable, std::string("x\0y", 3), "x\\x00y"},
@@ -30,39 +28,28 @@ TEST(QueryOutput, EscapesUntrustedTextForEachFormat) {
       {prometheusLabelValue, "a\\b\"c\nd", "a\\\\b\\\"c\\nd"},
       {prometheusLabelValue, "t\tx\xFF", "t\\\\x09x\\\\xFF"},
       {nagiosText, "Lab|1\nx", "Lab\\x7C1\\x0Ax"}};
-  for (const auto& r : rows) EXPECT_EQ(r.escape(r.in), r.out) << r.in;
+  for (const auto& [escape, in, out] : rows) EXPECT_EQ(escape(in), out) << in;
 }
 
 TEST(QueryOutput, WritesEachPrometheusFamilyOnce) {
   PrometheusGauges g;
-  g.add("usbink_toner_level_percent", "Toner level\\percent", {{"queue", "a"}}, 57);
-  g.add("usbink_read_success", "1 if read", {{"queue", "a"}}, 1);
-  g.add("usbink_toner_level_percent", "Toner level\\percent", {{"queue", "b\""}, {"kind", "usb"}},
-        3);
+  g.add("a", "x\\y", {{"q", "1"}}, 57);
+  g.add("b", "h", {{"q", "1"}}, 1);
+  g.add("a", "x\\y", {{"q", "2\""}, {"k", "u"}}, 3);
   EXPECT_EQ(g.text(),
-            "# HELP usbink_toner_level_percent Toner level\\\\percent\n"
-            "# TYPE usbink_toner_level_percent gauge\n"
-            "usbink_toner_level_percent{queue=\"a\"} 57\n"
-            "usbink_toner_level_percent{queue=\"b\\\"\",kind=\"usb\"} 3\n"
-            "# HELP usbink_read_success 1 if read\n"
-            "# TYPE usbink_read_success gauge\n"
-            "usbink_read_success{queue=\"a\"} 1\n");
+            "# HELP a x\\\\y\n# TYPE a gauge\na{q=\"1\"} 57\na{q=\"2\\\"\",k=\"u\"} 3\n"
+            "# HELP b h\n# TYPE b gauge\nb{q=\"1\"} 1\n");
 }
 
 TEST(QueryOutput, ParsesNagiosThresholdsAndRatesLevels) {
   using enum NagiosState;
-  const struct {
-    const char* text;
-    int level;
-    NagiosState state;
-  } rows[] = {
-      {"20:10", 57, kOk}, {"20:10", 20, kWarning}, {"20:10", 10, kCritical}, {"0:0", 0, kCritical}};
-  for (const auto& r : rows)
-    EXPECT_EQ(nagiosState(r.level, parseNagiosThresholds(r.text).value()), r.state)
-        << r.text << " " << r.level;
-  for (const char* bad : {"10:20", "20", "-1:0", "101:5", "20:1x", " 20:10", "+20:10", ""}) {
+  for (auto [text, level, state] : {std::tuple{"20:10", 57, kOk},
+                                    {"20:10", 20, kWarning},
+                                    {"20:10", 10, kCritical},
+                                    {"0:0", 0, kCritical}})
+    EXPECT_EQ(nagiosState(level, parseNagiosThresholds(text).value()), state) << text << level;
+  for (const char* bad : {"10:20", "20", "-1:0", "101:5", "20:1x", " 20:10", "+20:10", ""})
     EXPECT_FALSE(parseNagiosThresholds(bad)) << bad;
-  }
   EXPECT_EQ(worseState(kOk, kUnknown), kUnknown);
   EXPECT_EQ(worseState(kUnknown, kWarning), kWarning);
   EXPECT_EQ(worseState(kCritical, kWarning), kCritical);
@@ -73,17 +60,16 @@ TEST(QueryOutput, ParsesNagiosThresholdsAndRatesLevels) {
 }
 
 TEST(QueryOutput, SupplyLevelsInWordsAndPercent) {
-  const struct {
-    int cls, level, max;
-    const char* text;
-  } rows[] = {{3, 3, 8, "37%"},
-              {3, -2, 100, "unknown"},
-              {3, -1, 100, "other"},
-              {3, 5, 0, "5 of unknown capacity"},
-              {3, 5, -1, "5 of unknown capacity"},
-              {3, -7, 100, "invalid (-7)"},
-              {4, -3, 100, "some room left"},
-              {3, INT32_MAX, 1, "214748364700%"}};
+  const std::tuple<int, int, int, const char*> rows[] = {{3, 3, 8, "37%"},
+                                                         {3, -2, 100, "unknown"},
+                                                         {3, -1, 100, "other"},
+                                                         {3, 5, 0, "5 of unknown capacity"},
+                                                         {3, 5, -1, "5 of unknown capacity"},
+                                                         {3, -7, 100, "invalid (-7)"},
+                                                         {4, -3, 100, "some room left"},
+                                                         {4, 80, 100, "80% free"},
+                                                         {3, -3, 100, "some remaining"},
+                                                         {3, INT32_MAX, 1, "214748364700%"}};
   for (const auto& [cls, level, max, text] : rows) {
     Supply s;
     s.supplyClass = cls, s.maxCapacity = max, s.level = level;
@@ -101,26 +87,23 @@ TEST(QueryOutput, JoinsSupplyColoursAndDecidesNagios) {
   const std::vector<Varbind> entries = {
       cell("11.1.1.3.1.1", i, "\x02"),  cell("11.1.1.4.1.2", i, "\x04"),
       cell("11.1.1.6.1.1", s, "Black"), cell("11.1.1.6.1.2", s, "Waste"),
-      cell("11.1.1.6.1.3", s, "Odd"),   cell("11.1.1.8.1.1", i, "d"),
+      cell("11.1.1.6.1.3", i, "Odd"),   cell("11.1.1.8.1.1", i, "d"),
       cell("11.1.1.8.1.2", i, "d"),     cell("11.1.1.8.1.3", i, "d"),
       cell("11.1.1.9.1.1", i, "2"),     cell("11.1.1.9.1.2", i, "\x09"),
       cell("11.1.1.9.1.3", s, "50"),    cell("11.1.1.9.1.3.7", i, "\x01")};
-  SuppliesReport r{"192.0.2.1", "SNMPv2c",
-                   joinSupplies(entries, {cell("12.1.1.4.1.2", s, "black"),
-                                          cell("12.1.1.4.2.2", s, "not ours")}),
-                   true, ""};
+  const std::vector<Varbind> colorants = {cell("12.1.1.4.1.2", s, "black"),
+                                          cell("12.1.1.4.2.2", s, "not ours")};
+  SuppliesReport r{"192.0.2.1", "SNMPv2c", joinSupplies(entries, colorants), true, ""};
   ASSERT_EQ(r.supplies.size(), 3u);
   EXPECT_EQ(r.supplies[0].colour, "black");
   int state = -1;
   EXPECT_EQ(suppliesNagios(r, 20, 10, &state),
             "USBINK CRITICAL - lowest Waste 9% free | 'Black'=50%;20;10;0;100 "
-            "'Waste'=9%;20;10;0;100 'Odd'=U;20;10;0;100\n");
+            "'Waste'=9%;20;10;0;100 '1.3'=U;20;10;0;100\n");
   EXPECT_EQ(state, 2);
-  // A walk cut short, and one that found nothing, are UNKNOWN.
-  for (auto [n, complete] : {std::pair{1, false}, {0, true}}) {
+  for (auto [n, complete] : {std::pair{1, false}, {0, true}}) {  // cut short; found nothing
     r.supplies.resize(n), r.complete = complete;
-    suppliesNagios(r, 20, 10, &state);
-    EXPECT_EQ(state, 3) << n;
+    EXPECT_EQ((suppliesNagios(r, 20, 10, &state), state), 3) << n;
   }
 }
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -16,8 +16,7 @@
 namespace usbink::test {
 namespace {
 
-// Each queue and the level it reports (0: no address; -1: another test's).
-// The name ends at the first dot, the type is always _printer._tcp.
+// Each queue and its level (0: no address; -1: another test's); names end at the first dot.
 constexpr std::tuple<const char*, const char*, int> kQueues[] = {
     {"q_dnssd", "dnssd://Acme%20Laser._printer._tcp.local./", 64},
     {"q_other_type", "dnssd://acme%20LASER.floor2.office._ipp._tcp.local./?uuid=4ad8c9f2", 64},
@@ -30,16 +29,14 @@ constexpr std::tuple<const char*, const char*, int> kQueues[] = {
 // "Acme Link" answers at IPv4 only (its link-local address comes without its zone).
 struct Printers {
   Printers() {
+    const auto& two = kPrinterTwoFamilies.addresses;
     AvahiNetEnvironment::net().onPrinterSide([&] {
-      laser = std::make_unique<SnmpdAgent>(AgentConfig{.address4 = kPrinterTwoFamilies.addresses[0],
-                                                       .address6 = kPrinterTwoFamilies.addresses[1],
-                                                       .toner = 64});
-      link = std::make_unique<SnmpdAgent>(
-          AgentConfig{.address4 = kPrinterLinkLocal.addresses[0], .toner = 35});
+      laser.emplace(AgentConfig{.address4 = two[0], .address6 = two[1], .toner = 64});
+      link.emplace(AgentConfig{.address4 = kPrinterLinkLocal.addresses[0], .toner = 35});
     });
     for (const auto& [queue, uri, level] : kQueues) cups.addQueue(queue, uri);
   }
-  std::unique_ptr<SnmpdAgent> laser, link;
+  std::optional<SnmpdAgent> laser, link;
   Cupsd cups;
 };
 
@@ -57,16 +54,14 @@ TEST_F(ServiceQueue, ReportsTheLevelOfThePrinterAnsweringSnmpV1) {
 
 // "Acme Mixed" has a silent IPv6 address; its SNMPv3-only IPv4 one comes while the tool waits.
 TEST_F(ServiceQueue, ASilentFirstAddressIsPassedForASecondAnsweringSnmpV3) {
-  std::unique_ptr<RawResponder> silent;
-  std::unique_ptr<SnmpdAgent> snmpd;
+  std::optional<RawResponder> silent;
+  std::optional<SnmpdAgent> snmpd;
   AvahiNet& net = AvahiNetEnvironment::net();
   net.onPrinterSide([&] {
     runChecked({"ip", "addr", "add", "2001:db8:100::60/128", "dev", "lo", "nodad"});
     runChecked({"ip", "addr", "add", "198.51.100.60/32", "dev", "lo"});
-    silent = std::make_unique<RawResponder>("2001:db8:100::60",
-                                            [](const Bytes&) { return std::vector<Bytes>{}; });
-    snmpd = std::make_unique<SnmpdAgent>(
-        AgentConfig{.address4 = "198.51.100.60", .v1 = false, .toner = 73});
+    silent.emplace("2001:db8:100::60", [](const Bytes&) { return std::vector<Bytes>{}; });
+    snmpd.emplace(AgentConfig{.address4 = "198.51.100.60", .v1 = false, .toner = 73});
   });
   net.publish({{"-a", "-R", "mixed.local", "2001:db8:100::60"},
                {"-s", "-H", "mixed.local", "Acme Mixed", "_printer._tcp", "515"}});

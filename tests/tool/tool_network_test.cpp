@@ -1,4 +1,4 @@
-// The tool on network queues: snmpd agents, agents misbehaving mid-exchange, a lossy link.
+// The tool on network queues: snmpd agents and agents misbehaving mid-exchange.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -44,14 +44,13 @@ constexpr std::tuple<const char*, const char*, int> kQueues[] = {
     {"q_path", "socket:///tmp/x", kExitNoAddress},
     {"q_socketx", "socketx://127.0.3.2", kExitNoAddress},
     {"q_fault", "socket://127.0.3.8", -1},
-    {"q_lossy", "socket://192.0.2.2", -1},
 };
 
 struct Printers {
   Printers() {
     for (auto [name, uri, exitCode] : kQueues) cups.addQueue(name, uri);
   }
-  SnmpdAgent snmpd{{.address4 = "127.0.3.2", .address6 = "fd00:3::2", .toner = 42}};
+  SnmpdAgent snmpd{{.address4 = "127.0.3.2", .address6 = "fd00:3::2"}};
   Cupsd cups;
 };
 
@@ -81,16 +80,13 @@ TEST_F(NetworkQueue, MisbehavingAgentsEndTheRunWithItsStatus) {
     int exitCode, level;
     std::size_t requests = 0;  // checked when not 0
   } cases[] = {
-      // 3 v1 copies, the discovery, the real request.
-      {"stops after the Report", agent({}, {}), nullptr, kExitFailed, 0, 5},
+      {"Report only", agent({}, {}), nullptr, kExitFailed, 0, 5},  // 3 v1, discovery, request
       {"v1 answers every request twice", agent({v1, v1}, {}), nullptr, 0, 42},
-      {"SNMPv3 answers the real request twice", agent({}, {v3Answer(17), v3Answer(17)}), nullptr, 0,
-       17},
+      {"SNMPv3 answers twice", agent({}, {v3Answer(17), v3Answer(17)}), nullptr, 0, 17},
       {"v1 answers from another address", agent({v1}, {}), "127.0.3.14", 0, 42},
       {"SNMPv3 answers from another address", agent({}, {v3Answer(23)}), "127.0.3.14", 0, 23},
-      {"empty datagram to v1 and to the discovery",
-       [](const Bytes&) { return std::vector<Bytes>{Bytes{}}; }, nullptr, kExitFailed, 0},
-      {"empty datagram as the SNMPv3 response", agent({}, {{}}), nullptr, kExitFailed, 0},
+      {"empty", [](const Bytes&) { return std::vector<Bytes>{Bytes{}}; }, nullptr, kExitFailed, 0},
+      {"empty SNMPv3 response", agent({}, {{}}), nullptr, kExitFailed, 0},
   };
   for (const auto& c : cases) {
     const auto responder = c.replyFrom
@@ -101,32 +97,6 @@ TEST_F(NetworkQueue, MisbehavingAgentsEndTheRunWithItsStatus) {
     EXPECT_EQ(r.out, c.exitCode == 0 ? expectedReport(c.level) : "") << c.what;
     EXPECT_TRUE(c.requests == 0 || responder->requestCount() == c.requests) << c.what;
   }
-}
-
-// A printer namespace behind a veth link dropping 30 % of the SNMP datagrams on
-// arrival at either end (no netem; a drop on the way out fails sendto).
-TEST_F(NetworkQueue, ThirtyPercentPacketLossEndsEveryRunWithAReportOrAFailure) {
-  const NamedNamespace printer("usbink-lossy");
-  runChecked({"sh", "-ec", R"(T='add table inet l
-add chain inet l in { type filter hook input priority 0; }
-add rule inet l in udp'
-ip link add lossy0 type veth peer name lossy1 netns $0; ip addr add 192.0.2.1/24 dev lossy0
-ip link set lossy0 up; ip -n $0 addr add 192.0.2.2/24 dev lossy1; ip -n $0 link set lossy1 up
-ip -n $0 link set lo up; nft "$T sport 161 numgen random mod 100 < 30 drop"
-ip netns exec $0 nft "$T dport 161 numgen random mod 100 < 30 drop")",
-              printer.name()});
-  std::unique_ptr<SnmpdAgent> snmpd;
-  printer.enter([&] {
-    snmpd = std::make_unique<SnmpdAgent>(AgentConfig{.address4 = "192.0.2.2", .toner = 77});
-  });
-  int reported = 0;
-  for (int i = 1; i <= 20; ++i) {
-    const ProcessResult r = tool("q_lossy");
-    EXPECT_EQ(r.exitCode, r.exitCode == 0 ? 0 : kExitFailed) << "run " << i;
-    EXPECT_EQ(r.out, r.exitCode == 0 ? expectedReport(77) : "") << "run " << i;
-    reported += r.exitCode == 0;
-  }
-  EXPECT_GT(reported, 0);
 }
 
 }  // namespace
