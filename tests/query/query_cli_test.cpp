@@ -107,7 +107,8 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
     }
   };
   const std::string table = "DESCRIPTION  TYPE   COLOUR  LEVEL\nCyan Toner   toner  cyan    40%\n";
-  for (const char* usage : {"", "name", "--loud name x", "status --v1 --v3 127.0.4.2"})
+  for (const char* usage : {"", "name", "name a b", "name --v1 127.0.4.2", "--loud name x",
+                            "status --v1 --v3 127.0.4.2"})
     check({{usage, 2, "", kUsage}});
   check({
       // Single values, host names, usage errors; diagnostics only with --verbose.
