@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "snmp/captured_answers.h"
@@ -24,14 +25,9 @@ const auto kKeys = userKeys(kEngine);
 
 using Values = std::vector<std::string>;
 
-struct Recorded {
-  std::string name;
-  Reader reader;
-  Bytes bytes;
-  Values values;  // the first 20 octets of each value the parse hands out
-};
+using Recorded = std::tuple<std::string, Reader, Bytes, Values>;
 
-// The SNMPv3 answers are read with the keys of kEngine; "time_window" is refused.
+// Name, reader, datagram, first 20 octets of each value; "time_window" is refused.
 std::vector<Recorded> recordedAnswers() {
   const std::string deviceId = "MFG:Acme;CMD:PCL;MDL";
   const std::string sysObjectId = "\x2b\x06\x01\x04\x01\x81\xcd\x1a\x86\x76\x01\x01";
@@ -92,11 +88,10 @@ Parsed parse(Reader reader, const Bytes& bytes) {
   return p;
 }
 
-using LengthOctet = std::pair<std::size_t, unsigned char>;
+using Octets = std::vector<std::pair<std::size_t, unsigned char>>;
 
 // Offset and tag of every length octet, also inside the OCTET STRING of USM parameters.
-void collectLengthOctets(const Bytes& m, std::size_t from, std::size_t to,
-                         std::vector<LengthOctet>& out) {
+void collectLengthOctets(const Bytes& m, std::size_t from, std::size_t to, Octets& out) {
   for (const Element& e : children(m, from, to)) {
     for (std::size_t i = e.start + 1; i < e.content; ++i) out.push_back({i, e.tag});
     if ((e.tag & 0x20) ||
@@ -118,41 +113,39 @@ Bytes resigned(Bytes m, std::size_t offset) {
 // Cuts and one octet more are refused; any length octet value stays inside, hands out the
 // agent's variables or none (OID lengths: inside only); secured answers need re-signing.
 TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
-  for (const auto& r : recordedAnswers()) {
-    const Bytes& whole = r.bytes;
+  for (const auto& [name, reader, whole, expected] : recordedAnswers()) {
     const std::size_t header = whole[1] < 0x80 ? 2 : 2 + (whole[1] & 0x7F);
     for (std::size_t n = 0; n < whole.size(); ++n) {
-      const std::string what = r.name + " cut to " + std::to_string(n);
-      const Parsed cut = parse(r.reader, Bytes(whole.begin(), whole.begin() + n));
+      const std::string what = name + " cut to " + std::to_string(n);
+      const Parsed cut = parse(reader, Bytes(whole.begin(), whole.begin() + n));
       EXPECT_TRUE(cut.result == 0 && cut.inside && cut.engineIdLength == 0) << what;
       const Bytes inner(whole.begin() + std::min(header, n), whole.begin() + n);
-      EXPECT_EQ(parse(r.reader, tlv(kBerSequence, inner)).result, 0) << what << ", re-wrapped";
+      EXPECT_EQ(parse(reader, tlv(kBerSequence, inner)).result, 0) << what << ", re-wrapped";
     }
-    EXPECT_EQ(parse(r.reader, cat({whole, {0x30}})).result, 0) << r.name << " + one octet";
+    EXPECT_EQ(parse(reader, cat({whole, {0x30}})).result, 0) << name << " + one octet";
 
-    const Parsed original = parse(r.reader, whole);
-    ASSERT_EQ(original.result, r.name.ends_with("time_window") ? 0 : 1) << r.name;
+    const Parsed original = parse(reader, whole);
+    ASSERT_EQ(original.result, name.ends_with("time_window") ? 0 : 1) << name;
     Values values;
-    for (const auto& v : original.values) {
+    for (const auto& v : original.values)
       values.emplace_back(v.value.begin(), v.value.begin() + std::min<long>(v.value.size(), 20));
-    }
-    EXPECT_EQ(values, r.values) << r.name;
-    EXPECT_EQ(original.engineIdLength, r.reader == Reader::kV1 ? 0 : 16) << r.name;
-    std::vector<LengthOctet> octets;
+    EXPECT_EQ(values, expected) << name;
+    EXPECT_EQ(original.engineIdLength, reader == Reader::kV1 ? 0 : 16) << name;
+    Octets octets;
     collectLengthOctets(whole, 0, whole.size(), octets);
-    const bool secured = r.reader == Reader::kV3Secured;
+    const bool secured = reader == Reader::kV3Secured;
     const std::size_t code = secured ? v3Parts(whole).usm.at(4).content : 0;
     for (const auto& [offset, tag] : octets) {
       for (int v = 0; v < 256; ++v) {
         Bytes changed = whole;
         changed[offset] = static_cast<unsigned char>(v);
         if (changed == whole) continue;
-        const std::string what = r.name + " @" + std::to_string(offset) + "=" + std::to_string(v);
+        const std::string what = name + " @" + std::to_string(offset) + "=" + std::to_string(v);
         if (secured) {
-          EXPECT_EQ(parse(r.reader, changed).result, 0) << what;
+          EXPECT_EQ(parse(reader, changed).result, 0) << what;
           changed = resigned(changed, code);
         }
-        const Parsed p = parse(r.reader, changed);
+        const Parsed p = parse(reader, changed);
         EXPECT_TRUE(p.inside) << what;
         if (tag == kBerObjectId) continue;
         const bool intact = p.result == 1 && p.values == original.values;
@@ -168,9 +161,7 @@ struct Crafted {
   const char* what;
   Reader reader;
   Bytes bytes;
-  int result;
-  std::size_t callbacks;
-  int engineIdLength = -1;  // what the parse stored, checked when not -1
+  int result, callbacks, engineIdLength = -1;  // engine ID length stored, unless -1
 };
 
 std::vector<Crafted> craftedCases() {
@@ -219,8 +210,8 @@ std::vector<Crafted> craftedCases() {
       {"genuine answer", keyed, secured([](AgentAnswer&) {}), 1, 1},
       {"error status 2", keyed, secured([](AgentAnswer& a) { a.errorStatus = 2; }), 1, 1},
       {"plaintext answer to a secured request", keyed, v3({}), 0, 0, 16},
-      {"code under another key", keyed, secured([](AgentAnswer& a) { a.authKey = Bytes(16, 1); }),
-       0, 0, 16},
+      {"other key's code", keyed, secured([](AgentAnswer& a) { a.authKey = Bytes(16, 1); }), 0, 0,
+       16},
       {"authenticated, in plaintext", keyed, inPlaintext, 0, 0, 16},
       {"the same to an authNoPriv request", Reader::kV3AuthOnly, inPlaintext, 1, 1},
       {"code of 0 octets", keyed, code(0), 0, 0},
@@ -250,7 +241,7 @@ TEST(HostileAnswers, CraftedLengthFormsAndFieldSizes) {
   for (const auto& c : craftedCases()) {
     const Parsed p = parse(c.reader, c.bytes);
     EXPECT_EQ(p.result, c.result) << c.what;
-    EXPECT_EQ(p.values.size(), c.callbacks) << c.what;
+    EXPECT_EQ(int(p.values.size()), c.callbacks) << c.what;
     EXPECT_TRUE(p.inside) << c.what;
     EXPECT_TRUE(c.engineIdLength < 0 || p.engineIdLength == c.engineIdLength) << c.what;
     for (const auto& v : p.values) EXPECT_EQ(v.oid, kDeviceIdOid) << c.what;
