@@ -188,17 +188,13 @@ std::vector<Crafted> craftedCases() {
     const auto start = static_cast<long>(v3Parts(head).msgData.start);
     return tlv(kBerSequence, cat({Bytes(head.begin() + 2, head.begin() + start), msgData}));
   };
-  const auto rewrapped = [](const Bytes& m, Bytes header) {
-    header.push_back(static_cast<unsigned char>(m.size() - 2));
-    return cat({header, Bytes(m.begin() + 2, m.end())});
-  };
-  const Bytes v1Empty = v1Response({});
+  const Bytes v1Empty = v1Response({}), v1Body(v1Empty.begin() + 1, v1Empty.end());
   const Bytes inPlaintext = secured([](AgentAnswer& a) { a.privKey.clear(); });
   const Reader v1 = Reader::kV1, bare = Reader::kV3Discovery, keyed = Reader::kV3Secured;
   return {
       {"empty datagram", v1, {}, 0, 0},
-      {"message length in 5 octets", v1, rewrapped(v1Empty, {0x30, 0x85, 0, 0, 0, 0}), 0, 0},
-      {"message length in 4 octets", v1, rewrapped(v1Empty, {0x30, 0x84, 0, 0, 0}), 1, 0},
+      {"message length in 5 octets", v1, cat({{0x30, 0x85, 0, 0, 0, 0}, v1Body}), 0, 0},
+      {"message length in 4 octets", v1, cat({{0x30, 0x84, 0, 0, 0}, v1Body}), 1, 0},
       {"value length in 5 octets", v1,
        v1Response(tlv(kBerSequence, cat({oid, {kBerOctetString, 0x85, 0, 0, 0, 0, 3}, abc}))), 0,
        0},
