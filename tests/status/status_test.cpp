@@ -67,8 +67,6 @@ TEST(Base64, DecodeSkipsForeignCharactersStopsAtAShortGroupAndNeverTruncates) {
   }
 }
 
-constexpr unsigned char kUntouched = 0xAA;
-
 // The block follows the first "STS:" and is the last field; line breaks in it are skipped.
 TEST(DeviceId, DecodesTheBlockAfterTheFirstKeyOnlyWhenItIsWholeAndLast) {
   unsigned char bytes[kPrinterStatusSize];
@@ -93,11 +91,11 @@ TEST(DeviceId, DecodesTheBlockAfterTheFirstKeyOnlyWhenItIsWholeAndLast) {
   };
   for (auto [text, code, decoded] : cases) {
     PRINTER_STATUS status;
-    std::memset(&status, kUntouched, sizeof status);
+    std::memset(&status, 0xAA, sizeof status);
     EXPECT_EQ(DecodStatusFromDeviceID(text.data(), &status), code) << text;
     EXPECT_EQ(std::memcmp(&status, bytes, decoded), 0) << text;
     const unsigned char* raw = reinterpret_cast<unsigned char*>(&status);
-    EXPECT_TRUE(decoded % kPrinterStatusSize == 0 || raw[decoded] == kUntouched) << text;
+    EXPECT_TRUE(decoded % kPrinterStatusSize == 0 || raw[decoded] == 0xAA) << text;
   }
   char key[] = "STS:";
   EXPECT_EQ(DecodStatusFromDeviceID(nullptr, nullptr), -1);
