@@ -24,7 +24,6 @@ const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const auto kKeys = userKeys(kEngine);
 
 using Values = std::vector<std::string>;
-
 using Recorded = std::tuple<std::string, Reader, Bytes, Values>;
 
 // Name, reader, datagram, first 20 octets of each value; "time_window" is refused.
@@ -36,8 +35,7 @@ std::vector<Recorded> recordedAnswers() {
       {"v1 long device ID", Reader::kV1, fromHex(kLongDeviceIdAnswer), {"MFG:Acme;CMD:PCL,PJL"}},
       {"v1 noSuchName", Reader::kV1, fromHex(kNoSuchNameAnswer), {""}},
       {"v1 sysName", Reader::kV1, fromHex(kSysNameAnswer), {"Laser-Agent"}},
-      {"v1 sysObjectID", Reader::kV1, fromHex(kSysObjectIdAnswer), {sysObjectId}},
-  };
+      {"v1 sysObjectID", Reader::kV1, fromHex(kSysObjectIdAnswer), {sysObjectId}}};
   const std::string dir = std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/";
   for (const std::string agent : {"snmpd_", "pysnmp_"}) {
     const auto answer = [&](const std::string& name, Reader reader, Values values) {
@@ -65,6 +63,11 @@ Parsed parse(Reader reader, const Bytes& bytes) {
   Parsed p;
   if (reader == Reader::kV1) {
     p.result = parseRecording(d);
+    static CNetIO net;
+    net.InitTargetOID("1.3.6.1.4.1.26266.886.1.1", "1.3.6.1.4.1.26266.886.1.1");
+    PRINTER_STATUS status;
+    p.consumerHit = CNetIO::parseForDeviceId(d.data(), d.size(), &status) ||
+                    net.parseForOID(d.data(), d.size(), nullptr, 0) == 1;
   } else {
     g_recorder.watch(d);
     _SNMP_PARAM_V3 params{};
@@ -78,13 +81,6 @@ Parsed parse(Reader reader, const Bytes& bytes) {
   }
   p.values = g_recorder.values;
   p.inside = g_recorder.allInside;
-  if (reader == Reader::kV1) {
-    static CNetIO net;
-    net.InitTargetOID("1.3.6.1.4.1.26266.886.1.1", "1.3.6.1.4.1.26266.886.1.1");
-    PRINTER_STATUS status;
-    p.consumerHit = CNetIO::parseForDeviceId(d.data(), d.size(), &status) ||
-                    net.parseForOID(d.data(), d.size(), nullptr, 0) == 1;
-  }
   return p;
 }
 
