@@ -119,7 +119,6 @@ TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
       EXPECT_EQ(parse(reader, tlv(kBerSequence, inner)).result, 0) << what << ", re-wrapped";
     }
     EXPECT_EQ(parse(reader, cat({whole, {0x30}})).result, 0) << name << " + one octet";
-
     const Parsed original = parse(reader, whole);
     ASSERT_EQ(original.result, name.ends_with("time_window") ? 0 : 1) << name;
     Values values;
@@ -162,6 +161,7 @@ struct Crafted {
 
 std::vector<Crafted> craftedCases() {
   const Bytes oid = tlv(kBerObjectId, kDeviceIdOid), abc = text("abc");
+  const Bytes longForm = cat({oid, {kBerOctetString, 0x85, 0, 0, 0, 0, 3}, abc});
   const Bytes binding = tlv(kBerSequence, cat({oid, tlv(kBerOctetString, abc)}));
   const std::vector<VarBind> binds = {{kDeviceIdOid, kBerOctetString, abc}};
   const auto v3 = [&](AgentAnswer a) {
@@ -175,9 +175,7 @@ std::vector<Crafted> craftedCases() {
     return agentAnswer(a);
   };
   const auto code = [&](int n) { return secured([n](AgentAnswer& a) { a.macLength = n; }); };
-  const auto salt = [&](std::size_t n) {
-    return v3({.privKey = Bytes(16, 0), .privParams = Bytes(n, 0)});
-  };
+  const auto salt = [&](int n) { return v3({.privKey = Bytes(16), .privParams = Bytes(n)}); };
   // Claims authPriv without a code, with `msgData` for the scoped PDU.
   const auto encrypted = [&](const Bytes& msgData) {
     const Bytes head = v3({.flags = 0x03});
@@ -191,9 +189,7 @@ std::vector<Crafted> craftedCases() {
       {"empty datagram", v1, {}, 0, 0},
       {"message length in 5 octets", v1, cat({{0x30, 0x85, 0, 0, 0, 0}, v1Body}), 0, 0},
       {"message length in 4 octets", v1, cat({{0x30, 0x84, 0, 0, 0}, v1Body}), 1, 0},
-      {"value length in 5 octets", v1,
-       v1Response(tlv(kBerSequence, cat({oid, {kBerOctetString, 0x85, 0, 0, 0, 0, 3}, abc}))), 0,
-       0},
+      {"value length in 5 octets", v1, v1Response(tlv(kBerSequence, longForm)), 0, 0},
       {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
       {"empty binding list", v1, v1Empty, 1, 0},
       {"second item no SEQUENCE", v1, v1Response(cat({binding, {kBerOctetString, 0}})), 0, 1},

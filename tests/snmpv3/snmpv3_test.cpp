@@ -122,7 +122,7 @@ int msgData(const Bytes& engine, const char* context, const char** oids, unsigne
                                     nullptr, nullptr, out);
 }
 
-TEST(V3Builder, DiscoveryRequestPrivacyParametersAndSetPduByteForByte) {
+TEST(V3Builder, DiscoverySetPduAndPrivacyParametersOnTheWire) {
   Area out{};
   EXPECT_EQ(built(out, CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, out.data(), out.size())),
             "3037020103300d02010002020800040104020103041030"
@@ -140,10 +140,7 @@ TEST(V3Builder, DiscoveryRequestPrivacyParametersAndSetPduByteForByte) {
       "a327020200ff020100020100301b30190613"
       "2b0601040181cd1a8676822c8271c25301010004026869");
   EXPECT_GT(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, none, types, out.data()), 0);
-}
-
-// Privacy parameters: boots, then the salt counter; the scoped PDU padded to 64 octets.
-TEST(V3Builder, PrivacyParametersAndPaddingOnTheWire) {
+  // Privacy parameters: boots, then the salt counter; the scoped PDU padded to 64 octets.
   salt_low = 0x0A0B0C0D;
   const Bytes first = request(kEngine, 0x01020304).message;
   const Bytes second = request(kEngine, 0x01020304).message;
