@@ -159,8 +159,7 @@ TEST(V3Builder, DiscoverySetPduAndPrivacyParametersOnTheWire) {
 }
 
 TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
-  Area out{};
-  const Area untouched{};
+  Area out{}, untouched{};
   const char* badOid[] = {"1.3.6.x"};
   EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, badOid, nullptr, nullptr, nullptr, out.data()), -1);
   Bytes longValue(120, 'v');  // longer than a one-octet length can hold
@@ -169,19 +168,17 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
   EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, types, out.data()), -1);
   EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, nullptr, types, out.data()), -1);
   EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, nullptr, out.data()), -1);
-  const std::string longName(128, 'n');
-  EXPECT_EQ(msgData(kEngine, longName.c_str(), kDeviceIdOid, out.data()), -1);
+  EXPECT_EQ(msgData(kEngine, std::string(128, 'n').c_str(), kDeviceIdOid, out.data()), -1);
   const Bytes engine33(33, 0x80);
   EXPECT_EQ(msgData(engine33, nullptr, kDeviceIdOid, out.data()), -1);
-  const std::string hugeUser(3000, 'u');
-  EXPECT_EQ(CNetIO::BuildSnmpV3msgSecurityParameters(kEngine.data(), 10, 1, 1, hugeUser.c_str(),
-                                                     nullptr, nullptr, 0, out.data(), nullptr),
+  EXPECT_EQ(CNetIO::BuildSnmpV3msgSecurityParameters(kEngine.data(), 10, 1, 1,
+                                                     std::string(3000, 'u').c_str(), nullptr,
+                                                     nullptr, 0, out.data(), nullptr),
             -1);
   EXPECT_EQ(out, untouched);
   // Too long an engine ID, or privacy without authentication: no request, no stale key.
   const Request tooLong = request(engine33, 1);
-  EXPECT_EQ(tooLong.length, 0);
-  EXPECT_EQ(tooLong.authKey, Bytes(16, 0));
+  EXPECT_TRUE(tooLong.length == 0 && tooLong.authKey == Bytes(16, 0));
   EXPECT_EQ(request(kEngine, 1, 1, nullptr).length, 0);
 }
 
