@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <iterator>
 
 #include "support/process.h"
 #include "usbink/netio.h"
@@ -80,6 +81,10 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
   Listener listener;
   CSocket s;
+  const auto openFds = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto fdsBefore = openFds();
   Fd peer = connectTo(s, listener);
   auto drained = std::async(std::launch::async, [&] {
     std::string got = bytes;
@@ -100,6 +105,8 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   int result = 0;  // the first writes may be taken before the peer's reset arrives
   for (int i = 0; i < 20 && result == 0; ++i) result = s.Write(bytes.data(), 1 << 20, nullptr);
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET) << result;
+  s.Close();
+  EXPECT_EQ(openFds(), fdsBefore);  // the socket and both ends of the wake pair
 }
 
 // Blocked connects and reads end on Cancel, destruction or Open; cancels stick until the next Open.
