@@ -12,8 +12,9 @@ namespace {
 
 // An agent at 127.0.5.`host` and fd00:5::`host`; a bare one lacks the device ID and firmware.
 AgentConfig printer(int host, int toner, const std::string& tag, bool bare = false) {
-  return {.address4 = "127.0.5." + std::to_string(host),
-          .address6 = "fd00:5::" + std::to_string(host),
+  const std::string h = std::to_string(host);
+  return {.address4 = "127.0.5." + h,
+          .address6 = "fd00:5::" + h,
           .toner = toner,
           .serveDeviceId = !bare,
           .sysName = tag + "-printer",
@@ -22,8 +23,8 @@ AgentConfig printer(int host, int toner, const std::string& tag, bool bare = fal
           .serveVersions = !bare};
 }
 
-const AgentConfig kSnmpd = printer(2, 37, "snmpd"), kPysnmp = printer(3, 64, "pysnmp");
-const AgentConfig kBareSnmpd = printer(4, 0, "bare", true),
+const AgentConfig kSnmpd = printer(2, 37, "snmpd"), kPysnmp = printer(3, 64, "pysnmp"),
+                  kBareSnmpd = printer(4, 0, "bare", true),
                   kBarePysnmp = printer(5, 0, "bare", true);
 
 // Started by the first case, stopped at exit.
@@ -50,8 +51,7 @@ TEST(RealAgents, StatusAndValuesReadOverV1AndV3FromSnmpdAndPysnmpOverBothFamilie
   }
 }
 
-// noSuchName / noSuchObject fails the reads even after a good read left its device ID; the v1
-// queries read an empty value, the SNMPv3 query writes only the values that arrived.
+// noSuchName / noSuchObject fails reads, even after a good one; only arrived values are written.
 TEST(RealAgents, MissingObjectsGiveNothing) {
   startAgents();
   for (const AgentConfig& c : {kBareSnmpd, kBarePysnmp}) {

@@ -26,18 +26,9 @@ TEST(BerPrimitives, LengthsIntegersAndByteOrder) {
       {0, "00"},       {127, "7f"},       {128, "8180"},       {255, "81ff"},
       {256, "820100"}, {65535, "82ffff"}, {65536, "83010000"}, {0xFFFFFFFFul, "84ffffffff"}};
   for (const auto& [n, hex] : lengths) {
-    std::array<unsigned char, 8> buf{};
-    Bytes encoded(CNetIO::berEncodeLength(buf.end(), n), buf.end());
-    EXPECT_EQ(toHex(encoded), hex);
-    int length = -1;
-    if (n > 65536) continue;
-    EXPECT_EQ(CNetIO::parseLength(encoded.data(), &length), encoded.data() + encoded.size());
-    EXPECT_EQ(length, static_cast<int>(n));
+    std::array<unsigned char, 8> buf{};  // parseLength: fuzz/ber_length.cpp
+    EXPECT_EQ(toHex(Bytes(CNetIO::berEncodeLength(buf.end(), n), buf.end())), hex);
   }
-  unsigned char lone[] = {0x80, 0x30};  // the indefinite marker reads as zero
-  int length = -1;
-  EXPECT_EQ(CNetIO::parseLength(lone, &length), lone + 1);
-  EXPECT_EQ(length, 0);
   // INTEGER contents read unsigned, big-endian, keeping the last four octets.
   unsigned char five[] = {0x01, 0x02, 0x03, 0x04, 0x05}, ones[] = {0xFF, 0xFF};
   for (auto [at, n, value] : {std::tuple{ones, 2, 65535},
@@ -118,8 +109,7 @@ TEST(GetRequestBuilder, WritesTheRequestOrRefusesWithoutWriting) {
   EXPECT_EQ(CNetIO::BuildGetRequestFor(1, oid, community, nullptr), -1);
 }
 
-// Every field of a noSuchName answer; a community too long for its output is refused, unless
-// no output is asked for.
+// Every field of a noSuchName answer; an overlong community is refused if an output is asked for.
 TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
   Datagram d(fromHex(kNoSuchNameAnswer));
   g_recorder.watch(d);
@@ -133,9 +123,7 @@ TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
             std::tuple(0, std::string("mirtal"), 0, 2, 1));
   const Received echoed{fromHex("2b0601040181cd1a8676822c8271c25301020300"), kBerNull, {}};
   EXPECT_EQ(g_recorder.values, std::vector<Received>{echoed});
-  EXPECT_EQ(
-      CNetIO::parseGetResponse(nullptr, 40, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-      0);
+  EXPECT_EQ(CNetIO::parseGetResponse(nullptr, 40, {}, {}, {}, {}, {}, {}), 0);
   for (int length : {kCommunityCapacity - 1, kCommunityCapacity}) {
     Datagram c(v1Response({}, kPduGetResponse, 0, std::string(length, 'c')));
     for (char* out : {community, static_cast<char*>(nullptr)}) {
@@ -146,8 +134,7 @@ TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
   }
 }
 
-// A value too long, of another type or for another object is refused, nothing stored; one
-// that fits is stored whole.
+// A value too long, of another type or object is refused, nothing stored; one that fits whole.
 TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   Bytes oid = cat({kSysObjectIdOid, {7}}), other = kSysNameOid, value(kDeviceIdSize, 'v');
   std::strcpy(g_RecvBuf, "kept");
@@ -176,8 +163,7 @@ TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   EXPECT_STREQ(g_RecvBuf, "");
 }
 
-// parseForRecvBuf keeps the last value (one too long fails). parseForDeviceId decodes only this
-// answer's device ID: the noSuchName answer must not decode what the one before left.
+// The last value is kept (one too long fails); only this answer's device ID is decoded.
 TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   const auto sysName = [](const Bytes& v) { return varbind(kSysNameOid, kBerOctetString, v); };
   for (const auto& [answer, value] :
@@ -203,8 +189,7 @@ TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   }
 }
 
-// An identifier of more than 32 encoded octets is neither stored cut as a target nor compared
-// beyond the 32 octets a target holds (matching itself: the discovery tests).
+// Over 32 encoded octets: neither stored cut as a target nor compared past the 32 it holds.
 TEST(OidWrapper, NeverMatchesPastTheThirtyTwoOctetTargets) {
   CNetIO net;
   const auto parseOid = [&net](const Bytes& value) {

@@ -86,8 +86,7 @@ RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
   return [agents](const Bytes& request) {
     std::vector<Bytes> out;
     const V3Parts p = v3Parts(request);
-    const Bytes engine(request.begin() + static_cast<long>(p.usm.at(0).content),
-                       request.begin() + static_cast<long>(p.usm.at(0).end));
+    const Bytes engine(&request[p.usm.at(0).content], &request[0] + p.usm.at(0).end);
     for (const auto& agent : agents) {
       if ((request[p.flags.content] & 0x01) == 0) {  // a discovery: usmStatsUnknownEngineIDs.0
         out.push_back(agentAnswer({.engineId = agent.engineId,
