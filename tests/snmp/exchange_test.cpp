@@ -32,11 +32,8 @@ const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kFwOid = fromHex("2b0601040181cd1a8676822c8271c25301020100");
 const Bytes kMcuOid = fromHex("2b0601040181cd1a8676822c8271c25301020300");
-const std::string kStatusRequest =
-    "303102010004066d697274616ca0240201000201000201003019301706132b0601040181cd1a8676822c8271c2"
-    "530101000500";
-const std::string kSysNameRequest =
-    "302602010004066d697274616ca019020100020100020100300e300c06082b060102010105000500";
+const std::string kStatusRequest = toHex(v1Response(varbind(kDeviceIdOid, 5, {}), kPduGetRequest));
+const std::string kSysNameRequest = toHex(v1Response(varbind(kSysNameOid, 5, {}), kPduGetRequest));
 
 Bytes sysNameAnswer(const std::string& name) {
   return v1Response(varbind(kSysNameOid, kBerOctetString, text(name)));
@@ -54,7 +51,7 @@ Copies sent(const RawResponder& responder, std::size_t copies) {
   return out;
 }
 
-// Three copies per attempt, the first answer taken; the IPv6 query tries twice, its read traces.
+// Three copies per attempt, the first answer taken; the IPv6 read traces.
 TEST(V1Wire, ThreeCopiesPerAttempt) {
   const char* v6Trace = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n";
   for (auto [read, address, answers, result, trace] :
@@ -67,11 +64,6 @@ TEST(V1Wire, ThreeCopiesPerAttempt) {
     EXPECT_EQ(level(read, address), result);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), trace);
     EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
-  }
-  for (auto [address, copies] : {std::pair{"127.0.5.9", 3u}, {"fd00:5::9", 6u}}) {
-    RawResponder responder(address, answering({}));
-    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, address), std::nullopt);
-    EXPECT_EQ(sent(responder, copies), Copies(copies, kSysNameRequest)) << address;
   }
 }
 
@@ -95,8 +87,8 @@ TEST(V1Wire, NothingOverrunsItsArea) {
             std::string(15, 'n') + '\0' + std::string(16, 'Z'));
 }
 
-// A host name is no numeric address and sends nothing: the unanswered numeric query's six
-// copies and the status read's three, queued behind anything the names sent, are all that come.
+// A host name sends nothing: only the unanswered numeric queries' copies (the IPv6 one tries
+// twice) and a last status read's, queued behind anything the names sent, arrive.
 TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   RawResponder any6("::", answering({}));
   for (const char* name : {"printer4", "printer6"}) {
@@ -104,14 +96,15 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
     EXPECT_EQ(level(NetworkReadStatusV6, name), -1) << name;
     EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, name), std::nullopt) << name;
   }
-  for (const auto& [address, reported] : {std::pair{"fd00:5::9", false}, {"nowhere", true}}) {
+  for (const auto& [address, reported] :
+       {std::pair{"fd00:5::9", false}, {"127.0.5.9", false}, {"nowhere", true}}) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, address), std::nullopt);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("error in getaddrinfo: ") != std::string::npos, reported) << err;
   }
   EXPECT_EQ(level(NetworkReadStatusV6, "fd00:5::9"), -1);
-  Copies expected(6, kSysNameRequest), got;
+  Copies expected(9, kSysNameRequest), got;
   expected.insert(expected.end(), 3, kStatusRequest);
   waitFor([&] { return std::ranges::count(got = sent(any6, 0), kStatusRequest) >= 3; });
   EXPECT_EQ(got, expected);
@@ -120,10 +113,9 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
 // A null address names no destination: every read and query fails.
 TEST(NullAddress, EveryReadAndQueryFails) {
   PRINTER_STATUS status{};
-  for (StatusRead read : {NetworkReadStatus, NetworkReadStatusV6, NetworkReadStatusSNMPv3,
-                          NetworkReadStatusV6SNMPv3}) {
+  for (StatusRead read :
+       {NetworkReadStatus, NetworkReadStatusV6, NetworkReadStatusSNMPv3, NetworkReadStatusV6SNMPv3})
     EXPECT_FALSE(read(kDefaultCommunity, nullptr, &status));
-  }
   CNetIO net;
   char name[128] = {}, fw[128] = {}, mcu[128] = {}, community[] = "c", oid[] = "1.3.6.1.2.1.1.5.0";
   EXPECT_FALSE(net.NetSnmpGetV4SNMPv3(nullptr, name, fw, mcu, 0));
@@ -134,12 +126,10 @@ TEST(NullAddress, EveryReadAndQueryFails) {
   EXPECT_EQ(net.TavrenNetworkGetPrinterName(nullptr, 0, name, 128), -1);
 }
 
-const Bytes kEngineA = fromHex("800002a204aaaa");
-const Bytes kEngineB = fromHex("800002a204bbbb");
+const Bytes kEngineA = fromHex("800002a204aaaa"), kEngineB = fromHex("800002a204bbbb");
 const std::vector<VarBind> kDeviceIdValue = {{kDeviceIdOid, 0x04, text(deviceIdWithToner(66))}};
-const std::vector<VarBind> kAValues = {{kSysNameOid, 0x04, text("A-name")},
-                                       {kFwOid, 0x04, text("A-fw")},
-                                       {kMcuOid, 0x04, text("A-mcu")}};
+const std::vector<VarBind> kAValues = {
+    {kSysNameOid, 4, text("A-name")}, {kFwOid, 4, text("A-fw")}, {kMcuOid, 4, text("A-mcu")}};
 
 ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
   return {engine, [=](const Bytes&) { return Answers{securedAnswer(engine, values)}; }};
@@ -149,7 +139,7 @@ ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
 // enterprise's agent, an error status, a one-octet answer (traced) and an unbuildable request.
 TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   const std::vector<VarBind> bValues = {
-      {kSysNameOid, 0x80, {}}, {kFwOid, 0x04, text("B-fw")}, {kMcuOid, 0x80, {}}};
+      {kSysNameOid, 0x80, {}}, {kFwOid, 4, text("B-fw")}, {kMcuOid, 0x80, {}}};
   RawResponder two("127.0.5.31", scriptedAgents({answeringAgent(kEngineA, kAValues),
                                                  answeringAgent(kEngineB, bValues)}));
   EXPECT_EQ(v3Values("127.0.5.31"), (Values{0, "A-name", "B-fw", "A-mcu"}));
@@ -204,11 +194,12 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
 // The discovery takes a msgID and a request-id, the real request one of each and a salt; so
 // does nothing else (the IPv4 entry point hands an IPv6 text to the IPv6 read first).
 TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
-  for (auto [read, address, agent] :
-       {std::tuple<StatusRead, const char*, bool>{NetworkReadStatusSNMPv3, "127.0.5.31", true},
-        {NetworkReadStatusSNMPv3, "127.0.5.20", false},
-        {NetworkReadStatusSNMPv3, "fd00:5::9", true},
-        {NetworkReadStatusV6SNMPv3, "fd00:5::9", false}}) {
+  const std::tuple<StatusRead, const char*, bool> rows[] = {
+      {NetworkReadStatusSNMPv3, "127.0.5.31", true},
+      {NetworkReadStatusSNMPv3, "127.0.5.20", false},
+      {NetworkReadStatusSNMPv3, "fd00:5::9", true},
+      {NetworkReadStatusV6SNMPv3, "fd00:5::9", false}};
+  for (auto [read, address, agent] : rows) {
     RawResponder responder(agent ? address : "127.0.5.99",
                            scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
     const std::uint16_t msgId = SNMPv3MsgID, requestId = SNMPv3RequestID;
