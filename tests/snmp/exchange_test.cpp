@@ -216,6 +216,10 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
   RawResponder agent("127.0.5.31", scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)}));
   EXPECT_FALSE(NetworkReadStatusSNMPv3(kDefaultCommunity, "127.0.5.31", nullptr));
   EXPECT_FALSE(NetworkReadStatusV6SNMPv3(kDefaultCommunity, "fd00:5::9", nullptr));
+  ASSERT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.31"), 66);  // then snmpd's noSuchObject
+  RawResponder gone("127.0.5.33",
+                    scriptedAgents({answeringAgent(kEngineA, {{kDeviceIdOid, 0x81}})}));
+  EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.33"), -1);
   const std::vector<VarBind> empty = {{kSysNameOid, 4, {}}, {kFwOid, 4, {}}, {kMcuOid, 4, {}}};
   for (const auto& nothing : {empty, std::vector<VarBind>{}}) {
     {  // fills the agent value table first

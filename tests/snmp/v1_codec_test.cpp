@@ -157,6 +157,7 @@ TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   for (const auto& [answer, value] :
        {std::pair{v1Response(cat({sysName(text("abc")), sysName(text("d"))})), "d"},
         {v1Response({}), ""},
+        {fromHex(kNoSuchNameAnswer), ""},
         {v1Response(cat({sysName(text("abc")), sysName(Bytes(kRecvBufSize, 'v'))})), nullptr}}) {
     Datagram d(answer);
     char out[kRecvBufSize];

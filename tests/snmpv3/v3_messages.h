@@ -16,7 +16,7 @@ namespace usbink::test {
 struct VarBind {  // the OID's content octets, the value's tag and content
   Bytes oid;
   unsigned char tag = 0x04;
-  Bytes value;
+  Bytes value{};
 };
 
 // An agent's answer (boots 1, time 100, request-id 1); empty keys: no MAC, plaintext PDU.
