@@ -51,20 +51,12 @@ Copies sent(const RawResponder& responder, std::size_t copies) {
   return out;
 }
 
-// Three copies per attempt, the first answer taken; the IPv6 read traces.
+// Three copies per attempt, the first answer taken.
 TEST(V1Wire, ThreeCopiesPerAttempt) {
-  const char* v6Trace = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = -1\n";
-  for (auto [read, address, answers, result, trace] :
-       {std::tuple<StatusRead, const char*, Answers, int, const char*>{
-            NetworkReadStatus, "127.0.5.9", {fromHex(kDeviceIdAnswer)}, 42, ""},
-        {NetworkReadStatusV6, "fd00:5::9", {}, -1, v6Trace}}) {
-    RawResponder responder(address, answering(answers));
-    errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(level(read, address), result);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), trace);
-    EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
-  }
+  RawResponder responder("127.0.5.9", answering({fromHex(kDeviceIdAnswer)}));
+  errno = EINTR;  // left over from elsewhere, it must not repeat a send that went out
+  EXPECT_EQ(level(NetworkReadStatus, "127.0.5.9"), 42);
+  EXPECT_EQ(sent(responder, 3), Copies(3, kStatusRequest));
 }
 
 // Receive areas of 4024 (status) and 256 octets (queries): a longer answer is cut and
@@ -103,6 +95,7 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("error in getaddrinfo: ") != std::string::npos, reported) << err;
   }
+  errno = EINTR;
   EXPECT_EQ(level(NetworkReadStatusV6, "fd00:5::9"), -1);
   Copies expected(9, kSysNameRequest), got;
   expected.insert(expected.end(), 3, kStatusRequest);
@@ -136,7 +129,7 @@ ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
 }
 
 // Agents at one address asked in turn, the last delivery winning value by value; another
-// enterprise's agent, an error status, a one-octet answer (traced) and an unbuildable request.
+// enterprise's agent, an error status, a one-octet answer and an unbuildable request.
 TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   const std::vector<VarBind> bValues = {
       {kSysNameOid, 0x80, {}}, {kFwOid, 4, text("B-fw")}, {kMcuOid, 0x80, {}}};
@@ -154,10 +147,7 @@ TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   RawResponder erring("127.0.5.33", scriptedAgents({{kEngineA, answering({agentAnswer(error)})}}));
   EXPECT_EQ(level(NetworkReadStatusSNMPv3, "127.0.5.33"), -1);
   RawResponder tiny("127.0.5.34", answering({{kBerSequence}}));
-  testing::internal::CaptureStdout();
   EXPECT_EQ(v3Values("127.0.5.34").result, -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "ipv4=127.0.5.34\nsendto: nRet=57\nrecvfrom nRecv = 1, szAddr=127.0.5.34\n");
   const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
   RawResponder unbuildable("127.0.5.35",
                            [&](const Bytes& r) { return r.empty() ? Answers{} : scripted(r); });
