@@ -40,9 +40,8 @@ inline Bytes varbind(const Bytes& oid, unsigned char valueType, const Bytes& val
 // A v1 response with request-id 0 and error-index 0 around `varbinds`.
 inline Bytes v1Response(const Bytes& varbinds, unsigned char pduTag = kPduGetResponse,
                         unsigned char errorStatus = 0, const std::string& community = "mirtal") {
-  const Bytes zero = tlv(kBerInteger, {0});
-  const Bytes pdu =
-      tlv(pduTag, cat({zero, tlv(kBerInteger, {errorStatus}), zero, tlv(kBerSequence, varbinds)}));
+  const Bytes zero = tlv(kBerInteger, {0}), error = tlv(kBerInteger, {errorStatus});
+  const Bytes pdu = tlv(pduTag, cat({zero, error, zero, tlv(kBerSequence, varbinds)}));
   return tlv(kBerSequence, cat({zero, tlv(kBerOctetString, text(community)), pdu}));
 }
 
