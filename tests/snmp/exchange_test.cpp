@@ -51,8 +51,7 @@ Copies sent(const RawResponder& responder, std::size_t copies) {
   return out;
 }
 
-// Three copies per attempt. Receive areas of 4024 (status) and 256 octets (queries): a longer
-// answer is cut and rejected. A community too long for the request sends nothing.
+// Three copies; answers past the 4024 / 256-octet areas and overlong communities are refused.
 TEST(V1Wire, NothingOverrunsItsArea) {
   const std::string deviceId = "SN:" + std::string(3900, 'x') + ";" + deviceIdWithToner(42);
   RawResponder status(
@@ -72,8 +71,7 @@ TEST(V1Wire, NothingOverrunsItsArea) {
             std::string(15, 'n') + '\0' + std::string(16, 'Z'));
 }
 
-// A host name sends nothing: only the unanswered numeric queries' copies (the IPv6 one tries
-// twice) and a last status read's, queued behind anything the names sent, arrive.
+// Names send nothing: only the numeric queries' copies and a last read's arrive, in order.
 TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   RawResponder any6("::", answering({}));
   for (const char* name : {"printer4", "printer6"}) {
@@ -121,8 +119,7 @@ ScriptedAgent answeringAgent(const Bytes& engine, std::vector<VarBind> values) {
   return {engine, [=](const Bytes&) { return Answers{securedAnswer(engine, values)}; }};
 }
 
-// Agents at one address asked in turn, the last delivery winning value by value; another
-// enterprise's agent, an error status, a one-octet answer and an unbuildable request.
+// Agents asked in turn (last delivery wins), a foreign one, errors, an unbuildable request.
 TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   const std::vector<VarBind> bValues = {
       {kSysNameOid, 0x80, {}}, {kFwOid, 4, text("B-fw")}, {kMcuOid, 0x80, {}}};
@@ -174,8 +171,7 @@ TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   close(fd);
 }
 
-// The discovery takes a msgID and a request-id, the real request one of each and a salt; so
-// does nothing else (the IPv4 entry point hands an IPv6 text to the IPv6 read first).
+// A msgID and request-id per message built, a salt per real request (IPv6 text: the IPv6 read).
 TEST(ScriptedV3Agents, CountersAdvancePerRequestActuallyBuilt) {
   const std::tuple<StatusRead, const char*, bool> rows[] = {
       {NetworkReadStatusSNMPv3, "127.0.5.31", true},
