@@ -115,11 +115,9 @@ TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
   EXPECT_EQ(CNetIO::parseGetResponse(nullptr, 40, {}, {}, {}, {}, {}, {}), 0);
   for (int length : {kCommunityCapacity - 1, kCommunityCapacity}) {
     Datagram c(v1Response({}, kPduGetResponse, 0, std::string(length, 'c')));
-    for (char* out : {community, static_cast<char*>(nullptr)}) {
-      EXPECT_EQ(CNetIO::parseGetResponse(c.data(), c.size(), nullptr, out, nullptr, nullptr,
-                                         nullptr, nullptr),
+    for (char* out : {community, static_cast<char*>(nullptr)})
+      EXPECT_EQ(CNetIO::parseGetResponse(c.data(), c.size(), {}, out, {}, {}, {}, {}),
                 length < kCommunityCapacity || out == nullptr ? 1 : 0);
-    }
   }
 }
 
@@ -186,10 +184,9 @@ TEST(OidWrapper, NeverMatchesPastTheThirtyTwoOctetTargets) {
     Datagram d(v1Response(varbind(kSysObjectIdOid, kBerObjectId, value)));
     return net.parseForOID(d.data(), d.size(), nullptr, 0);
   };
-  std::string longText = "1.3", exact = "1.3";
-  for (int i = 0; i < 20; ++i) longText += ".300";  // 1 + 2 * 20 = 41 octets
-  for (int i = 0; i < 15; ++i) exact += ".300";
-  exact += ".5";  // 32 octets
+  std::string longText = "1.3";
+  for (int i = 0; i < 20; ++i) longText += ".300";                  // 1 + 2 * 20 = 41 octets
+  const std::string exact = longText.substr(0, 3 + 15 * 4) + ".5";  // 32 octets
   std::array<unsigned char, kOidEncodedMax> encoded{};
   ASSERT_EQ(CNetIO::oidEncode(longText.c_str(), encoded.data()), 41);
   EXPECT_EQ(net.InitTargetOID(kOidSysName, longText.c_str()), -1);
