@@ -46,7 +46,6 @@ TEST(TableWalk, EndsCleanlyOnEveryKindOfAnswer) {
 }
 
 TEST(TableWalk, NamesAndRequests) {
-  // Subidentifiers of any size round-trip; non-minimal or cut ones do not.
   const Oid big = *oidFromText("1.3.6.1.4.1.4294967295.16384.0");
   const test::Bytes bigBer = test::fromHex("2B06010401 8FFFFFFF7F 818000 00");
   EXPECT_EQ(oidFromBer(bigBer), big);

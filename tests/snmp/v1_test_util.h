@@ -1,10 +1,8 @@
 // BER built by hand, datagrams in heap blocks of their exact size, a recording value callback.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,24 +40,16 @@ inline Bytes varbind(const Bytes& oid, unsigned char valueType, const Bytes& val
 // A v1 response with request-id 0 and error-index 0 around `varbinds`.
 inline Bytes v1Response(const Bytes& varbinds, unsigned char pduTag = kPduGetResponse,
                         unsigned char errorStatus = 0, const std::string& community = "mirtal") {
-  const Bytes zero = tlv(kBerInteger, {0});
-  const Bytes pdu =
-      tlv(pduTag, cat({zero, tlv(kBerInteger, {errorStatus}), zero, tlv(kBerSequence, varbinds)}));
+  const Bytes zero = tlv(kBerInteger, {0}), error = tlv(kBerInteger, {errorStatus});
+  const Bytes pdu = tlv(pduTag, cat({zero, error, zero, tlv(kBerSequence, varbinds)}));
   return tlv(kBerSequence, cat({zero, tlv(kBerOctetString, text(community)), pdu}));
 }
 
-class Datagram {
- public:
-  explicit Datagram(const Bytes& bytes)
-      : m_size(bytes.size()), m_data(std::make_unique<unsigned char[]>(bytes.size())) {
-    std::ranges::copy(bytes, m_data.get());
-  }
-  unsigned char* data() { return m_data.get(); }
-  int size() const { return static_cast<int>(m_size); }
-
- private:
-  std::size_t m_size;
-  std::unique_ptr<unsigned char[]> m_data;
+struct Datagram {
+  explicit Datagram(const Bytes& b) : bytes(b) {}  // a copy's capacity is its size
+  unsigned char* data() { return bytes.data(); }
+  int size() const { return static_cast<int>(bytes.size()); }
+  Bytes bytes;
 };
 
 struct Received {

@@ -10,12 +10,9 @@ namespace usbink::test {
 std::vector<Element> children(const Bytes& bytes, std::size_t from, std::size_t to) {
   std::vector<Element> out;
   for (std::size_t at = from; at + 2 <= to;) {
-    std::size_t p = at + 1, length = bytes[p++];
-    if (length & 0x80) {
-      const std::size_t count = length & 0x7F;
-      length = 0;
-      for (std::size_t i = 0; i < count && p < to; ++i) length = length * 256 + bytes[p++];
-    }
+    std::size_t p = at + 1, length = bytes[p++], count = length & 0x80 ? length & 0x7F : 0;
+    if (count > 0) length = 0;
+    for (; count > 0 && p < to; --count) length = length * 256 + bytes[p++];
     if (p + length > to) throw std::runtime_error("element runs past its parent");
     out.push_back({bytes[at], at, p, p + length});
     at = p + length;
@@ -30,9 +27,8 @@ V3Parts v3Parts(const Bytes& m) {
 }
 
 Bytes localise(const std::string& passPhrase, const Bytes& engineId) {
-  Bytes key(kUsmKeySize);
-  Password_to_Key_md5(reinterpret_cast<const unsigned char*>(passPhrase.data()),
-                      static_cast<unsigned>(passPhrase.size()), engineId.data(),
+  Bytes key(kUsmKeySize), phrase = text(passPhrase);
+  Password_to_Key_md5(phrase.data(), static_cast<unsigned>(phrase.size()), engineId.data(),
                       static_cast<unsigned>(engineId.size()), key.data());
   return key;
 }
@@ -86,8 +82,7 @@ RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
   return [agents](const Bytes& request) {
     std::vector<Bytes> out;
     const V3Parts p = v3Parts(request);
-    const Bytes engine(request.begin() + static_cast<long>(p.usm.at(0).content),
-                       request.begin() + static_cast<long>(p.usm.at(0).end));
+    const Bytes engine(&request[p.usm.at(0).content], &request[0] + p.usm.at(0).end);
     for (const auto& agent : agents) {
       if ((request[p.flags.content] & 0x01) == 0) {  // a discovery: usmStatsUnknownEngineIDs.0
         out.push_back(agentAnswer({.engineId = agent.engineId,

@@ -13,14 +13,13 @@
 
 namespace usbink::test {
 
-struct VarBind {
-  Bytes oid;                 // content octets
-  unsigned char tag = 0x04;  // value tag
-  Bytes value;
+struct VarBind {  // the OID's content octets, the value's tag and content
+  Bytes oid;
+  unsigned char tag = 0x04;
+  Bytes value{};
 };
 
-// An agent's answer (engine boots 1, time 100, request-id 1). Empty keys:
-// no authentication code, plaintext scoped PDU.
+// An agent's answer (boots 1, time 100, request-id 1); empty keys: no MAC, plaintext PDU.
 struct AgentAnswer {
   Bytes engineId{};
   std::optional<unsigned char> flags{};  // default: 0x01 with authKey, 0x02 with privKey
@@ -53,8 +52,7 @@ struct V3Parts {
 };
 V3Parts v3Parts(const Bytes& message);
 
-// Agents behind one RawResponder: each answers a discovery with its Report,
-// a request naming its engine ID with what `respond` returns.
+// Agents behind one RawResponder: each answers a discovery, and requests to its engine ID.
 struct ScriptedAgent {
   Bytes engineId;
   std::function<std::vector<Bytes>(const Bytes& request)> respond;
