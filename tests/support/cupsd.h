@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 
@@ -10,9 +11,8 @@ namespace usbink::test {
 
 class Cupsd {
  public:
-  Cupsd() : m_pid(std::stoi(call({"start"}))) {}
+  Cupsd() { call({"start"}); }
   ~Cupsd() { run({kScript, "stop", m_dir}); }
-
   // A queue with that device URI (any scheme) and, when given, that PPD file.
   void addQueue(const std::string& name, const std::string& uri, const std::string& ppd = "") {
     call({"add", name, uri, ppd});
@@ -25,19 +25,16 @@ class Cupsd {
     return {{"CUPS_SERVER", m_dir + "/cups.sock"}};
   }
   const std::string& dir() const { return m_dir; }
-  pid_t pid() const { return m_pid; }
 
  private:
   static constexpr const char* kScript = USBINK_SOURCE_DIR "/tests/harness/private-cupsd.sh";
-  std::string call(std::vector<std::string> args) {
+  void call(std::vector<std::string> args) {
     args.insert(args.begin() + 1, m_dir);
     args.insert(args.begin(), kScript);
-    return runChecked(args).out;
+    runChecked(args);
   }
-
   TempDir m_parent{"usbink-cups"};
   std::string m_dir = m_parent.file("cups");
-  pid_t m_pid;
 };
 
 }  // namespace usbink::test

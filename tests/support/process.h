@@ -15,19 +15,16 @@ namespace usbink::test {
 
 struct ProcessResult {
   int exitCode = -1;      // -1 when killed by a signal
-  int signal = 0;         // the signal that ended it, or 0
   bool timedOut = false;  // killed because it ran past its limit
   std::string out, err;
-  std::chrono::milliseconds elapsed{0};
 };
 
 struct ProcessOptions {
   std::map<std::string, std::string> env;  // set on top of ours
-  std::string cwd;                         // "" keeps ours
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
 inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
-  return {std::move(env), {}, std::chrono::seconds(30)};
+  return {std::move(env)};
 }
 
 // Runs `argv` without a shell, standard input empty, until its standard output ends (a
