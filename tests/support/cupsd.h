@@ -11,7 +11,7 @@ namespace usbink::test {
 
 class Cupsd {
  public:
-  Cupsd() { call({"start"}); }
+  Cupsd() : m_pid(std::stoi(call({"start"}))) {}
   ~Cupsd() { run({kScript, "stop", m_dir}); }
   // A queue with that device URI (any scheme) and, when given, that PPD file.
   void addQueue(const std::string& name, const std::string& uri, const std::string& ppd = "") {
@@ -25,16 +25,18 @@ class Cupsd {
     return {{"CUPS_SERVER", m_dir + "/cups.sock"}};
   }
   const std::string& dir() const { return m_dir; }
+  pid_t pid() const { return m_pid; }
 
  private:
   static constexpr const char* kScript = USBINK_SOURCE_DIR "/tests/harness/private-cupsd.sh";
-  void call(std::vector<std::string> args) {
+  std::string call(std::vector<std::string> args) {
     args.insert(args.begin() + 1, m_dir);
     args.insert(args.begin(), kScript);
-    runChecked(args);
+    return runChecked(args).out;
   }
   TempDir m_parent{"usbink-cups"};
   std::string m_dir = m_parent.file("cups");
+  pid_t m_pid;
 };
 
 }  // namespace usbink::test
