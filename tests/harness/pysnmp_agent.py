@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""A pysnmp 4 agent answering GETs from a fixed table: v1 for a community, v3 for one USM
-user (HMAC-MD5-96, CBC-DES). Prints "pysnmp agent ready" once its sockets are bound."""
+"""pysnmp GETs from a fixed table: v1 for a community, v3 for one MD5/DES user; then says ready."""
 import argparse
 import os
 import socket

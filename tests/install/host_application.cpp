@@ -1,5 +1,4 @@
-// A host application of the installed library alone (scripts/check-install): without arguments
-// a status block decode, a DES run and a v1 GET build; with an ADDRESS the level read there.
+// scripts/check-install's user of the installed library: smoke calls, or the level at ADDRESS.
 #include <usbink/base64.h>
 #include <usbink/netio.h>
 #include <usbink/oids.h>

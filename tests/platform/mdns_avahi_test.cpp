@@ -35,8 +35,7 @@ Addresses resolve(const std::string& instance) {
   return out;
 }
 
-// Each row (a further call in the same process) lists only its own addresses, each once though
-// answered over both transports; a caught signal every 5 ms interrupts the waits harmlessly.
+// Each call lists its own addresses once each, unharmed by a caught signal every 5 ms.
 TEST(PrinterServiceResolution, ListsEveryAddressOfThePublishedInstanceOnce) {
   AvahiNetEnvironment::net().publish(
       {{"-a", "-R", "multi.local", "198.51.100.40"},

@@ -1,5 +1,4 @@
-// The USB status program runner against programs that end, hang or never
-// stop printing (a runner that waited for them would pass CTest's time limit).
+// The USB status program runner against programs that end, hang or never stop printing.
 #include "tool/platform/status_program.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Private network and name-lookup surroundings for a test process, set up before any thread
-// starts and shared by every process it starts afterwards.
+// A test process's private network and name lookup, set up before any thread starts.
 #pragma once
 
 #include <fcntl.h>
@@ -40,8 +39,7 @@ inline void disableDuplicateAddressDetection(const std::string& ns = "") {
               "net.ipv6.conf.default.accept_dad=0"});
 }
 
-// A fresh network namespace, loopback up with the given extra IPv6 addresses and, or
-// getaddrinfo's AI_ADDRCONFIG hides a family, one of each.
+// A fresh network namespace; loopback has one address per family (for AI_ADDRCONFIG) and these.
 inline void enterPrivateNetwork(std::vector<std::string> ipv6Addresses = {}) {
   checkCall(unshare(CLONE_NEWNET) == 0, "unshare(CLONE_NEWNET)");
   const char* script =

@@ -1,5 +1,4 @@
-// Child processes (to completion with a time limit, or in the background until stopped by
-// PID), temporary folders and files.
+// Child processes (run to completion, or in the background until stopped), temporary files.
 #pragma once
 
 #include <sys/types.h>
@@ -27,8 +26,7 @@ inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
   return {std::move(env)};
 }
 
-// Runs `argv` without a shell, standard input empty, until its standard output ends (a
-// descendant holding it open counts) or the time runs out.
+// Runs `argv`, no shell, input empty, until its output ends (descendants too) or time runs out.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 // For set-up commands: throws std::runtime_error with its standard error unless it exits 0.
 ProcessResult runChecked(const std::vector<std::string>& argv);

@@ -1,5 +1,4 @@
-// Real SNMP agents at UDP port 161 (net-snmp's snmpd, pysnmp) serving the printer's
-// objects and the system's USM user, each stopped by PID with its object.
+// snmpd and pysnmp agents at UDP port 161 serving the printer's objects and the USM user.
 #pragma once
 
 #include <optional>

@@ -93,8 +93,7 @@ const std::string kSides[2] = {"pr", "cl"};  // printer, client: folder, host an
 const PrinterService* const kStaticPrinters[] = {&kPrinterTwoFamilies, &kPrinterOneAddress,
                                                  &kPrinterLinkLocal};
 
-// In the daemon's own mount namespace, this side's ($0) bus socket, config, hosts and services
-// bound at the default paths; the machine's /run and /etc/avahi stay untouched.
+// Binds this side's ($0) bus, config, hosts and services at the default paths, privately.
 constexpr const char* kAvahiLauncher =
     "mount -n -t tmpfs -o mode=0755 usbink-run /run && mkdir /run/avahi-daemon /run/dbus &&"
     " touch /run/dbus/system_bus_socket && mount -n --bind \"$0/bus\" /run/dbus/system_bus_socket"
@@ -105,8 +104,7 @@ constexpr const char* kAvahiLauncher =
 }  // namespace
 
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  // Standard output through a pipe, read until every holder has closed it; standard error
-  // into a memory file, read once the process has ended.
+  // Output through a pipe until every holder closed it; errors into a memory file.
   int out[2];
   const int err = memfd_create("stderr", MFD_CLOEXEC);
   if (err < 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
