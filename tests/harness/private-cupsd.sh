@@ -1,9 +1,6 @@
 #!/bin/sh
-# A private CUPS scheduler: ServerRoot under DIR, one listener DIR/cups.sock (clients set
-# CUPS_SERVER to it), beside the system's and others.
-#   start DIR                 create DIR, start cupsd, wait until it answers, print its PID
-#   add DIR NAME URI [PPD]    add a queue (any URI scheme)
-#   stop DIR                  stop that cupsd by its PID and remove DIR
+# A private CUPS scheduler beside the system's: ServerRoot under DIR, one listener DIR/cups.sock.
+#   start DIR (prints its PID) | add DIR NAME URI [PPD] (any URI scheme) | stop DIR (and remove DIR)
 set -eu
 umask 022
 command=${1:?usage: private-cupsd.sh start|add|stop DIR ...}
@@ -28,7 +25,7 @@ stop() {
 
 start() {
   [ ! -e "$dir/cupsd.pid" ] || stop
-  for d in etc spool/tmp log cache state bin/backend bin/filter bin/daemon ssl; do mkdir -p "$dir/$d"; done
+  mkdir -p "$dir" && (cd "$dir" && mkdir -p etc spool/tmp log cache state bin/backend bin/filter bin/daemon ssl)
   # cupsd starts filters and backends through ServerBin/daemon/cups-exec.
   ln -s "$(cups-config --serverbin)/daemon/cups-exec" "$dir/bin/daemon/cups-exec"
   for kv in ServerRoot=etc RequestRoot=spool TempDir=spool/tmp CacheDir=cache StateDir=state \
@@ -44,8 +41,7 @@ start() {
     if ! ours "$(cat "$dir/cupsd.pid")" || [ $n -ge 500 ]; then
       echo "private-cupsd: cupsd did not start" >&2
       cat "$dir/log/stdout" "$dir/log/error_log" >&2 2>/dev/null || true
-      stop
-      return 1
+      stop; return 1
     fi
     sleep 0.02; n=$((n + 1))
   done

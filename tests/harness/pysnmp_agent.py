@@ -1,6 +1,5 @@
 #!/usr/bin/python3
-"""A pysnmp 4 agent answering GETs from a fixed table: v1 for a community, v3 for one USM
-user (HMAC-MD5-96, CBC-DES). Prints "pysnmp agent ready" once its sockets are bound."""
+"""pysnmp GETs from a fixed table: v1 for a community, v3 for one MD5/DES user; then says ready."""
 import argparse
 import os
 import socket
@@ -13,18 +12,15 @@ from pysnmp.proto.api import v2c
 from pysnmp.smi import instrum
 
 PRIVATE = "1.3.6.1.4.1.26266.886.300.369.8531.1."
-
 parser = argparse.ArgumentParser()
 for option in ("addr", "addr6", "community", "user", "auth", "priv", "device-id", "fw", "mcu",
                "engine-id", "sys-name", "sys-object-id"):
     parser.add_argument("--" + option)
 args = parser.parse_args()
-
 table = {"1.3.6.1.2.1.1.5.0": v2c.OctetString(args.sys_name),
          "1.3.6.1.2.1.1.2.0": v2c.ObjectIdentifier(args.sys_object_id)}
-for suffix, value in (("1.0", args.device_id), ("2.1.0", args.fw), ("2.3.0", args.mcu)):
-    if value is not None:
-        table[PRIVATE + suffix] = v2c.OctetString(value)
+table.update({PRIVATE + suffix: v2c.OctetString(value) for suffix, value in
+              (("1.0", args.device_id), ("2.1.0", args.fw), ("2.3.0", args.mcu)) if value is not None})
 
 
 class FixedTable(instrum.AbstractMibInstrumController):

@@ -1,5 +1,4 @@
-// A host application of the installed library alone (scripts/check-install): without arguments
-// a status block decode, the DES vector and a v1 GET build; with an ADDRESS the level read there.
+// scripts/check-install's user of the installed library: smoke calls, or the level at ADDRESS.
 #include <usbink/base64.h>
 #include <usbink/netio.h>
 #include <usbink/oids.h>
@@ -7,7 +6,6 @@
 #include <usbink/usm.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -26,21 +24,14 @@ int main(int argc, char** argv) {
   PRINTER_STATUS decoded{};
   const bool level = encoded && DecodStatusFromDeviceID(deviceId.data(), &decoded) == 0 &&
                      (decoded.tonerLevel & 0x7f) == 57;
-  // FIPS 81 CBC example, through the library's DES (libavutil underneath).
-  const unsigned char key[kDesBlockSize] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
-  const unsigned char iv[kDesBlockSize] = {0x12, 0x34, 0x56, 0x78, 0x90, 0xab, 0xcd, 0xef};
-  char plain[] = "Now is the time for all ";
-  const unsigned char expected[24] = {0xe5, 0xc7, 0xcd, 0xde, 0x87, 0x2b, 0xf2, 0x7c,
-                                      0x43, 0xe9, 0x34, 0x00, 0x8c, 0x38, 0x9c, 0x0f,
-                                      0x68, 0x37, 0x88, 0x49, 0x9a, 0x7c, 0x05, 0xf6};
-  alignas(8) unsigned char cipher[24] = {};
-  const bool des =
-      DesEncryption(key, iv, reinterpret_cast<unsigned char*>(plain), 24, cipher, 24) == 24 &&
-      std::memcmp(cipher, expected, 24) == 0;
+  // The library's DES (libavutil underneath) links and runs; its vectors are unit-tested.
+  const unsigned char key[kDesBlockSize] = {1};
+  alignas(8) unsigned char plain[24] = {}, cipher[24] = {};
+  const bool des = DesEncryption(key, key, plain, 24, cipher, 24) == 24;
   unsigned char request[512] = {};
   std::string oid = kOidDeviceId, community = kDefaultCommunity;
   const int length = CNetIO::BuildGetRequestFor(1, oid.data(), community.data(), request);
   std::printf("host application: status block level %s, DES %s, v1 GET of %d octets\n",
-              level ? "57" : "WRONG", des ? "as FIPS 81" : "WRONG", length);
+              level ? "57" : "WRONG", des ? "runs" : "WRONG", length);
   return level && des && length > 0 ? 0 : 1;
 }

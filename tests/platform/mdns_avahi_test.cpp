@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <chrono>
 #include <set>
 #include <thread>
 
@@ -25,49 +24,41 @@ Addresses expected(const PrinterService& p) {
 Addresses resolve(const std::string& instance) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  const auto addresses = platform::resolvePrinterService(instance);
-  EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
   Addresses out;
-  for (const auto& storage : addresses) {
+  for (const auto& storage : platform::resolvePrinterService(instance)) {
     char text[NI_MAXHOST] = "?";
     getnameinfo(reinterpret_cast<const sockaddr*>(&storage), sizeof storage, text, sizeof text,
                 nullptr, 0, NI_NUMERICHOST);
     out.insert(text);
   }
+  EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
   return out;
 }
 
-// Each row (a further call in the same process) lists only its own addresses, each once though
-// answered over both transports; a caught signal every 5 ms interrupts the waits harmlessly.
+// Each call lists its own addresses once each, unharmed by a caught signal every 5 ms.
 TEST(PrinterServiceResolution, ListsEveryAddressOfThePublishedInstanceOnce) {
-  AvahiNetEnvironment::net().publish({
-      {"-a", "-R", "multi.local", "198.51.100.40"},
-      {"-a", "-R", "multi.local", "198.51.100.41"},
-      {"-s", "-H", "multi.local", "Acme Multi", "_printer._tcp", "515"},
-      {"-s", "Acme Own", "_printer._tcp", "515"},
-  });
-  const struct {
-    std::string instance;
-    Addresses want;
-  } cases[] = {
+  AvahiNetEnvironment::net().publish(
+      {{"-a", "-R", "multi.local", "198.51.100.40"},
+       {"-a", "-R", "multi.local", "198.51.100.41"},
+       {"-s", "-H", "multi.local", "Acme Multi", "_printer._tcp", "515"},
+       {"-s", "Acme Own", "_printer._tcp", "515"}});
+  const std::pair<std::string, Addresses> cases[] = {
       {"Acme Laser", expected(kPrinterTwoFamilies)},
-      {"Acme Link", expected(kPrinterLinkLocal)},  // fe80::30, without zone
+      {"Acme Link", expected(kPrinterLinkLocal)},   // fe80::30, without zone
       {"Acme Solo", expected(kPrinterOneAddress)},  // waits out the budget
-      {"", {}},  // names no instance: nothing to wait for
+      {"", {}},                                     // names no instance: nothing to wait for
       {"Acme Multi", {"198.51.100.40", "198.51.100.41"}},
       {"Acme Own", {kPrinterLinkAddress4, kPrinterLinkAddress6}},
   };
-  struct sigaction interrupt {
-  }, previous{};
+  struct sigaction interrupt = {}, previous = {};
   interrupt.sa_handler = [](int) {};
   sigaction(SIGUSR1, &interrupt, &previous);
   std::atomic<bool> done = false;
   std::thread storm([&done, caller = pthread_self()] {
-    for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
       pthread_kill(caller, SIGUSR1);
-    }
   });
-  for (const auto& c : cases) EXPECT_EQ(resolve(c.instance), c.want) << c.instance;
+  for (const auto& [instance, want] : cases) EXPECT_EQ(resolve(instance), want) << instance;
   done = true;
   storm.join();
   sigaction(SIGUSR1, &previous, nullptr);

@@ -1,5 +1,4 @@
-// The USB status program runner against programs that end, hang or never
-// stop printing (a runner that waited for them would pass CTest's time limit).
+// The USB status program runner against programs that end, hang or never stop printing.
 #include "tool/platform/status_program.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <string>
 
 #include "support/process.h"
 #include "tool/platform/system.h"
@@ -21,18 +18,16 @@ TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
   std::string endless;
   while (endless.size() < platform::kStatusOutputMax) endless += "y\n";
   endless.resize(platform::kStatusOutputMax);
-  const struct {
-    std::string body;  // writes its PID to $1 first
-    std::string output;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
+      // body (after it writes its PID to $1)
       {"printf 'MFG:Acme;STS:AAAA;'\n", "MFG:Acme;STS:AAAA;"},
       {"printf 'MFG:Acme;STS:AAAA;'\nexec sleep 1000\n", "MFG:Acme;STS:AAAA;"},
       {"printf 'MFG:Acme;'\nexec >&-\nexec sleep 1000\n", "MFG:Acme;"},
       {"readlink /proc/$$/fd/2\n", "/dev/null\n"},  // descriptor 2 is open, on /dev/null
       {"exec yes\n", endless},
   };
-  for (const auto& c : cases) {
-    writeFile(dir.file("program"), "#!/bin/sh\necho $$ >\"$1\"\n" + c.body, 0755);
+  for (const auto& [body, want] : cases) {
+    writeFile(dir.file("program"), "#!/bin/sh\necho $$ >\"$1\"\n" + body, 0755);
     // As usbink started with `2>&-` runs it: descriptor 2 closed, then discarded.
     const int saved = dup(STDERR_FILENO);
     close(STDERR_FILENO);
@@ -41,9 +36,9 @@ TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
         dir.file("program"), dir.file("pid"), "usb://Acme/Laser", std::chrono::milliseconds(300));
     dup2(saved, STDERR_FILENO);
     close(saved);
-    EXPECT_EQ(output.value_or("(none)"), c.output) << c.body;
+    EXPECT_EQ(output.value_or("(none)"), want) << body;
     const std::string pid = readFile(dir.file("pid"));
-    ASSERT_FALSE(pid.empty()) << c.body;
+    ASSERT_FALSE(pid.empty()) << body;
     EXPECT_TRUE(kill(std::stoi(pid), 0) != 0 && errno == ESRCH);  // neither running nor a zombie
   }
 }

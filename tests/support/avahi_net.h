@@ -1,6 +1,4 @@
-// A private multicast-DNS link: this process's namespace (client) and a named one (printer,
-// publishing the printers below) joined by a veth pair, each side with its own dbus-daemon and
-// avahi-daemon (private /run and /etc/avahi).
+// A private mDNS link (veth): client here, printer side in a named namespace, each with avahi.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,9 +22,8 @@ inline const PrinterService kPrinterTwoFamilies{
     "Acme Laser", "laser", {"198.51.100.10", "2001:db8:100::10"}};
 inline const PrinterService kPrinterOneAddress{"Acme Solo", "solo", {"198.51.100.20"}};
 inline const PrinterService kPrinterLinkLocal{"Acme Link", "link", {"198.51.100.30", "fe80::30"}};
-// The printer side's own addresses on the link.
-inline constexpr const char* kPrinterLinkAddress4 = "192.0.2.1";
-inline constexpr const char* kPrinterLinkAddress6 = "2001:db8::1";
+inline constexpr const char *kPrinterLinkAddress4 = "192.0.2.1",
+                            *kPrinterLinkAddress6 = "2001:db8::1";
 
 class AvahiNet {
  public:

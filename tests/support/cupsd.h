@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 
@@ -12,7 +13,6 @@ class Cupsd {
  public:
   Cupsd() : m_pid(std::stoi(call({"start"}))) {}
   ~Cupsd() { run({kScript, "stop", m_dir}); }
-
   // A queue with that device URI (any scheme) and, when given, that PPD file.
   void addQueue(const std::string& name, const std::string& uri, const std::string& ppd = "") {
     call({"add", name, uri, ppd});
@@ -34,7 +34,6 @@ class Cupsd {
     args.insert(args.begin(), kScript);
     return runChecked(args).out;
   }
-
   TempDir m_parent{"usbink-cups"};
   std::string m_dir = m_parent.file("cups");
   pid_t m_pid;

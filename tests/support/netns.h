@@ -1,5 +1,4 @@
-// Private network and name-lookup surroundings for a test process, set up before any thread
-// starts and shared by every process it starts afterwards.
+// A test process's private network and name lookup, set up before any thread starts.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +10,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,30 +34,25 @@ inline bool inPrivateNetwork() {
 }
 
 // Every IPv6 address usable at once, in this thread's namespace or the named one.
-inline void disableDuplicateAddressDetection(const std::string& namespaceName = "") {
-  std::vector<std::string> argv = {"sysctl", "-qw", "net.ipv6.conf.all.accept_dad=0",
-                                   "net.ipv6.conf.default.accept_dad=0"};
-  if (!namespaceName.empty()) argv.insert(argv.begin(), {"ip", "netns", "exec", namespaceName});
-  runChecked(argv);
+inline void disableDuplicateAddressDetection(const std::string& ns = "") {
+  runChecked({"sh", "-c", "${0:+ip netns exec $0} sysctl -qw net.ipv6.conf.all.accept_dad=0 $1", ns,
+              "net.ipv6.conf.default.accept_dad=0"});
 }
 
-// A fresh network namespace (nothing sent leaves the machine), loopback up with the given
-// extra IPv6 addresses and, or getaddrinfo's AI_ADDRCONFIG hides a family, one of each.
-inline void enterPrivateNetwork(const std::vector<std::string>& ipv6Addresses = {}) {
+// A fresh network namespace; loopback has one address per family (for AI_ADDRCONFIG) and these.
+inline void enterPrivateNetwork(std::vector<std::string> ipv6Addresses = {}) {
   checkCall(unshare(CLONE_NEWNET) == 0, "unshare(CLONE_NEWNET)");
-  std::vector<std::string> argv = {"sh", "-ec",
-                                   "ip link set lo up; ip addr add 198.18.0.1/32 dev lo\n"
-                                   "for a; do ip -6 addr add $a/128 dev lo nodad; done",
-                                   "-", "fd00:ffff::1"};
-  argv.insert(argv.end(), ipv6Addresses.begin(), ipv6Addresses.end());
-  runChecked(argv);
+  const char* script =
+      "ip link set lo up; ip addr add 198.18.0.1/32 dev lo; for a; do ip -6 addr add"
+      " $a/128 dev lo nodad; done";
+  ipv6Addresses.insert(ipv6Addresses.begin(), {"sh", "-ec", script, "-", "fd00:ffff::1"});
+  runChecked(ipv6Addresses);
 }
 
 // main() of an integration test binary: private network, then the tests.
-inline int runInPrivateNetwork(int argc, char** argv,
-                               const std::vector<std::string>& ipv6Addresses = {}) {
+inline int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6 = {}) {
   ::testing::InitGoogleTest(&argc, argv);
-  enterPrivateNetwork(ipv6Addresses);
+  enterPrivateNetwork(ipv6);
   return RUN_ALL_TESTS();
 }
 
@@ -66,7 +61,7 @@ inline void usePrivateHosts(const std::string& hostsContent) {
   checkCall(unshare(CLONE_NEWNS) == 0, "unshare(CLONE_NEWNS)");
   checkCall(mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "make / private");
   static const TempDir etc("usbink-etc");  // the mounted files, for the life of the process
-  for (const auto& [name, content] : std::initializer_list<std::pair<std::string, std::string>>{
+  for (const auto& [name, content] : std::map<std::string, std::string>{
            {"hosts", hostsContent},
            {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
            {"nsswitch.conf", "hosts: files dns\n"}}) {
@@ -88,17 +83,15 @@ class NamedNamespace {
   const std::string& name() const { return m_name; }
   // Runs `work` with this thread inside: the sockets and processes it starts belong there.
   void enter(const std::function<void()>& work) const {
-    struct Return {  // closes both, and takes the thread home once it has left
-      int home, target;
-      bool left = false;
-      ~Return() {
-        if (left) setns(home, CLONE_NEWNET);
-        for (int fd : {home, target}) close(fd);
-      }
-    } back{open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC),
-           open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC)};
-    back.left = back.home >= 0 && back.target >= 0 && setns(back.target, CLONE_NEWNET) == 0;
-    checkCall(back.left, "cannot enter network namespace " + m_name);
+    const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int target = open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC);
+    const bool left = home >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
+    // Closes both, and takes the thread home once it has left.
+    const std::shared_ptr<void> back(nullptr, [&](void*) {
+      if (left) setns(home, CLONE_NEWNET);
+      for (int fd : {home, target}) close(fd);
+    });
+    checkCall(left, "cannot enter network namespace " + m_name);
     work();
   }
 

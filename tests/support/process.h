@@ -1,5 +1,4 @@
-// Child processes (to completion with a time limit, or in the background until stopped by
-// PID), temporary folders and files.
+// Child processes (run to completion, or in the background until stopped), temporary files.
 #pragma once
 
 #include <sys/types.h>
@@ -15,23 +14,19 @@ namespace usbink::test {
 
 struct ProcessResult {
   int exitCode = -1;      // -1 when killed by a signal
-  int signal = 0;         // the signal that ended it, or 0
   bool timedOut = false;  // killed because it ran past its limit
   std::string out, err;
-  std::chrono::milliseconds elapsed{0};
 };
 
 struct ProcessOptions {
   std::map<std::string, std::string> env;  // set on top of ours
-  std::string cwd;                         // "" keeps ours
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
 inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
-  return {std::move(env), {}, std::chrono::seconds(30)};
+  return {std::move(env)};
 }
 
-// Runs `argv` without a shell, standard input empty, until its standard output ends (a
-// descendant holding it open counts) or the time runs out.
+// Runs `argv`, no shell, input empty, until its output ends (descendants too) or time runs out.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 // For set-up commands: throws std::runtime_error with its standard error unless it exits 0.
 ProcessResult runChecked(const std::vector<std::string>& argv);

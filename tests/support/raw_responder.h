@@ -63,31 +63,26 @@ class RawResponder {
   RawResponder(const std::vector<std::string>& addresses, Handler handler)
       : m_handler(std::move(handler)) {
     for (const auto& address : addresses) {
-      addrinfo hints{};
-      hints.ai_flags = AI_NUMERICHOST;
-      hints.ai_socktype = SOCK_DGRAM;
-      addrinfo* found = nullptr;
-      const int on = 1;
-      int fd = getaddrinfo(address.c_str(), "161", &hints, &found) == 0
-                   ? socket(found->ai_family, SOCK_DGRAM, 0)
-                   : -1;
+      addrinfo hints{AI_NUMERICHOST, AF_UNSPEC, SOCK_DGRAM, 0, 0, nullptr, nullptr, nullptr},
+          *found{};
+      const int on = 1, fd = getaddrinfo(address.c_str(), "161", &hints, &found) == 0
+                                 ? socket(found->ai_family, SOCK_DGRAM, 0)
+                                 : -1;
       if (fd >= 0) m_fds.push_back(fd);
-      if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-          bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
-        const std::string why = std::strerror(errno);
-        for (int open : m_fds) close(open);
-        if (found != nullptr) freeaddrinfo(found);
-        throw std::runtime_error("raw responder cannot bind " + address + ": " + why);
-      }
-      freeaddrinfo(found);
+      const bool bound = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                         bind(fd, found->ai_addr, found->ai_addrlen) == 0;
+      const std::string why = std::strerror(errno);
+      if (found != nullptr) freeaddrinfo(found);
+      if (bound) continue;
+      for (int open : m_fds) close(open);
+      throw std::runtime_error("raw responder cannot bind " + address + ": " + why);
     }
     m_thread = std::thread([this] {
       std::vector<pollfd> polled;
       for (int fd : m_fds) polled.push_back({fd, POLLIN, 0});
-      while (!m_stop) {
+      for (unsigned char buf[65536]; !m_stop;) {
         if (poll(polled.data(), polled.size(), 20) <= 0) continue;
         for (const pollfd& p : polled) {
-          unsigned char buf[65536];
           sockaddr_storage from{};
           socklen_t fromLen = sizeof from;
           auto* peer = reinterpret_cast<sockaddr*>(&from);

@@ -1,5 +1,4 @@
-// Real SNMP agents at UDP port 161 (net-snmp's snmpd, pysnmp) serving the printer's
-// objects and the system's USM user, each stopped by PID with its object.
+// snmpd and pysnmp agents at UDP port 161 serving the printer's objects and the USM user.
 #pragma once
 
 #include <optional>
@@ -10,19 +9,14 @@
 namespace usbink::test {
 
 struct AgentConfig {
-  std::string address4{};        // IPv4 address to listen on ("" for none)
-  std::string address6{};        // IPv6 address to listen on ("" for none)
-  bool v1 = true;                // answer community "mirtal"
-  std::string authPassPhrase{};  // "" keeps the user's pass phrases; else the agent's own
-  std::string privPassPhrase{};
+  std::string address4{}, address6{};     // addresses to listen on ("" for none)
+  bool v1 = true;                         // answer community "mirtal"
   std::string engineId{};                 // hex; "" derives one with the 80 00 02 A2 prefix
   int toner = 42;                         // level in the default device ID's status block
   std::optional<std::string> deviceId{};  // replaces the default device ID; nullopt keeps it
   bool serveDeviceId = true;              // false: the object is missing
-  std::string sysName = "Laser-Agent";
-  std::string sysObjectId = "1.3.6.1.4.1.26266.886.1.1";
-  std::string fwVersion = "FW1.0";
-  std::string mcuVersion = "MCU2.0";
+  std::string sysName = "Laser-Agent", sysObjectId = "1.3.6.1.4.1.26266.886.1.1";
+  std::string fwVersion = "FW1.0", mcuVersion = "MCU2.0";
   bool serveVersions = true;  // false: both firmware objects are missing
   std::string snmpdLines{};   // further snmpd.conf lines (SnmpdAgent only)
 };
