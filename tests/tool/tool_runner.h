@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <map>
 #include <memory>
-#include <string>
 
 #include "support/cupsd.h"
 #include "support/process.h"

@@ -1,13 +1,9 @@
 // usbtonerlevel on emulated printers (their ioctl log shows what it did); the tool in a cupsd.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "support/netns.h"
 #include "support/snmp_agents.h"
@@ -149,8 +145,7 @@ TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
     EXPECT_EQ(standIn("q_usb", output).out, expectedReport(level));
 }
 
-// The usbink-levels filter: data first, then the level. Programs go to cupsd's ServerBin, output
-// to a directory open to all; a stand-in query ($dir set) hangs with a child, writing both PIDs.
+// The usbink-levels filter passes the data, then publishes the level; hanging queries are ended.
 TEST(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
   constexpr char kHanging[] = "sleep 600 & echo $$ $! >\"$dir/pids\"; wait\n";
   // The query (nullptr: the real usbink), its bound, cancelling once printed, the level (-1: none).
