@@ -19,7 +19,6 @@ struct EmulatedPrinter {
   bool devfsUnopenable = false;  // /dev/bus/usb/BBB/DDD cannot be opened (a directory)
 };
 
-// Calls f(option, field) for each field of `p` the emulator takes.
 template <typename Printer, typename F>
 void forEachOption(Printer& p, F f) {
   f("--make", p.make), f("--model", p.model), f("--serial", p.serial);
@@ -28,7 +27,6 @@ void forEachOption(Printer& p, F f) {
   f("--devfs-unopenable", p.devfsUnopenable);
 }
 
-// The emulator's command line for `printers`, logging to `log`, running `command`.
 inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinter>& printers,
                                                 const std::string& log,
                                                 const std::vector<std::string>& command) {
@@ -41,8 +39,7 @@ inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinte
     });
   }
   argv.push_back("--");
-  argv.insert(argv.end(), command.begin(), command.end());
-  return argv;
+  return argv.insert(argv.end(), command.begin(), command.end()), argv;
 }
 
 }  // namespace usbink::test

@@ -19,8 +19,7 @@ TEST(Memcheck, EveryWayThroughTheToolIsClean) {
   for (const auto& [queue, exitCode] : std::map<std::string, int>{
            {"q_usb", 0}, {"q_v1", 0}, {"q_v3", 0}, {"no_such_queue", 255}, {"q_no_address", 1}}) {
     TempDir dir("usbink-memcheck");
-    const std::string log = dir.file("memcheck.log"),
-                      kinds = "-leak-kinds=definite,indirect,possible";
+    const std::string log = dir.file("log"), kinds = "-leak-kinds=definite,indirect,possible";
     const auto r =
         run(emulatorCommand({{.serial = "1"}}, "",
                             {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",

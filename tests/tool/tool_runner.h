@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <map>
 #include <memory>
-#include <string>
 
 #include "support/cupsd.h"
 #include "support/process.h"
@@ -21,7 +18,6 @@ inline std::string expectedReport(int level, const std::string& what = "Black Pr
   return report.replace(report.find("@LEVEL@"), 7, std::to_string(level));
 }
 
-// Runs `tool QUEUE` as a client of `cups`, with the extra `env`.
 inline ProcessResult runTool(const std::string& tool, const Cupsd& cups, const std::string& queue,
                              std::map<std::string, std::string> env = {}) {
   for (const auto& [k, v] : cups.clientEnv()) env[k] = v;

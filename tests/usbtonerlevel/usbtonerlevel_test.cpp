@@ -2,13 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdint>
-#include <optional>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "usbtonerlevel/device_id.h"
 #include "usbtonerlevel/usb_uri.h"
