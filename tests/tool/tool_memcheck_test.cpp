@@ -25,7 +25,7 @@ TEST(Memcheck, EveryWayThroughTheToolIsClean) {
                             {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
                              "--show" + kinds, "--errors-for" + kinds, "--log-file=" + log,
                              USBINK_TOOL_SIM, queue}),
-            {cups.clientEnv(), {}, std::chrono::minutes(2)});
+            {cups.clientEnv(), std::chrono::minutes(2)});
     EXPECT_EQ(std::pair(r.exitCode, readFile(log)), std::pair(exitCode, std::string())) << queue;
   }
 }

@@ -21,7 +21,7 @@ inline std::string expectedReport(int level, const std::string& what = "Black Pr
 inline ProcessResult runTool(const std::string& tool, const Cupsd& cups, const std::string& queue,
                              std::map<std::string, std::string> env = {}) {
   for (const auto& [k, v] : cups.clientEnv()) env[k] = v;
-  return run({tool, queue}, {env, {}, std::chrono::seconds(60)});
+  return run({tool, queue}, {env, std::chrono::seconds(60)});
 }
 
 // A suite whose `Printers` (agents and a scheduler `cups`) live from its first test to its last.
