@@ -64,11 +64,9 @@ TEST(V1Wire, NothingOverrunsItsArea) {
   RawResponder cut("127.0.5.11", answering({sysNameAnswer(std::string(240, 'n'))}));
   EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, "127.0.5.11"), std::nullopt);
   RawResponder responder("127.0.5.9", answering({sysNameAnswer(std::string(200, 'n'))}));
-  std::array<char, 32> out;
-  out.fill('Z');
+  std::string out(32, 'Z');
   ASSERT_EQ(CNetIO().TavrenNetworkGetPrinterName("127.0.5.9", 0, out.data(), 16), 0);
-  EXPECT_EQ(std::string(out.begin(), out.end()),
-            std::string(15, 'n') + '\0' + std::string(16, 'Z'));
+  EXPECT_EQ(out, std::string(15, 'n') + '\0' + std::string(16, 'Z'));
 }
 
 // Names send nothing: only the numeric queries' copies and a last read's arrive, in order.
@@ -79,13 +77,8 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
     EXPECT_EQ(level(NetworkReadStatusV6, name), -1) << name;
     EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, name), std::nullopt) << name;
   }
-  for (const auto& [address, reported] :
-       {std::pair{"fd00:5::9", false}, {"127.0.5.9", false}, {"nowhere", true}}) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, address), std::nullopt);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.find("error in getaddrinfo: ") != std::string::npos, reported) << err;
-  }
+  for (const char* address : {"fd00:5::9", "127.0.5.9", "nowhere"})
+    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, address), std::nullopt) << address;
   errno = EINTR;
   EXPECT_EQ(level(NetworkReadStatusV6, "fd00:5::9"), -1);
   Copies expected(9, kSysNameRequest), got;
@@ -94,7 +87,6 @@ TEST(V1Wire, HostNamesFailAndTheIpv6PathsSendNothing) {
   EXPECT_EQ(got, expected);
 }
 
-// A null address names no destination: every read and query fails.
 TEST(NullAddress, EveryReadAndQueryFails) {
   PRINTER_STATUS status{};
   for (StatusRead read :
@@ -148,12 +140,9 @@ TEST(ScriptedV3Agents, WhichAgentsAndAnswersAreRead) {
   EXPECT_EQ(unbuildable.requestCount(), 1u);  // the discovery only
 }
 
-// A peer answering the discovery with a datagram every millisecond, without end: the read ends.
 TEST(ScriptedV3Agents, AnAnswerStreamThatNeverStopsEndsTheRead) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in at{
-      .sin_family = AF_INET, .sin_port = htons(kSnmpPort), .sin_addr = {}, .sin_zero = {}};
-  inet_pton(AF_INET, "127.0.5.33", &at.sin_addr);
+  sockaddr_in at{AF_INET, htons(kSnmpPort), {htonl(0x7F000521)}, {}};  // 127.0.5.33
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
   std::atomic<bool> stop{false};
   std::thread flood([&] {
@@ -221,16 +210,15 @@ TEST(Walk, EndsOnWhatTheAgentAnswers) {
       {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
   for (const auto& [address, replyFrom, errorStatus, end] : rows) {
     const RawResponder::Handler agent = [status = errorStatus](Bytes answer) {
-      std::tie(answer.at(13), answer.at(20), answer.at(38)) =
-          std::tuple(kPduGetResponse, status, 2);
+      std::tie(answer[13], answer[20], answer[38]) = std::tuple(kPduGetResponse, status, 2);
       return Answers{answer};  // 1.3.6.1.2.1.43.11.1.2, past the subtree
     };
     const auto responder = replyFrom ? std::make_unique<RawResponder>(address, replyFrom, agent)
                                      : std::make_unique<RawResponder>(address, agent);
     UdpPeer peer;
     ASSERT_TRUE(peer.open(address));
-    const WalkLimits limits{.wait = 300 * kMillisecond, .attempts = 2};
-    CommunityRequester requester(peer, SnmpVersion::kV2c, "public", limits);
+    CommunityRequester requester(peer, SnmpVersion::kV2c, "public",
+                                 {.wait = 300 * kMillisecond, .attempts = 2});
     SubtreeWalk walk(root, 10);
     runWalk(requester, walk, WalkClock::now() + std::chrono::seconds(3));
     EXPECT_EQ(walk.end(), end) << address << walk.message();
@@ -250,29 +238,18 @@ TEST(Descriptors, ManyReadsKeepTheCount) {
     while (count-- > 0) succeeded += level(read, address) >= 0;
     return succeeded;
   };
-  const auto open = [] {
-    return std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd"));
-  };
   reads(NetworkReadStatus, "127.0.5.40", 1);  // the resolver's first use
-  const auto before = open();
+  const auto before = std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd"));
   EXPECT_GE(reads(NetworkReadStatus, "127.0.5.40", 1000), 990);     // 50 ms each, under load
   EXPECT_EQ(reads(NetworkReadStatus, "127.0.5.42", 20), 0);         // nobody there
   EXPECT_GE(reads(NetworkReadStatusSNMPv3, "127.0.5.41", 20), 18);  // 1 s waits, under load
-  EXPECT_EQ(open(), before);
+  EXPECT_EQ(std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd")), before);
 }
 
 }  // namespace
 }  // namespace usbink::test
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (!GTEST_FLAG_GET(list_tests)) {
-    if (!usbink::test::isRoot()) {
-      std::fprintf(stderr, "these tests need root (network namespaces, UDP port 161)\n");
-      return 1;
-    }
-    usbink::test::usePrivateHosts("127.0.0.1 localhost\n127.0.5.9 printer4\nfd00:5::9 printer6\n");
-    usbink::test::enterPrivateNetwork({"fd00:5::9"});
-  }
-  return RUN_ALL_TESTS();
+  usbink::test::usePrivateHosts("127.0.0.1 localhost\n127.0.5.9 printer4\nfd00:5::9 printer6\n");
+  return usbink::test::runInPrivateNetwork(argc, argv, {"fd00:5::9"});
 }

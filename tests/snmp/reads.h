@@ -20,8 +20,7 @@ inline int level(StatusRead read, const std::string& address,
 
 inline std::optional<std::string> v1Value(Query query, const std::string& address) {
   std::array<char, 256> out{};
-  if ((CNetIO().*query)(address.c_str(), 0, out.data(), static_cast<int>(out.size())) != 0)
-    return {};
+  if ((CNetIO().*query)(address.c_str(), 0, out.data(), 256) != 0) return {};
   return std::string(out.data());
 }
 

@@ -44,11 +44,8 @@ TEST(BerPrimitives, LengthsIntegersAndByteOrder) {
 TEST(OidEncode, WritesArcsOrRefusesWithoutWriting) {
   std::string longest = "2.47";
   while (longest.size() + 10 <= static_cast<std::size_t>(kOidTextMax)) longest += ".268435456";
-  const std::pair<const char*, std::string> encodable[] = {// the device ID: GetRequestBuilder
-                                                           {"1.3.127", "2b7f"},
-                                                           {"1.3.128", "2b8100"},
-                                                           {"1.3.2147483647", "2b87ffffff7f"}};
-  for (const auto& [text, hex] : encodable) {
+  for (const auto& [text, hex] :
+       {std::pair{"1.3.127", "2b7f"}, {"1.3.128", "2b8100"}, {"1.3.2147483647", "2b87ffffff7f"}}) {
     std::array<unsigned char, kOidEncodedMax> out{};
     const int n = CNetIO::oidEncode(text, out.data());
     EXPECT_EQ(toHex(Bytes(out.begin(), out.begin() + std::max(n, 0))), hex) << text;
@@ -124,8 +121,7 @@ TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
 // A value too long, of another type or object is refused, nothing stored; one that fits whole.
 TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   Bytes oid = cat({kSysObjectIdOid, {7}}), other = kSysNameOid, value(kDeviceIdSize, 'v');
-  std::strcpy(g_RecvBuf, "kept");
-  std::strcpy(g_deviceid, "kept");
+  for (char* buffer : {g_RecvBuf, g_deviceid}) std::strcpy(buffer, "kept");
   sysObjIdLen = 0;
   const std::tuple<decltype(&outputOidValue), unsigned char*, int, unsigned char, int> refused[] = {
       {outputRecvBufValue, oid.data(), 8, kBerOctetString, kRecvBufSize},
@@ -164,11 +160,10 @@ TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   }
   const Bytes trailing = v1Response(
       varbind(kDeviceIdOid, kBerOctetString, text(deviceIdWithToner(42) + "MDL:Laser;")));
-  const std::pair<Bytes, bool> answers[] = {{fromHex(kDeviceIdAnswer), true},
-                                            {fromHex(kNoSuchNameAnswer), false},
-                                            {fromHex(kLongDeviceIdAnswer), true},
-                                            {trailing, false}};
-  for (const auto& [answer, decodes] : answers) {
+  for (const auto& [answer, decodes] : {std::pair{fromHex(kDeviceIdAnswer), true},
+                                        {fromHex(kNoSuchNameAnswer), false},
+                                        {fromHex(kLongDeviceIdAnswer), true},
+                                        {trailing, false}}) {
     Datagram d(answer);
     PRINTER_STATUS status{};
     ASSERT_EQ(CNetIO::parseForDeviceId(d.data(), d.size(), &status), decodes) << toHex(answer);

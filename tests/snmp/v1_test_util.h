@@ -12,13 +12,11 @@
 
 namespace usbink::test {
 
-// One element, its length in the shortest form.
 inline Bytes tlv(unsigned char tag, const Bytes& content) {
   const std::size_t n = content.size();
-  const auto octet = [](std::size_t v) { return static_cast<unsigned char>(v); };
-  Bytes out = n < 0x80    ? Bytes{tag, octet(n)}
-              : n < 0x100 ? Bytes{tag, 0x81, octet(n)}
-                          : Bytes{tag, 0x82, octet(n >> 8), octet(n)};
+  const auto high = static_cast<unsigned char>(n >> 8);
+  Bytes out = n < 0x80 ? Bytes{tag} : high ? Bytes{tag, 0x82, high} : Bytes{tag, 0x81};
+  out.push_back(static_cast<unsigned char>(n));
   out.insert(out.end(), content.begin(), content.end());
   return out;
 }
@@ -79,7 +77,6 @@ inline bool recordingCallback(unsigned char* oid, int oidLength, unsigned char t
   return r.allInside;
 }
 
-// Parses `d` with every output requested and the recording callback.
 inline int parseRecording(Datagram& d) {
   g_recorder.watch(d);
   int version = -1;

@@ -40,13 +40,13 @@ std::pair<Bytes, Bytes> userKeys(const Bytes& engineId) {
 
 Bytes agentAnswer(const AgentAnswer& a) {
   const auto integer = [](Bytes content) { return tlv(kBerInteger, content); };
+  const auto octets = [](const Bytes& content) { return tlv(kBerOctetString, content); };
   Bytes list;
   for (const auto& vb : a.varBinds) list = cat({list, varbind(vb.oid, vb.tag, vb.value)});
   const Bytes pdu = tlv(a.pduTag, cat({integer({1}), integer({a.errorStatus}), integer({0}),
                                        tlv(kBerSequence, a.bindingList.value_or(list))}));
   Bytes msgData =
-      tlv(kBerSequence, cat({tlv(kBerOctetString, a.contextEngineId.value_or(a.engineId)),
-                             tlv(kBerOctetString, {}), pdu}));
+      tlv(kBerSequence, cat({octets(a.contextEngineId.value_or(a.engineId)), octets({}), pdu}));
   const bool auth = !a.authKey.empty(), priv = !a.privKey.empty();
   if (priv) {
     msgData.resize((msgData.size() + 7) / 8 * 8, 0);
@@ -54,18 +54,17 @@ Bytes agentAnswer(const AgentAnswer& a) {
     for (int i = 0; i < 8; ++i) iv[i] = a.privKey[8 + i] ^ a.privParams[i];
     DesEncryption(a.privKey.data(), iv.data(), msgData.data(), msgData.size(), cipher.data(),
                   static_cast<int>(cipher.size()));
-    msgData = tlv(kBerOctetString, cipher);
+    msgData = octets(cipher);
   }
   const std::string user = auth ? usmCredentials().userName : "";
-  const Bytes usm = tlv(kBerSequence, cat({tlv(kBerOctetString, a.engineId), a.bootsElement,
-                                           integer({100}), tlv(kBerOctetString, text(user)),
-                                           tlv(kBerOctetString, Bytes(auth ? a.macLength : 0, 0)),
-                                           tlv(kBerOctetString, priv ? a.privParams : Bytes{})}));
+  const Bytes usm =
+      tlv(kBerSequence,
+          cat({octets(a.engineId), a.bootsElement, integer({100}), octets(text(user)),
+               octets(Bytes(auth ? a.macLength : 0, 0)), octets(priv ? a.privParams : Bytes{})}));
   const unsigned char flags = a.flags.value_or((auth ? 0x01 : 0) | (priv ? 0x02 : 0));
   const Bytes global = tlv(kBerSequence, cat({integer({1}), integer({0x00, 0xFF, 0xE3}),
                                               tlv(kBerOctetString, {flags}), integer({3})}));
-  Bytes message =
-      tlv(kBerSequence, cat({integer({3}), global, tlv(kBerOctetString, usm), msgData}));
+  Bytes message = tlv(kBerSequence, cat({integer({3}), global, octets(usm), msgData}));
   if (auth && a.macLength > 0) {
     Bytes key = a.authKey, k1(kUsmPadSize), k2(kUsmPadSize), mac(kUsmMacSize);
     AuthKey2K1K2(key.data(), k1.data(), k2.data());
