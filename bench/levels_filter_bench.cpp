@@ -79,7 +79,8 @@ int bench(const std::string& usbink, int jobs, std::vector<Filter> filters) {
     for (std::size_t f = 0; f < filters.size(); ++f) {
       const std::string queue = "q" + std::to_string(p) + "_" + std::to_string(f);
       cups.addQueue(queue, printers[p].uri, filters[f].text.empty() ? "" : ppd);
-      runChecked({"lpadmin", "-h", cups.socketPath(), "-p", queue, "-E"});  // a PPD's does that
+      runChecked({"lpadmin", "-h", cups.clientEnv().at("CUPS_SERVER"), "-p", queue,
+                  "-E"});  // a PPD's does that
     }
   }
   const std::string job = work.file("job.txt");

@@ -50,7 +50,8 @@ Child startAgents(const TempDir& dir, int network, int count, bool v1) {
     conf += std::string("createUser ") + cred.userName + " MD5 \"" + cred.authPassword +
             "\" DES \"" + cred.privPassword + "\"\nrouser " + cred.userName + " priv\n";
   }
-  conf += std::string("override .") + kOidDeviceId + " octet_str \"" + deviceIdWithToner(57) + "\"\n";
+  conf +=
+      std::string("override .") + kOidDeviceId + " octet_str \"" + deviceIdWithToner(57) + "\"\n";
   writeFile(dir.file(name + ".conf"), conf);
   const std::string log = dir.file(name + ".log");
   Child child({"snmpd", "-f", "-Lo", "-C", "-c", dir.file(name + ".conf"), "-I", "-smux", "-m", "",
@@ -129,10 +130,12 @@ void bench(const std::string& name, const std::string& query, const std::string&
            const Cupsd& cups, const std::vector<std::string>& queues) {
   std::vector<std::string> argv = {query, "queues"};
   argv.insert(argv.end(), queues.begin(), queues.end());
-  const Run r = measure(argv, {"CUPS_SERVER=" + cups.socketPath(), "USBINK_PROGRAM=" + usbink});
+  const Run r = measure(
+      argv, {"CUPS_SERVER=" + cups.clientEnv().at("CUPS_SERVER"), "USBINK_PROGRAM=" + usbink});
   std::size_t read = 0;
   for (std::size_t at = 0; (at = r.output.find("\t57%\n", at)) != std::string::npos; ++at) ++read;
-  if (read != queues.size()) throw std::runtime_error(name + ": not every queue read:\n" + r.output);
+  if (read != queues.size())
+    throw std::runtime_error(name + ": not every queue read:\n" + r.output);
   std::printf("%s_wall_s %.3f\n%s_peak_rss_kib %ld\n", name.c_str(), r.wallS, name.c_str(),
               r.peakKiB);
 }

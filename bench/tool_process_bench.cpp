@@ -103,7 +103,7 @@ int bench(const std::string& usbink, int runs) {
   Cupsd cups;
   cups.addQueue("q_v1", "socket://" + v1Address);
   cups.addQueue("q_v3", "socket://" + v3Address);
-  setenv("CUPS_SERVER", cups.socketPath().c_str(), 1);
+  setenv("CUPS_SERVER", cups.clientEnv().at("CUPS_SERVER").c_str(), 1);
 
   const std::vector<std::string> tool = {usbink, "q_v1"};
   const std::vector<std::string> snmpget = {"snmpget", "-v1",     "-c",
