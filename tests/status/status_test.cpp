@@ -41,7 +41,6 @@ TEST(Base64, EncodeAndDecodeWithTheirStoppingRulesAndRoundTrip) {
     for (int i = 0; i < n; ++i) bytes += char((i * 37 + n) & 0xFF);
     EXPECT_EQ(decode(encode(bytes, 300).second, 300), std::pair(long(n), bytes));
   }
-  // Decoding skips foreign characters, stops at a short or bad group, never truncates.
   const std::string block(144, 'A'), zeros(108, '\0');
   const std::tuple<std::string, unsigned long, long, std::string> decodes[] = {
       {"YQ", 64, 1, "a"},         {"YW\r\nJ j", 64, 3, "abc"}, {"Y;W:J\xC3\xA9j", 64, 3, "abc"},
@@ -54,14 +53,12 @@ TEST(Base64, EncodeAndDecodeWithTheirStoppingRulesAndRoundTrip) {
   }
 }
 
-// The block follows the first "STS:" and is the last field; line breaks in it are skipped.
 TEST(DeviceId, DecodesTheBlockAfterTheFirstKeyOnlyWhenItIsWholeAndLast) {
   unsigned char bytes[kPrinterStatusSize];
   const unsigned char stsa[] = {0x49, 0x34, 0x80};  // encodes to "STSA"
   for (std::size_t i = 0; i < kPrinterStatusSize; ++i) bytes[i] = stsa[i % 3];
   bytes[0] = 0x2A;
   const std::string block = encode(std::string(bytes, bytes + sizeof bytes), 200).second;
-  // Text, result, and how many leading bytes must hold the block (the rest untouched).
   const std::tuple<std::string, int, std::size_t> cases[] = {
       {"STS:" + block, 0, 108},
       {"MFG:Acme;STS:" + block + ";\r\n", 0, 108},
@@ -73,8 +70,7 @@ TEST(DeviceId, DecodesTheBlockAfterTheFirstKeyOnlyWhenItIsWholeAndLast) {
       {"sts:" + block, -1, 0},
       {"", -1, 0},
       {"S", -1, 0},
-      {"MDL:x;STS", -1, 0},
-  };
+      {"MDL:x;STS", -1, 0}};
   for (auto [text, code, decoded] : cases) {
     PRINTER_STATUS status;
     std::memset(&status, 0xAA, sizeof status);
