@@ -16,7 +16,6 @@
 namespace usbink::test {
 namespace {
 
-// The v1 parser and consumers; the SNMPv3 parser with no keys, authPriv or authNoPriv keys.
 enum class Reader { kV1, kV3Discovery, kV3Secured, kV3AuthOnly };
 
 const Bytes kEngine = cat({fromHex("800002a204"), text("usbink-fuzz")});
@@ -26,7 +25,6 @@ const auto kKeys = userKeys(kEngine);
 using Values = std::vector<std::string>;
 using Recorded = std::tuple<std::string, Reader, Bytes, Values>;
 
-// Name, reader, datagram, first 20 octets of each value; "time_window" is refused.
 std::vector<Recorded> recordedAnswers() {
   const std::string deviceId = "MFG:Acme;CMD:PCL;MDL";
   const std::string sysObjectId = "\x2b\x06\x01\x04\x01\x81\xcd\x1a\x86\x76\x01\x01";
@@ -51,11 +49,9 @@ std::vector<Recorded> recordedAnswers() {
 }
 
 struct Parsed {
-  int result = 0;
+  int result = 0, engineIdLength = 0;
   std::vector<Received> values;
-  bool inside = true;
-  int engineIdLength = 0;    // SNMPv3: what the parse stored
-  bool consumerHit = false;  // v1: the device-ID or sysObjectID wrapper succeeded
+  bool inside = true, consumerHit = false;  // consumerHit: a v1 wrapper succeeded
 };
 
 Parsed parse(Reader reader, const Bytes& bytes) {
@@ -86,7 +82,6 @@ Parsed parse(Reader reader, const Bytes& bytes) {
 
 using Octets = std::vector<std::pair<std::size_t, unsigned char>>;
 
-// Offset and tag of every length octet, also inside the OCTET STRING of USM parameters.
 void collectLengthOctets(const Bytes& m, std::size_t from, std::size_t to, Octets& out) {
   for (const Element& e : children(m, from, to)) {
     for (std::size_t i = e.start + 1; i < e.content; ++i) out.push_back({i, e.tag});
@@ -97,7 +92,6 @@ void collectLengthOctets(const Bytes& m, std::size_t from, std::size_t to, Octet
   }
 }
 
-// The message with the right code at `offset`, so a change reaches the checks behind it.
 Bytes resigned(Bytes m, std::size_t offset) {
   std::memset(m.data() + offset, 0, kUsmMacSize);
   Bytes key = kKeys.first, k1(kUsmPadSize), k2(kUsmPadSize);
@@ -106,8 +100,6 @@ Bytes resigned(Bytes m, std::size_t offset) {
   return m;
 }
 
-// Cuts and one octet more are refused; any length octet value stays inside, hands out the
-// agent's variables or none (OID lengths: inside only); secured answers need re-signing.
 TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
   for (const auto& [name, reader, whole, expected] : recordedAnswers()) {
     const std::size_t header = whole[1] < 0x80 ? 2 : 2 + (whole[1] & 0x7F);
@@ -151,7 +143,6 @@ TEST(HostileAnswers, TruncationsAndLengthChangesOfRecordedAnswers) {
   }
 }
 
-// Field sizes, length forms, tags and forgeries no single length octet change produces.
 struct Crafted {
   const char* what;
   Reader reader;
@@ -176,7 +167,6 @@ std::vector<Crafted> craftedCases() {
   };
   const auto code = [&](int n) { return secured([n](AgentAnswer& a) { a.macLength = n; }); };
   const auto salt = [&](int n) { return v3({.privKey = Bytes(16), .privParams = Bytes(n)}); };
-  // Claims authPriv without a code, with `msgData` for the scoped PDU.
   const auto encrypted = [&](const Bytes& msgData) {
     const Bytes head = v3({.flags = 0x03});
     const auto start = static_cast<long>(v3Parts(head).msgData.start);
@@ -185,41 +175,37 @@ std::vector<Crafted> craftedCases() {
   const Bytes v1Empty = v1Response({}), v1Body(v1Empty.begin() + 1, v1Empty.end());
   const Bytes inPlaintext = secured([](AgentAnswer& a) { a.privKey.clear(); });
   const Reader v1 = Reader::kV1, bare = Reader::kV3Discovery, keyed = Reader::kV3Secured;
-  return {
-      {"empty datagram", v1, {}, 0, 0},
-      {"message length in 5 octets", v1, cat({{0x30, 0x85, 0, 0, 0, 0}, v1Body}), 0, 0},
-      {"message length in 4 octets", v1, cat({{0x30, 0x84, 0, 0, 0}, v1Body}), 1, 0},
-      {"value length in 5 octets", v1, v1Response(tlv(kBerSequence, longForm)), 0, 0},
-      {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
-      {"empty binding list", v1, v1Empty, 1, 0},
-      {"second item no SEQUENCE", v1, v1Response(cat({binding, {kBerOctetString, 0}})), 0, 1},
-      {"engine ID of 32 octets", bare, v3({.engineId = Bytes(32, 1)}), 1, 1},
-      {"engine ID of 33 octets", bare, v3({.engineId = Bytes(33, 1)}), 0, 0},
-      {"genuine answer", keyed, secured([](AgentAnswer&) {}), 1, 1},
-      {"error status 2", keyed, secured([](AgentAnswer& a) { a.errorStatus = 2; }), 1, 1},
-      {"plaintext answer to a secured request", keyed, v3({}), 0, 0, 16},
-      {"other key's code", keyed, secured([](AgentAnswer& a) { a.authKey = Bytes(16, 1); }), 0, 0,
-       16},
-      {"authenticated, in plaintext", keyed, inPlaintext, 0, 0, 16},
-      {"the same to an authNoPriv request", Reader::kV3AuthOnly, inPlaintext, 1, 1},
-      {"code of 0 octets", keyed, code(0), 0, 0},
-      {"code of 1 octet (the right one)", keyed, code(1), 0, 0},
-      {"code of 13 octets", keyed, code(13), 0, 0},
-      {"code of 13 octets, no keys", bare, code(13), 0, 0},
-      {"engine boots missing", bare, v3({.bootsElement = {}}), 0, 0},
-      {"engine boots an OCTET STRING", bare, v3({.bootsElement = {0x04, 0x01, 0x01}}), 0, 0},
-      {"privacy parameters of 64 octets", bare, salt(64), 1, 1},
-      {"privacy parameters of 65 octets", bare, salt(65), 0, 0},
-      {"ciphertext of 60 octets", bare, encrypted(tlv(kBerOctetString, Bytes(60, 1))), 0, 0},
-      {"ciphertext of 0 octets", bare, encrypted(tlv(kBerOctetString, {})), 0, 0},
-      {"second binding past the datagram", bare,
-       v3({.bindingList = cat({binding, {0x30, 0x7F}, oid, {0x04, 0x7F}})}), 0, 1},
-      {"v3 empty binding list", bare, v3({.bindingList = Bytes{}}), 1, 0},
-      {"v3 GetRequest tag", bare, v3({.pduTag = kPduGetRequest}), 0, 0},
-      {"v3 Report tag", bare, v3({.pduTag = kPduReport}), 1, 1},
-      {"empty context engine ID", bare, v3({.contextEngineId = Bytes{}}), 0, 0},
-      {"other context engine ID", bare, v3({.contextEngineId = Bytes(9, 1)}), 0, 0},
-  };
+  return {{"message length in 5 octets", v1, cat({{0x30, 0x85, 0, 0, 0, 0}, v1Body}), 0, 0},
+          {"message length in 4 octets", v1, cat({{0x30, 0x84, 0, 0, 0}, v1Body}), 1, 0},
+          {"value length in 5 octets", v1, v1Response(tlv(kBerSequence, longForm)), 0, 0},
+          {"Report tag", v1, v1Response(binding, kPduReport), 0, 0},
+          {"empty binding list", v1, v1Empty, 1, 0},
+          {"second item no SEQUENCE", v1, v1Response(cat({binding, {kBerOctetString, 0}})), 0, 1},
+          {"engine ID of 32 octets", bare, v3({.engineId = Bytes(32, 1)}), 1, 1},
+          {"engine ID of 33 octets", bare, v3({.engineId = Bytes(33, 1)}), 0, 0},
+          {"genuine answer", keyed, secured([](AgentAnswer&) {}), 1, 1},
+          {"error status 2", keyed, secured([](AgentAnswer& a) { a.errorStatus = 2; }), 1, 1},
+          {"plaintext answer to a secured request", keyed, v3({}), 0, 0, 16},
+          {"other key", keyed, secured([](AgentAnswer& a) { a.authKey = Bytes(16, 1); }), 0, 0, 16},
+          {"authenticated, in plaintext", keyed, inPlaintext, 0, 0, 16},
+          {"the same to an authNoPriv request", Reader::kV3AuthOnly, inPlaintext, 1, 1},
+          {"code of 0 octets", keyed, code(0), 0, 0},
+          {"code of 1 octet (the right one)", keyed, code(1), 0, 0},
+          {"code of 13 octets", keyed, code(13), 0, 0},
+          {"code of 13 octets, no keys", bare, code(13), 0, 0},
+          {"engine boots missing", bare, v3({.bootsElement = {}}), 0, 0},
+          {"engine boots an OCTET STRING", bare, v3({.bootsElement = {0x04, 0x01, 0x01}}), 0, 0},
+          {"privacy parameters of 64 octets", bare, salt(64), 1, 1},
+          {"privacy parameters of 65 octets", bare, salt(65), 0, 0},
+          {"ciphertext of 60 octets", bare, encrypted(tlv(kBerOctetString, Bytes(60, 1))), 0, 0},
+          {"ciphertext of 0 octets", bare, encrypted(tlv(kBerOctetString, {})), 0, 0},
+          {"past the end", bare,
+           v3({.bindingList = cat({binding, {0x30, 0x7F}, oid, {0x04, 0x7F}})}), 0, 1},
+          {"v3 empty binding list", bare, v3({.bindingList = Bytes{}}), 1, 0},
+          {"v3 GetRequest tag", bare, v3({.pduTag = kPduGetRequest}), 0, 0},
+          {"v3 Report tag", bare, v3({.pduTag = kPduReport}), 1, 1},
+          {"empty context engine ID", bare, v3({.contextEngineId = Bytes{}}), 0, 0},
+          {"other context engine ID", bare, v3({.contextEngineId = Bytes(9, 1)}), 0, 0}};
 }
 
 TEST(HostileAnswers, CraftedLengthFormsAndFieldSizes) {

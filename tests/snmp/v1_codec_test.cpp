@@ -40,7 +40,6 @@ TEST(BerPrimitives, LengthsIntegersAndByteOrder) {
   }
 }
 
-// Seven-bit groups, or -1 / 0 with nothing written; the longest text fits kOidEncodedMax.
 TEST(OidEncode, WritesArcsOrRefusesWithoutWriting) {
   std::string longest = "2.47";
   while (longest.size() + 10 <= static_cast<std::size_t>(kOidTextMax)) longest += ".268435456";
@@ -50,8 +49,7 @@ TEST(OidEncode, WritesArcsOrRefusesWithoutWriting) {
     const int n = CNetIO::oidEncode(text, out.data());
     EXPECT_EQ(toHex(Bytes(out.begin(), out.begin() + std::max(n, 0))), hex) << text;
   }
-  std::array<unsigned char, kOidEncodedMax + 1> out;
-  out.fill(0xEE);
+  std::vector<unsigned char> out(kOidEncodedMax + 1, 0xEE);
   const std::string tooLong = std::string(64, '1') + ".1";
   const std::pair<const char*, int> refused[] = {
       {"1.3.6.a", 0}, {"1.3. 6", 0}, {nullptr, -1},          {"1", -1},   {"", -1},
@@ -63,26 +61,23 @@ TEST(OidEncode, WritesArcsOrRefusesWithoutWriting) {
   EXPECT_EQ(CNetIO::oidEncode(longest.c_str(), out.data()), 61);
 }
 
-// The outer length fits one octet (community and bindings); a refusal (-1) writes nothing.
 TEST(GetRequestBuilder, WritesTheRequestOrRefusesWithoutWriting) {
   const auto expected = [](const Bytes& oid, int count, const std::string& community) {
     Bytes list;
     for (int i = 0; i < count; ++i) list = cat({list, varbind(oid, kBerNull, {})});
     return v1Response(list, kPduGetRequest, 0, community);
   };
-  const auto build = [](int count, std::string oid, const char* community) {
-    std::array<unsigned char, 2048> out;
-    out.fill(0xEE);
-    std::string c = community != nullptr ? community : "";
-    const int n = CNetIO::BuildGetRequestFor(count, oid == "null" ? nullptr : oid.data(),
-                                             community != nullptr ? c.data() : nullptr, out.data());
+  const auto build = [](int count, std::string oid, std::string community) {
+    std::vector<unsigned char> out(2048, 0xEE);
+    const int n =
+        CNetIO::BuildGetRequestFor(count, oid == "null" ? nullptr : oid.data(),
+                                   community == "null" ? nullptr : community.data(), out.data());
     EXPECT_TRUE(n > 0 || (n == -1 && std::ranges::all_of(out, [](auto b) { return b == 0xEE; })))
         << oid;
     return n > 0 ? Bytes(out.begin(), out.begin() + n) : Bytes{};
   };
   const std::string longest(84, 'c'), over = longest + "c";
-  EXPECT_EQ(build(1, kOidDeviceId, "mirtal"), expected(kDeviceIdOid, 1, "mirtal"));
-  EXPECT_EQ(build(1, kOidDeviceId, nullptr), expected(kDeviceIdOid, 1, "mirtal"));
+  EXPECT_EQ(build(1, kOidDeviceId, "null"), expected(kDeviceIdOid, 1, "mirtal"));
   EXPECT_EQ(build(3, kOidSysName, "public"), expected(kSysNameOid, 3, "public"));
   EXPECT_EQ(build(1, kOidDeviceId, longest.c_str()), expected(kDeviceIdOid, 1, longest));
   const std::tuple<int, const char*, const char*> refused[] = {
@@ -95,7 +90,6 @@ TEST(GetRequestBuilder, WritesTheRequestOrRefusesWithoutWriting) {
   EXPECT_EQ(CNetIO::BuildGetRequestFor(1, oid, community, nullptr), -1);
 }
 
-// Every field of a noSuchName answer; an overlong community is refused if an output is asked for.
 TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
   Datagram d(fromHex(kNoSuchNameAnswer));
   g_recorder.watch(d);
@@ -118,7 +112,6 @@ TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
   }
 }
 
-// A value too long, of another type or object is refused, nothing stored; one that fits whole.
 TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   Bytes oid = cat({kSysObjectIdOid, {7}}), other = kSysNameOid, value(kDeviceIdSize, 'v');
   for (char* buffer : {g_RecvBuf, g_deviceid}) std::strcpy(buffer, "kept");
@@ -145,7 +138,6 @@ TEST(ValueConsumers, FileOnlyWhatFitsTheirBuffers) {
   EXPECT_STREQ(g_RecvBuf, "");
 }
 
-// The last value is kept (one too long fails); only this answer's device ID is decoded.
 TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   const auto sysName = [](const Bytes& v) { return varbind(kSysNameOid, kBerOctetString, v); };
   for (const auto& [answer, value] :
@@ -172,7 +164,6 @@ TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   }
 }
 
-// Over 32 encoded octets: neither stored cut as a target nor compared past the 32 it holds.
 TEST(OidWrapper, NeverMatchesPastTheThirtyTwoOctetTargets) {
   CNetIO net;
   const auto parseOid = [&net](const Bytes& value) {
