@@ -136,6 +136,7 @@ TEST(V3Builder, DiscoverySetPduAndPrivacyParametersOnTheWire) {
     Bytes engine = kEngine;
     Area plain{};
     while (msgData(engine, nullptr, kSysNameOid, plain.data()) < scoped) engine.push_back(0x41);
+    ASSERT_EQ(msgData(engine, nullptr, kSysNameOid, plain.data()), scoped);
     SNMPv3RequestID = 1;
     const Bytes m = request(engine, 1).message;
     EXPECT_EQ(v3Parts(m).msgData.end - v3Parts(m).msgData.content, 64u) << scoped;
