@@ -139,11 +139,9 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       char in[4];
       EXPECT_EQ(s->Select(SELECTMODE_BOTH, &ready), ECANCELED);
       EXPECT_EQ(s->Read(in, sizeof in, nullptr), ECANCELED);
-      EXPECT_EQ(s->Cancel(), 0);
       peer = connectTo(*s, listener);
       errno = EINTR;
-      EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
-      EXPECT_TRUE(ready);
+      EXPECT_TRUE(s->Select(SELECTMODE_WRITE, &ready) == 0 && ready);
       ASSERT_TRUE(sendAll(peer.fd, "abcd"));
       EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
     }
