@@ -268,8 +268,7 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // not to outlive us when a test's time limit kills us
     setenv("UMOCKDEV_DIR", g_root.c_str(), 1);
     execvp(argv[i + 1], argv + i + 1);
-    std::perror(argv[i + 1]);
-    _exit(127);
+    err(127, "%s", argv[i + 1]);
   }
   int status = 0;
   waitpid(child, &status, 0);
