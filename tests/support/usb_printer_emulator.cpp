@@ -1,4 +1,5 @@
 // usb-printer-emulator (see support/usb_printer.h): usbfs and usblp answered as the kernel does.
+#include <err.h>
 #include <linux/usbdevice_fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -30,11 +31,6 @@ FILE* g_ioctlLog = nullptr;
 UMockdevTestbed* g_testbed = nullptr;
 std::string g_root;  // of the testbed
 
-[[noreturn]] void fail(const std::string& what) {
-  std::fprintf(stderr, "usb-printer-emulator: %s\n", what.c_str());
-  std::exit(125);
-}
-
 struct OpenFile {
   std::set<unsigned> claimed;
   std::vector<std::pair<UMockdevIoctlData*, bool>> urbs;  // the client's usbdevfs_urb, complete
@@ -44,13 +40,12 @@ struct Device {
   static std::uint8_t u8(unsigned v) { return static_cast<std::uint8_t>(v); }
   static void put16(Bytes& b, unsigned v) { b.insert(b.end(), {u8(v & 0xff), u8(v >> 8)}); }
   static int answer(const Bytes& reply, std::uint8_t* data, std::size_t room) {
-    const std::size_t n = std::min(reply.size(), room);
-    return std::memcpy(data, reply.data(), n), static_cast<int>(n);
+    return static_cast<int>(std::copy_n(reply.begin(), std::min(reply.size(), room), data) - data);
   }
 
   EmulatedPrinter p;
   std::string lpNode;
-  bool driverBound = false, gone = false;  // usblp holds the printer interface; unplugged
+  bool driverBound = false;  // usblp holds the printer interface
   std::map<UMockdevIoctlClient*, OpenFile> files;
 
   bool ours(unsigned number) const { return number == static_cast<unsigned>(p.interfaceNumber); }
@@ -86,9 +81,8 @@ struct Device {
       *what = "GET_DEVICE_ID config=" + to_string(value) + " interface=" + to_string(number) +
               " alt=" + to_string(index & 0xff);
       if (!p.printerClass || !ours(number) || (index & 0xff) != 0 || value != 0 ||
-          p.fault == "stall" || (p.fault == "needs-claim" && !file.claimed.contains(number)))
+          (p.fault == "needs-claim" && !file.claimed.contains(number)))
         return -EPIPE;
-      if (p.fault == "gone") return gone = true, -ESHUTDOWN;
       return answer(deviceIdReply(), data, room);
     }
     if (setup[0] == 0x80 && setup[1] == 6 && (value >> 8) == 3) {  // GET_DESCRIPTOR string
@@ -129,12 +123,11 @@ struct Device {
     OpenFile& file = files[client];
     if (request == USBDEVFS_REAPURBNDELAY) {  // not logged: polled
       const auto it = std::ranges::find_if(file.urbs, [](const auto& u) { return u.second; });
-      if (it == file.urbs.end()) return gone ? -ENODEV : -EAGAIN;
+      if (it == file.urbs.end()) return -EAGAIN;
       umockdev_ioctl_data_set_ptr(arg, 0, it->first);
       g_object_unref(it->first);
       return file.urbs.erase(it), 0;
     }
-    if (gone) return *what = "ioctl after unplug", -ENODEV;
     const auto number = [&] { return *reinterpret_cast<unsigned*>(arg->data); };
     if (request == USBDEVFS_SUBMITURB) return submit(arg, file, what);
     if (request == USBDEVFS_GET_CAPABILITIES)  // none; libusb opens a device with it
@@ -145,14 +138,12 @@ struct Device {
       auto* u = reinterpret_cast<usbdevfs_urb*>(it->first->data);
       return u->status = -ENOENT, u->actual_length = 0, it->second = true, 0;
     }
-    if (request == USBDEVFS_CLAIMINTERFACE) {
-      *what = "CLAIMINTERFACE " + to_string(number());
-      return driverBound && ours(number()) ? -EBUSY : (file.claimed.insert(number()), 0);
-    }
-    if (request == USBDEVFS_RELEASEINTERFACE) {
-      *what = "RELEASEINTERFACE " + to_string(number());
-      return file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
-    }
+    if (request == USBDEVFS_CLAIMINTERFACE)
+      return *what = "CLAIMINTERFACE " + to_string(number()),
+             driverBound && ours(number()) ? -EBUSY : (file.claimed.insert(number()), 0);
+    if (request == USBDEVFS_RELEASEINTERFACE)
+      return *what = "RELEASEINTERFACE " + to_string(number()),
+             file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
     if (request == USBDEVFS_GETDRIVER) {
       auto* get = reinterpret_cast<usbdevfs_getdriver*>(arg->data);
       const bool claimedHere = file.claimed.contains(get->interface);
@@ -162,10 +153,9 @@ struct Device {
     if (request != USBDEVFS_IOCTL) return -ENOTTY;
     const auto* command = reinterpret_cast<usbdevfs_ioctl*>(arg->data);
     const auto ifno = static_cast<unsigned>(command->ifno);
-    if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
-      *what = "DISCONNECT " + to_string(ifno);
-      return ours(ifno) && driverBound ? (driverBound = false, 0) : -ENODATA;
-    }
+    if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT))
+      return *what = "DISCONNECT " + to_string(ifno),
+             ours(ifno) && driverBound ? (driverBound = false, 0) : -ENODATA;
     if (command->ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) return -ENOTTY;
     *what = "CONNECT " + to_string(ifno);
     if (ours(ifno) && p.usblp && !file.claimed.contains(ifno)) driverBound = true;
@@ -201,8 +191,7 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, Device* de
 
 std::filesystem::path inTestbed(const std::string& path) {
   const std::filesystem::path file = g_root + path;
-  std::filesystem::create_directories(file.parent_path());
-  return file;
+  return std::filesystem::create_directories(file.parent_path()), file;
 }
 
 // Makes the node's file (add_device records only its numbers) and answers its ioctls.
@@ -249,19 +238,17 @@ int main(int argc, char** argv) {
   if (const char* on = std::getenv("LD_PRELOAD"); !on || std::strcmp(on, kPreload) != 0) {
     setenv("LD_PRELOAD", kPreload, 1);
     execv("/proc/self/exe", argv);
-    fail("cannot run under " + std::string(kPreload));
+    errx(125, "cannot run under %s", kPreload);
   }
   std::vector<Device> devices;  // complete before any is attached
   int i = 1;
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string arg = argv[i], key = arg.substr(0, arg.find('='));
     const std::string value = arg.substr(std::min(arg.size(), key.size() + 1));
-    bool known = arg == "--printer" || key == "--log";
-    if (arg == "--printer") devices.emplace_back();
-    if (key == "--log" && !value.empty() &&
-        (g_ioctlLog = std::fopen(value.c_str(), "w")) == nullptr)
-      fail("cannot write " + value);
-    if (g_ioctlLog != nullptr) std::setbuf(g_ioctlLog, nullptr);
+    bool known = arg == "--printer" && (devices.emplace_back(), true);
+    if (key == "--log" && !value.empty() && (g_ioctlLog = std::fopen(value.c_str(), "w")))
+      known = !std::setvbuf(g_ioctlLog, nullptr, _IONBF, 0);
+    known |= key == "--log" && value.empty();
     if (!known && !devices.empty())
       forEachOption(devices.back().p, [&](const char* o, auto& f) {
         if constexpr (std::is_same_v<decltype(f), std::string&>)
@@ -269,23 +256,21 @@ int main(int argc, char** argv) {
         else
           known |= key == o && (f = std::atoi(value.c_str()), 1);
       });
-    if (!known) fail("unknown option, or one before --printer: " + arg);
+    if (!known) errx(125, "unknown option, or one before --printer: %s", arg.c_str());
   }
-  if (i + 1 >= argc) fail("usage: [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
+  if (i + 1 >= argc) errx(125, "usage: [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
 
   g_testbed = umockdev_testbed_new();
-  g_root = umockdev_testbed_get_root_dir(g_testbed);  // not freed: the process ends soon
+  g_root = umockdev_testbed_get_root_dir(g_testbed);  // neither freed: the process ends soon
   for (std::size_t n = 0; n < devices.size(); ++n) addDevice(devices[n], static_cast<int>(n));
   const pid_t child = fork();
   if (child == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);  // not to outlive us when a test's time limit kills us
     setenv("UMOCKDEV_DIR", g_root.c_str(), 1);
     execvp(argv[i + 1], argv + i + 1);
-    std::perror(argv[i + 1]);
-    _exit(127);
+    err(127, "%s", argv[i + 1]);
   }
   int status = 0;
   waitpid(child, &status, 0);
-  g_object_unref(g_testbed);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

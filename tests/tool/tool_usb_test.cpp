@@ -26,22 +26,18 @@ TEST(UsbTonerLevel, PrintsTheIdOfThePrinterTheUriNamesOrFailsInOneLine) {
     int level = -1;  // -1: fails with `error` as its one line on standard error
     std::vector<std::string> args{"q", "usb://Acme/Laser?serial=S2"};
     std::string error = "(1 printer interfaces did not give their device ID)\n";
-    std::vector<std::string> seen{};  // in the log
-    std::string unseen{};             // in no log line
+    std::vector<std::string> seen{};  // in the log; with a leading '!', in no log line
   } cases[] = {
       {{{.serial = "S2", .interfaceNumber = 1, .level = 33}}, 33, {"q", named[1] + "&interface=1"}},
-      {{{.printerClass = false}, s2}, 22, named, "", {}, first},  // another class: never opened
-      {{held}, 22, named, "", {first + asked}, "DISCONNECT"},     // usblp's, answers unclaimed
+      {{{.printerClass = false}, s2}, 22, named, "", {"!" + first}},  // another class: never opened
+      {{held}, 22, named, "", {first + asked, "!DISCONNECT"}},        // usblp's, answers unclaimed
       {{claim}, 22, named, "", {first + "RELEASEINTERFACE 0", first + "CONNECT 0"}},
       {{lp}, 22, named, "", {"usb/lp0 LPIOC_GET_DEVICE_ID 4096"}},
       // libusb asks the last device first: one of unknown serial never stands in for the named.
       {{s2, stalls}, 22, named, "", {second + "SUBMITURB GET_DESCRIPTOR string 0 -> EPIPE"}},
-      {{s2, {.level = 11}}, 22, named, "", {second + asked, first + asked}},
       {{stalls}, 11},
-      {{{.serial = "S2", .fault = "stall"}}},
       {{{.serial = "S2", .fault = "prefix-beyond-data"}}},
       {{{.serial = "S2", .fault = "never-completes"}}},
-      {{{.serial = "S2", .fault = "gone"}}},
       {{s2}, -1, {"q", "usb://Other/Model?serial=0"}, "no USB printer matches the device URI"},
       {{s2}, -1, {}, "usage: usbtonerlevel QUEUE"},
       {{s2}, -1, {"q", "usb://Acme/Laser?serial=1\nsecond line"}, "usage: usbtonerlevel QUEUE"}};
@@ -56,8 +52,8 @@ TEST(UsbTonerLevel, PrintsTheIdOfThePrinterTheUriNamesOrFailsInOneLine) {
     EXPECT_EQ(r.out, c.level < 0 ? "" : deviceIdWithToner(c.level) + "\n");
     const bool oneLine = r.err.find('\n') + 1 == r.err.size() && r.err.find(c.error) != r.err.npos;
     EXPECT_TRUE(c.level >= 0 ? r.err.empty() : oneLine) << r.err;
-    for (const std::string& line : c.seen) EXPECT_NE(log.find(line), log.npos) << line << log;
-    EXPECT_TRUE(c.unseen.empty() || log.find(c.unseen) == std::string::npos) << log;
+    for (const std::string& l : c.seen)
+      EXPECT_EQ(log.find(l.substr(l[0] == '!')) == log.npos, l[0] == '!') << l << log;
   }
 }
 
@@ -98,8 +94,8 @@ TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
       {{USBINK_TOOL_NOPROG, "q_usb"}},
       {{USBINK_TOOL_SIM, "q_usb"}, 255, "", 57, {{"CUPS_SERVER", m_dir.file("none")}}}};
   for (const auto& c : cases) {
-    auto env = s_cups->clientEnv();
-    for (const auto& [k, v] : c.env) env[k] = v;
+    auto env = c.env;  // over the scheduler's
+    env.merge(s_cups->clientEnv());
     const auto r =
         run(emulatorCommand({{.serial = "X1", .level = c.level}}, "", c.argv), withEnv(env));
     EXPECT_EQ(std::pair(r.exitCode, r.out + r.err), std::pair(c.exitCode, c.output))
@@ -112,7 +108,7 @@ TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
 }
 
 // Queue and URI reach the status program as they are, never through a shell.
-TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
+TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAre) {
   const std::string sts = "STS:" + statusBlockWithToner(5);
   EXPECT_EQ(standIn("q_long", sts).exitCode, 255);
   EXPECT_EQ(readFile(m_dir.file("args")), "");
@@ -124,13 +120,6 @@ TEST_F(UsbQueue, GivesTheProgramQueueAndUriAndDecodesItsOutput) {
     EXPECT_EQ(readFile(m_dir.file("args")), queue + '\0' + uri + '\0');
   }
   EXPECT_FALSE(std::filesystem::exists(marker));
-
-  const std::string block = statusBlockWithToner(21);
-  const std::pair<std::string, int> outputs[] = {
-      {"STS:" + statusBlockWithToner(33), 33},  // 127 characters, the least taken
-      {"MFG:Acme;\nCMD:PCL;\nSTS:" + block.substr(0, 72) + "\r\n" + block.substr(72) + "\n", 21}};
-  for (const auto& [output, level] : outputs)
-    EXPECT_EQ(standIn("q_usb", output).out, expectedReport(level));
 }
 
 // The usbink-levels filter passes the data, then publishes the level; hanging queries are ended.
@@ -178,7 +167,6 @@ TEST(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
     EXPECT_EQ(options.find(level < 0 ? "marker-levels" : markers) == options.npos, level < 0)
         << options;
     std::istringstream pids(readFile(work.file("pids")));
-    EXPECT_EQ(pids.str().empty(), query != kHanging);
     for (std::string pid; pids >> pid;)
       EXPECT_TRUE(waitFor([&] { return readFile("/proc/" + pid + "/cmdline").empty(); })) << pid;
   }
