@@ -1,7 +1,6 @@
 #!/usr/bin/python3
 """pysnmp GETs from a fixed table: v1 for a community, v3 for one MD5/DES user; then says ready."""
 import argparse
-import os
 import socket
 
 from pysnmp.carrier.asyncore.dgram import udp, udp6
@@ -46,6 +45,6 @@ ctx = context.SnmpContext(snmp)
 ctx.unregisterContextName(v2c.OctetString(""))
 ctx.registerContextName(v2c.OctetString(""), FixedTable())
 cmdrsp.GetCommandResponder(snmp, ctx)
-print(f"pysnmp agent ready pid {os.getpid()}", flush=True)
+print("pysnmp agent ready", flush=True)
 snmp.transportDispatcher.jobStarted(1)
 snmp.transportDispatcher.runDispatcher()

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "support/avahi_net.h"
-#include "support/netns.h"
 #include "tool/platform/mdns.h"
 
 namespace usbink::test {

@@ -15,12 +15,10 @@ namespace {
 
 TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
   TempDir dir;
-  std::string endless;
-  while (endless.size() < platform::kStatusOutputMax) endless += "y\n";
-  endless.resize(platform::kStatusOutputMax);
+  std::string endless(platform::kStatusOutputMax, '\n');
+  for (std::size_t i = 0; i < endless.size(); i += 2) endless[i] = 'y';
   const std::pair<std::string, std::string> cases[] = {
       // body (after it writes its PID to $1)
-      {"printf 'MFG:Acme;STS:AAAA;'\n", "MFG:Acme;STS:AAAA;"},
       {"printf 'MFG:Acme;STS:AAAA;'\nexec sleep 1000\n", "MFG:Acme;STS:AAAA;"},
       {"printf 'MFG:Acme;'\nexec >&-\nexec sleep 1000\n", "MFG:Acme;"},
       {"readlink /proc/$$/fd/2\n", "/dev/null\n"},  // descriptor 2 is open, on /dev/null
@@ -38,7 +36,6 @@ TEST(StatusProgram, StopsAProgramStillRunningAtTheLimitAndKeepsWhatItPrinted) {
     close(saved);
     EXPECT_EQ(output.value_or("(none)"), want) << body;
     const std::string pid = readFile(dir.file("pid"));
-    ASSERT_FALSE(pid.empty()) << body;
     EXPECT_TRUE(kill(std::stoi(pid), 0) != 0 && errno == ESRCH);  // neither running nor a zombie
   }
 }

@@ -3,7 +3,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "support/process.h"
 
@@ -11,11 +10,10 @@ namespace usbink::test {
 
 class Cupsd {
  public:
-  Cupsd() : m_pid(std::stoi(call({"start"}))) {}
+  Cupsd() : m_pid(std::stoi(runChecked({kScript, "start", m_dir}).out)) {}
   ~Cupsd() { run({kScript, "stop", m_dir}); }
-  // A queue with that device URI (any scheme) and, when given, that PPD file.
   void addQueue(const std::string& name, const std::string& uri, const std::string& ppd = "") {
-    call({"add", name, uri, ppd});
+    runChecked({kScript, "add", m_dir, name, uri, ppd});
   }
   // An executable in the scheduler's ServerBin (e.g. "filter/x").
   void installProgram(const std::string& relativePath, const std::string& content) const {
@@ -29,11 +27,6 @@ class Cupsd {
 
  private:
   static constexpr const char* kScript = USBINK_SOURCE_DIR "/tests/harness/private-cupsd.sh";
-  std::string call(std::vector<std::string> args) {
-    args.insert(args.begin() + 1, m_dir);
-    args.insert(args.begin(), kScript);
-    return runChecked(args).out;
-  }
   TempDir m_parent{"usbink-cups"};
   std::string m_dir = m_parent.file("cups");
   pid_t m_pid;

@@ -25,7 +25,6 @@ inline void checkCall(bool ok, const std::string& what) {
 inline bool isRoot() {
   return geteuid() == 0;
 }
-// This thread's network namespace is not the machine's own.
 inline bool inPrivateNetwork() {
   struct stat own = {}, machine = {};
   stat("/proc/thread-self/ns/net", &own);
@@ -49,7 +48,6 @@ inline void enterPrivateNetwork(std::vector<std::string> ipv6Addresses = {}) {
   runChecked(ipv6Addresses);
 }
 
-// main() of an integration test binary: private network, then the tests.
 inline int runInPrivateNetwork(int argc, char** argv, const std::vector<std::string>& ipv6 = {}) {
   ::testing::InitGoogleTest(&argc, argv);
   enterPrivateNetwork(ipv6);
@@ -65,10 +63,9 @@ inline void usePrivateHosts(const std::string& hostsContent) {
            {"hosts", hostsContent},
            {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"},
            {"nsswitch.conf", "hosts: files dns\n"}}) {
-    writeFile(etc.file(name), content);
-    checkCall(
-        mount(etc.file(name).c_str(), ("/etc/" + name).c_str(), nullptr, MS_BIND, nullptr) == 0,
-        "bind mount over /etc/" + name);
+    const std::string file = etc.file(name), over = "/etc/" + name;
+    writeFile(file, content);
+    checkCall(mount(file.c_str(), over.c_str(), nullptr, MS_BIND, nullptr) == 0, "bind " + over);
   }
 }
 
@@ -86,7 +83,6 @@ class NamedNamespace {
     const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     const int target = open(("/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC);
     const bool left = home >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
-    // Closes both, and takes the thread home once it has left.
     const std::shared_ptr<void> back(nullptr, [&](void*) {
       if (left) setns(home, CLONE_NEWNET);
       for (int fd : {home, target}) close(fd);

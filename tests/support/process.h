@@ -13,8 +13,7 @@
 namespace usbink::test {
 
 struct ProcessResult {
-  int exitCode = -1;      // -1 when killed by a signal
-  bool timedOut = false;  // killed because it ran past its limit
+  int exitCode = -1;  // -1 when killed by a signal (or at the time limit)
   std::string out, err;
 };
 

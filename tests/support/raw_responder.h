@@ -92,9 +92,8 @@ class RawResponder {
           std::unique_lock lock(m_mutex);
           m_requests.push_back(request);
           lock.unlock();
-          for (const auto& answer : m_handler(request)) {
+          for (const auto& answer : m_handler(request))
             sendto(m_fds.back(), answer.data(), answer.size(), 0, peer, fromLen);
-          }
         }
       }
     });

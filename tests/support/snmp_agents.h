@@ -17,8 +17,7 @@ struct AgentConfig {
   bool serveDeviceId = true;              // false: the object is missing
   std::string sysName = "Laser-Agent", sysObjectId = "1.3.6.1.4.1.26266.886.1.1";
   std::string fwVersion = "FW1.0", mcuVersion = "MCU2.0";
-  bool serveVersions = true;  // false: both firmware objects are missing
-  std::string snmpdLines{};   // further snmpd.conf lines (SnmpdAgent only)
+  std::string snmpdLines{};  // further snmpd.conf lines (SnmpdAgent only)
 };
 
 // A printer's device ID, and its Base64 status block (byte 0 `toner`, then 1..107).

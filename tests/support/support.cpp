@@ -1,4 +1,3 @@
-// The support library: processes, the SNMP agents and the avahi link.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -75,18 +74,10 @@ Child start(const std::vector<std::string>& argv, const std::string& log,
   return child;
 }
 
-// What both agents serve, with the defaults filled in.
-struct Served {
-  std::string engineId, user, auth, priv, deviceId;
-};
-
-Served served(const AgentConfig& c) {
-  const auto cred = usmCredentials();
-  // A distinct engine ID per listening address, with the expected enterprise.
+// A distinct engine ID per listening address, with the expected enterprise.
+std::string engineId(const AgentConfig& c) {
   const std::string tag = (c.address4.empty() ? c.address6 : c.address4).substr(0, 24);
-  return {c.engineId.empty() ? "800002a204" + toHex(Bytes(tag.begin(), tag.end())) : c.engineId,
-          cred.userName, cred.authPassword, cred.privPassword,
-          c.deviceId.value_or(deviceIdWithToner(c.toner))};
+  return c.engineId.empty() ? "800002a204" + toHex(Bytes(tag.begin(), tag.end())) : c.engineId;
 }
 
 const std::string kSides[2] = {"pr", "cl"};  // printer, client: folder, host and interface names
@@ -104,7 +95,6 @@ constexpr const char* kAvahiLauncher =
 }  // namespace
 
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  // Output through a pipe until every holder closed it; errors into a memory file.
   int out[2];
   const int err = memfd_create("stderr", MFD_CLOEXEC);
   if (err < 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -115,13 +105,9 @@ ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& op
   for (char buf[4096]; pid > 0;) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     pollfd readable{out[0], POLLIN, 0};
-    if (left <= 0) {
-      result.timedOut = true;
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (poll(&readable, 1, static_cast<int>(left)) <= 0) continue;
-    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (left <= 0) kill(pid, SIGKILL);
+    if (left > 0 && poll(&readable, 1, static_cast<int>(left)) <= 0) continue;
+    const ssize_t n = left > 0 ? read(out[0], buf, sizeof buf) : 0;
     if (n <= 0) break;
     result.out.append(buf, static_cast<std::size_t>(n));
   }
@@ -150,8 +136,7 @@ Child::Child(const std::vector<std::string>& argv, const std::string& logPath,
 }
 
 bool Child::running() {
-  int status = 0;
-  if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == 0) return true;
+  if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) return true;
   m_pid = -1;
   return false;
 }
@@ -160,11 +145,9 @@ void Child::stop() {
   if (m_pid <= 0) return;
   kill(m_pid, SIGCONT);
   kill(m_pid, SIGTERM);
-  if (!waitFor([this] { return !running(); }, std::chrono::seconds(3))) {
-    kill(m_pid, SIGKILL);
-    reap(m_pid);
-  }
-  m_pid = -1;
+  if (waitFor([this] { return !running(); }, std::chrono::seconds(3))) return;
+  kill(m_pid, SIGKILL);
+  reap(std::exchange(m_pid, -1));
 }
 
 std::string readFile(const std::string& path) {
@@ -209,22 +192,20 @@ std::string deviceIdWithToner(int toner) {
 }
 
 SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
-  const Served s = served(c);
+  const auto [user, auth, priv] = usmCredentials();
   std::string listen = c.address4.empty() ? "" : "udp:" + c.address4 + ":161";
   if (!c.address6.empty()) listen += (listen.empty() ? "udp6:[" : ",udp6:[") + c.address6 + "]:161";
   std::string conf = "[snmp] persistentDir " + m_dir.file("state") + "\nagentaddress " + listen +
-                     "\nexactEngineID 0x" + s.engineId + "\nsysName " + c.sysName +
-                     "\nsysObjectID ." + c.sysObjectId + "\ncreateUser " + s.user + " MD5 \"" +
-                     s.auth + "\" DES \"" + s.priv + "\"\nrouser " + s.user + " priv\n";
+                     "\nexactEngineID 0x" + engineId(c) + "\nsysName " + c.sysName +
+                     "\nsysObjectID ." + c.sysObjectId + "\ncreateUser " + user + " MD5 \"" + auth +
+                     "\" DES \"" + priv + "\"\nrouser " + user + " priv\n";
   if (c.v1) conf += "rocommunity mirtal\nrocommunity6 mirtal\n";
   const auto override = [&](const char* oid, const std::string& value) {
     conf += std::string("override .") + oid + " octet_str \"" + value + "\"\n";
   };
-  if (c.serveDeviceId) override(kOidDeviceId, s.deviceId);
-  if (c.serveVersions) {
-    override(kOidFwVersion, c.fwVersion);
-    override(kOidMcuVersion, c.mcuVersion);
-  }
+  if (c.serveDeviceId) override(kOidDeviceId, c.deviceId.value_or(deviceIdWithToner(c.toner)));
+  override(kOidFwVersion, c.fwVersion);
+  override(kOidMcuVersion, c.mcuVersion);
   writeFile(m_dir.file("snmpd.conf"), conf + c.snmpdLines);
   m_child = start({"snmpd", "-f", "-Lo", "-C", "-c", m_dir.file("snmpd.conf"), "-I", "-smux", "-m",
                    "", "-p", m_dir.file("snmpd.pid")},
@@ -232,23 +213,23 @@ SnmpdAgent::SnmpdAgent(const AgentConfig& c) {
 }
 
 PysnmpAgent::PysnmpAgent(const AgentConfig& c) {
-  const Served s = served(c);
+  const auto [user, auth, priv] = usmCredentials();
   std::vector<std::string> argv = {USBINK_PYTHON,
                                    USBINK_SOURCE_DIR "/tests/harness/pysnmp_agent.py"};
-  argv.insert(argv.end(), {"--engine-id", s.engineId, "--sys-name", c.sysName, "--user", s.user});
-  argv.insert(argv.end(), {"--sys-object-id", c.sysObjectId, "--auth", s.auth, "--priv", s.priv});
+  argv.insert(argv.end(), {"--engine-id", engineId(c), "--sys-name", c.sysName, "--user", user});
+  argv.insert(argv.end(), {"--sys-object-id", c.sysObjectId, "--auth", auth, "--priv", priv});
+  argv.insert(argv.end(), {"--fw", c.fwVersion, "--mcu", c.mcuVersion});
   if (!c.address4.empty()) argv.insert(argv.end(), {"--addr", c.address4});
   if (!c.address6.empty()) argv.insert(argv.end(), {"--addr6", c.address6});
   if (c.v1) argv.insert(argv.end(), {"--community", "mirtal"});
-  if (c.serveDeviceId) argv.insert(argv.end(), {"--device-id", s.deviceId});
-  if (c.serveVersions) argv.insert(argv.end(), {"--fw", c.fwVersion, "--mcu", c.mcuVersion});
+  if (c.serveDeviceId)
+    argv.insert(argv.end(), {"--device-id", c.deviceId.value_or(deviceIdWithToner(c.toner))});
   m_child = start(argv, m_dir.file("pysnmp.log"), {{"TMPDIR", m_dir.path()}}, "pysnmp agent ready");
 }
 
 AvahiNet::AvahiNet() {
   if (!inPrivateNetwork()) throw std::runtime_error("AvahiNet needs a private network");
-  const std::string& ns = m_printerNs.name();
-  const std::string p4 = kPrinterLinkAddress4, p6 = kPrinterLinkAddress6, pr = m_dir.file("pr");
+  const std::string ns = m_printerNs.name(), pr = m_dir.file("pr");
   disableDuplicateAddressDetection();
   disableDuplicateAddressDetection(ns);
   runChecked({"sh", "-ec",
@@ -257,11 +238,21 @@ AvahiNet::AvahiNet() {
               "ip addr add 192.0.2.2/24 dev mdns-cl; ip addr add 2001:db8::2/64 dev mdns-cl nodad\n"
               "ip -n $0 link set mdns-pr up; ip link set mdns-cl up\n"
               "ip route add 198.51.100.0/24 via $1; ip -6 route add 2001:db8:100::/64 via $2",
-              ns, p4, p6});
-  // The printers' hosts in the static hosts file, their addresses on the printer side's loopback.
+              ns, kPrinterLinkAddress4, kPrinterLinkAddress6});
+  for (int side : {0, 1}) {
+    const std::string dir = m_dir.file(kSides[side]);
+    std::filesystem::create_directories(dir + "/services");
+    writeFile(dir + "/avahi-daemon.conf",
+              "[server]\nhost-name=usbink-" + kSides[side] + "\nallow-interfaces=mdns-" +
+                  kSides[side] +
+                  "\nratelimit-interval-usec=1000000\nratelimit-burst=1000\n[wide-area]\n"
+                  "enable-wide-area=no\n[publish]\npublish-hinfo=no\npublish-workstation=no\n");
+    m_bus[side] = Child({"dbus-daemon", "--session", "--address=unix:path=" + dir + "/bus",
+                         "--nofork", "--nopidfile", "--nosyslog", "--print-address"},
+                        dir + "/dbus.log");
+    waitForLog(dir + "/dbus.log", "unix:path=");
+  }
   std::string hosts;
-  for (const std::string& side : kSides)
-    std::filesystem::create_directories(m_dir.file(side + "/services"));
   for (const PrinterService* p : kStaticPrinters) {
     writeFile(pr + "/services/" + p->host + ".service",
               "<service-group><name>" + p->instance +
@@ -269,27 +260,11 @@ AvahiNet::AvahiNet() {
                   p->host + ".local</host-name></service></service-group>\n");
     for (const auto& a : p->addresses) {
       hosts += a + " " + p->host + ".local\n";
-      const char* prefix = a.find(':') != std::string::npos ? "/128" : "/32";
-      if (!a.starts_with("fe80:"))
-        runChecked({"ip", "-n", ns, "addr", "add", a + prefix, "dev", "lo"});
+      if (!a.starts_with("fe80:")) runChecked({"ip", "-n", ns, "addr", "add", a, "dev", "lo"});
     }
   }
   writeFile(pr + "/hosts", hosts);
   writeFile(m_dir.file("cl/hosts"), "");
-  for (int side : {0, 1}) {
-    const std::string dir = m_dir.file(kSides[side]);
-    writeFile(dir + "/avahi-daemon.conf",
-              "[server]\nhost-name=usbink-" + kSides[side] + "\nallow-interfaces=mdns-" +
-                  kSides[side] +
-                  "\nuse-ipv4=yes\nuse-ipv6=yes\nenable-dbus=yes\nratelimit-interval-usec="
-                  "1000000\nratelimit-burst=1000\n[wide-area]\nenable-wide-area=no\n"
-                  "[publish]\npublish-hinfo=no\npublish-workstation=no\n");
-    m_bus[side] = Child({"dbus-daemon", "--session", "--address=unix:path=" + dir + "/bus",
-                         "--nofork", "--nopidfile", "--nosyslog", "--print-address"},
-                        dir + "/dbus.log");
-    waitForLog(dir + "/dbus.log", "unix:path=");
-  }
-  writeFile(pr + "/avahi.log", "");
   m_avahi[0] =
       Child({"ip", "netns", "exec", ns, "sh", "-c", kAvahiLauncher, pr}, pr + "/avahi.log");
   restartClientAvahi();
