@@ -6,6 +6,8 @@ command=${1:?usage: private-cupsd.sh start|add|stop DIR ...}
 dir=${2:?missing DIR}
 case $dir in /*) ;; *) dir=$(pwd)/$dir ;; esac
 socket=$dir/cups.sock
+# cupsd silently ignores a listener path longer than a sun_path holds.
+[ ${#socket} -lt 104 ] || { echo "private-cupsd: $socket is too long" >&2; exit 2; }
 
 # Our cupsd, and not a reused PID or a zombie: its command line names our config.
 ours() { grep -qF -- "$dir/etc/cupsd.conf" "/proc/$1/cmdline" 2>/dev/null; }
@@ -21,6 +23,7 @@ stop() {
 }
 
 start() {
+  [ ! -e "$dir/cupsd.pid" ] || stop
   mkdir -p "$dir" && (cd "$dir" && mkdir -p etc spool/tmp log cache state bin/backend bin/filter bin/daemon ssl)
   # cupsd starts filters and backends through ServerBin/daemon/cups-exec.
   ln -s "$(cups-config --serverbin)/daemon/cups-exec" "$dir/bin/daemon/cups-exec"
@@ -53,4 +56,5 @@ case $command in
          esac
          CUPS_SERVER=$socket lpadmin -p "${3:?missing NAME}" -v "$4" ${5:+-P "$5" -E} ;;
   stop)  stop ;;
+  *)     echo "private-cupsd: unknown command $command" >&2; exit 2 ;;
 esac
