@@ -70,7 +70,9 @@ TEST(QueryOutput, SupplyLevelsInWordsAndPercent) {
                                                          {3, INT32_MAX, 1, "214748364700%"}};
   for (const auto& [cls, level, max, text] : rows) {
     Supply s;
-    s.supplyClass = cls, s.maxCapacity = max, s.level = level;
+    s.supplyClass = cls;
+    s.maxCapacity = max;
+    s.level = level;
     EXPECT_EQ(levelText(s), text);
   }
   EXPECT_EQ(levelText(Supply{}), "not reported");
@@ -100,8 +102,10 @@ TEST(QueryOutput, JoinsSupplyColoursAndDecidesNagios) {
             "'Waste'=9%;20;10;0;100 '1.3'=U;20;10;0;100\n");
   EXPECT_EQ(state, 2);
   for (auto [n, complete] : {std::pair{1, false}, {0, true}}) {  // cut short; found nothing
-    r.supplies.resize(n), r.complete = complete;
-    EXPECT_EQ((suppliesNagios(r, 20, 10, &state), state), 3) << n;
+    r.supplies.resize(n);
+    r.complete = complete;
+    suppliesNagios(r, 20, 10, &state);
+    EXPECT_EQ(state, 3) << n;
   }
 }
 

@@ -232,7 +232,8 @@ TEST(Descriptors, ManyReadsKeepTheCount) {
   const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
   RawResponder v3("127.0.5.41", [scripted](const Bytes& r) {
     Answers out = scripted(r);
-    return out.push_back({}), out;
+    out.push_back({});
+    return out;
   });
   const auto reads = [](StatusRead read, const char* address, int count, int succeeded = 0) {
     while (count-- > 0) succeeded += level(read, address) >= 0;

@@ -38,7 +38,8 @@ inline std::vector<std::string> emulatorCommand(const std::vector<EmulatedPrinte
     });
   }
   argv.push_back("--");
-  return argv.insert(argv.end(), command.begin(), command.end()), argv;
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
 }
 
 }  // namespace usbink::test

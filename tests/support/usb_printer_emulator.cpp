@@ -70,7 +70,8 @@ struct Device {
       if (printer) c.insert(c.end(), {7, 5, 0x01, 2, 0, 2, 0, 7, 5, 0x81, 2, 0, 2, 0});
     }
     c[2] = u8(c.size());  // under 256
-    return d.insert(d.end(), c.begin(), c.end()), d;
+    d.insert(d.end(), c.begin(), c.end());
+    return d;
   }
 
   int control(const std::uint8_t* setup, std::uint8_t* data, std::size_t room, OpenFile& file,
@@ -111,7 +112,8 @@ struct Device {
       const int n = control(buffer->data, buffer->data + 8, length - 8, file, what);
       complete = !(p.fault == "never-completes" && what->starts_with("GET_DEVICE_ID"));
       *what = "SUBMITURB " + *what + (n < 0 ? std::string(" -> ") + strerrorname_np(-n) : "");
-      urb->status = std::min(n, 0), urb->actual_length = std::max(n, 0);
+      urb->status = std::min(n, 0);
+      urb->actual_length = std::max(n, 0);
     }
     g_object_unref(buffer);
     file.urbs.push_back({UMOCKDEV_IOCTL_DATA(g_object_ref(arg)), complete});
@@ -126,36 +128,51 @@ struct Device {
       if (it == file.urbs.end()) return -EAGAIN;
       umockdev_ioctl_data_set_ptr(arg, 0, it->first);
       g_object_unref(it->first);
-      return file.urbs.erase(it), 0;
+      file.urbs.erase(it);
+      return 0;
     }
     const auto number = [&] { return *reinterpret_cast<unsigned*>(arg->data); };
     if (request == USBDEVFS_SUBMITURB) return submit(arg, file, what);
-    if (request == USBDEVFS_GET_CAPABILITIES)  // none; libusb opens a device with it
-      return *what = "GET_CAPABILITIES", std::memset(arg->data, 0, arg->data_len), 0;
+    if (request == USBDEVFS_GET_CAPABILITIES) {  // none; libusb opens a device with it
+      *what = "GET_CAPABILITIES";
+      std::memset(arg->data, 0, arg->data_len);
+      return 0;
+    }
     if (request == USBDEVFS_DISCARDURB) {
       const auto it = std::ranges::find_if(file.urbs, [](const auto& u) { return !u.second; });
       if (it == file.urbs.end()) return -EINVAL;
       auto* u = reinterpret_cast<usbdevfs_urb*>(it->first->data);
-      return u->status = -ENOENT, u->actual_length = 0, it->second = true, 0;
+      u->status = -ENOENT;
+      u->actual_length = 0;
+      it->second = true;
+      return 0;
     }
-    if (request == USBDEVFS_CLAIMINTERFACE)
-      return *what = "CLAIMINTERFACE " + to_string(number()),
-             driverBound && ours(number()) ? -EBUSY : (file.claimed.insert(number()), 0);
-    if (request == USBDEVFS_RELEASEINTERFACE)
-      return *what = "RELEASEINTERFACE " + to_string(number()),
-             file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
+    if (request == USBDEVFS_CLAIMINTERFACE) {
+      *what = "CLAIMINTERFACE " + to_string(number());
+      if (driverBound && ours(number())) return -EBUSY;
+      file.claimed.insert(number());
+      return 0;
+    }
+    if (request == USBDEVFS_RELEASEINTERFACE) {
+      *what = "RELEASEINTERFACE " + to_string(number());
+      return file.claimed.erase(number()) == 1 ? 0 : -EINVAL;
+    }
     if (request == USBDEVFS_GETDRIVER) {
       auto* get = reinterpret_cast<usbdevfs_getdriver*>(arg->data);
       const bool claimedHere = file.claimed.contains(get->interface);
       if (!(ours(get->interface) && driverBound) && !claimedHere) return -ENODATA;
-      return std::strcpy(get->driver, claimedHere ? "usbfs" : "usblp"), 0;
+      std::strcpy(get->driver, claimedHere ? "usbfs" : "usblp");
+      return 0;
     }
     if (request != USBDEVFS_IOCTL) return -ENOTTY;
     const auto* command = reinterpret_cast<usbdevfs_ioctl*>(arg->data);
     const auto ifno = static_cast<unsigned>(command->ifno);
-    if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT))
-      return *what = "DISCONNECT " + to_string(ifno),
-             ours(ifno) && driverBound ? (driverBound = false, 0) : -ENODATA;
+    if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
+      *what = "DISCONNECT " + to_string(ifno);
+      if (!ours(ifno) || !driverBound) return -ENODATA;
+      driverBound = false;
+      return 0;
+    }
     if (command->ioctl_code != static_cast<int>(USBDEVFS_CONNECT)) return -ENOTTY;
     *what = "CONNECT " + to_string(ifno);
     if (ours(ifno) && p.usblp && !file.claimed.contains(ifno)) driverBound = true;
@@ -169,8 +186,10 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, Device* de
   UMockdevIoctlData* arg = nullptr;
   if (_IOC_SIZE(request) > 0 &&
       (arg = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
-                                         _IOC_SIZE(request), nullptr)) == nullptr)
-    return umockdev_ioctl_client_complete(client, -1, EFAULT), TRUE;
+                                         _IOC_SIZE(request), nullptr)) == nullptr) {
+    umockdev_ioctl_client_complete(client, -1, EFAULT);
+    return TRUE;
+  }
   std::string what = "ioctl " + to_string(_IOC_TYPE(request)) + "/" + to_string(_IOC_NR(request));
   long result = -ENOTTY;
   if (node != device->lpNode)
@@ -178,7 +197,8 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, Device* de
   else if (_IOC_TYPE(request) == 'P' && _IOC_NR(request) == 1 && _IOC_DIR(request) == _IOC_READ &&
            arg != nullptr) {
     what = "LPIOC_GET_DEVICE_ID " + to_string(_IOC_SIZE(request));
-    result = (Device::answer(device->deviceIdReply(), arg->data, arg->data_len), 0);
+    Device::answer(device->deviceIdReply(), arg->data, arg->data_len);
+    result = 0;
   }
   const int error = result < 0 ? static_cast<int>(-result) : 0;
   if (g_ioctlLog != nullptr && request != USBDEVFS_REAPURBNDELAY)
@@ -191,7 +211,8 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, Device* de
 
 std::filesystem::path inTestbed(const std::string& path) {
   const std::filesystem::path file = g_root + path;
-  return std::filesystem::create_directories(file.parent_path()), file;
+  std::filesystem::create_directories(file.parent_path());
+  return file;
 }
 
 // Makes the node's file (add_device records only its numbers) and answers its ioctls.
