@@ -109,6 +109,7 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
     check({{usage, 2, "", kUsage}});
   check({
       {"firmware fd00:4::2", 0, "address: fd00:4::2\nfirmware: FW1.0\n"},
+      {"mcu-firmware 127.0.4.2", 0, "address: 127.0.4.2\nmcu-firmware: MCU2.0\n"},
       {"identity 127.0.4.4", 0,
        "address: 127.0.4.4\nname: La\"s\\er\\x0A1\nfirmware: FW1.0\nmcu-firmware: MCU2.0\n"},
       {"--verbose status office.printers.test", 0,
