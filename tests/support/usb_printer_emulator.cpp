@@ -27,6 +27,8 @@ using Bytes = std::vector<std::uint8_t>;
 using std::to_string;
 
 constexpr const char* kPreload = "libumockdev-preload.so.0";
+// The configuration descriptor (9 + 9 per interface + 14 octets) keeps its length in one octet.
+constexpr int kMaxInterfaceNumber = 24;
 FILE* g_ioctlLog = nullptr;
 UMockdevTestbed* g_testbed = nullptr;
 std::string g_root;  // of the testbed
@@ -266,19 +268,31 @@ int main(int argc, char** argv) {
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string arg = argv[i], key = arg.substr(0, arg.find('='));
     const std::string value = arg.substr(std::min(arg.size(), key.size() + 1));
-    bool known = arg == "--printer" && (devices.emplace_back(), true);
-    if (key == "--log" && !value.empty() && (g_ioctlLog = std::fopen(value.c_str(), "w")))
-      known = !std::setvbuf(g_ioctlLog, nullptr, _IONBF, 0);
-    known |= key == "--log" && value.empty();
-    if (!known && !devices.empty())
-      forEachOption(devices.back().p, [&](const char* o, auto& f) {
-        if constexpr (std::is_same_v<decltype(f), std::string&>)
-          known |= key == o && (f = value, 1);
+    if (arg == "--printer") {
+      devices.emplace_back();
+      continue;
+    }
+    if (key == "--log") {
+      if (!value.empty() && (g_ioctlLog = std::fopen(value.c_str(), "w")) == nullptr)
+        err(125, "%s", value.c_str());
+      if (g_ioctlLog != nullptr) std::setvbuf(g_ioctlLog, nullptr, _IONBF, 0);
+      continue;
+    }
+    bool known = false;
+    if (!devices.empty())
+      forEachOption(devices.back().p, [&](const char* o, auto& field) {
+        if (key != o) return;
+        known = true;
+        if constexpr (std::is_same_v<decltype(field), std::string&>)
+          field = value;
         else
-          known |= key == o && (f = std::atoi(value.c_str()), 1);
+          field = std::atoi(value.c_str());
       });
     if (!known) errx(125, "unknown option, or one before --printer: %s", arg.c_str());
   }
+  for (const Device& d : devices)
+    if (d.p.interfaceNumber < 0 || d.p.interfaceNumber > kMaxInterfaceNumber)
+      errx(125, "--interface must be 0 to %d", kMaxInterfaceNumber);
   if (i + 1 >= argc) errx(125, "usage: [--log=FILE] [--printer OPTIONS...]... -- COMMAND ARGS...");
 
   g_testbed = umockdev_testbed_new();
