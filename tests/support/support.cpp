@@ -19,6 +19,7 @@
 #include "support/snmp_agents.h"
 #include "usbink/base64.h"
 #include "usbink/oids.h"
+#include "usbink/status.h"
 
 extern char** environ;
 
@@ -180,8 +181,9 @@ bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
 }
 
 std::string statusBlockWithToner(int toner) {
-  unsigned char block[108];
-  for (int i = 0; i < 108; ++i) block[i] = static_cast<unsigned char>(i ? i : toner);
+  unsigned char block[kPrinterStatusSize];
+  for (std::size_t i = 0; i < sizeof block; ++i)
+    block[i] = static_cast<unsigned char>(i ? i : toner);
   char text[160];
   base64_encode(block, sizeof block, text, sizeof text);
   return text;
@@ -284,9 +286,10 @@ void AvahiNet::restartClientAvahi() {
 void AvahiNet::publish(const std::vector<std::vector<std::string>>& publications) {
   const std::string dir = m_dir.file("pr"), log = dir + "/publish.log";
   for (auto argv : publications) {
-    argv.insert(argv.begin(),
-                {"env", "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir + "/bus", "avahi-publish"});
-    m_publishers.emplace_back(argv, log);
+    argv.insert(argv.begin(), "avahi-publish");
+    m_publishers.emplace_back(argv, log,
+                              std::map<std::string, std::string>{
+                                  {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir + "/bus"}});
   }
   waitForLog(log, "Established under name", m_publishers.size());
 }
