@@ -59,7 +59,7 @@ void BM_V1RequestBuild(benchmark::State& state) {
 // The device-ID answer of snmpd (232 octets), with the consumer that files
 // the device ID or with none.
 void BM_V1ResponseParse(benchmark::State& state) {
-  Bytes answer = fromHex(usbink::test::kDeviceIdAnswer);
+  Bytes answer = usbink::test::capturedAnswer("device_id");
   const SnmpValueCallback consumer = state.range(0) != 0 ? outputDeviceIdValue : nullptr;
   for (auto _ : state) {
     benchmark::DoNotOptimize(

@@ -29,11 +29,11 @@ std::vector<Recorded> recordedAnswers() {
   const std::string deviceId = "MFG:Acme;CMD:PCL;MDL";
   const std::string sysObjectId = "\x2b\x06\x01\x04\x01\x81\xcd\x1a\x86\x76\x01\x01";
   std::vector<Recorded> out = {
-      {"v1 device ID", Reader::kV1, fromHex(kDeviceIdAnswer), {deviceId}},
-      {"v1 long device ID", Reader::kV1, fromHex(kLongDeviceIdAnswer), {"MFG:Acme;CMD:PCL,PJL"}},
-      {"v1 noSuchName", Reader::kV1, fromHex(kNoSuchNameAnswer), {""}},
-      {"v1 sysName", Reader::kV1, fromHex(kSysNameAnswer), {"Laser-Agent"}},
-      {"v1 sysObjectID", Reader::kV1, fromHex(kSysObjectIdAnswer), {sysObjectId}}};
+      {"v1 device ID", Reader::kV1, capturedAnswer("device_id"), {deviceId}},
+      {"v1 long ID", Reader::kV1, capturedAnswer("long_device_id"), {"MFG:Acme;CMD:PCL,PJL"}},
+      {"v1 noSuchName", Reader::kV1, capturedAnswer("no_such_name"), {""}},
+      {"v1 sysName", Reader::kV1, capturedAnswer("sys_name"), {"Laser-Agent"}},
+      {"v1 sysObjectID", Reader::kV1, capturedAnswer("sys_object_id"), {sysObjectId}}};
   const std::string dir = std::string(USBINK_SOURCE_DIR) + "/fuzz/corpus/fuzz_v3_response/";
   for (const std::string agent : {"snmpd_", "pysnmp_"}) {
     const auto answer = [&](const std::string& name, Reader reader, Values values) {

@@ -228,7 +228,7 @@ TEST(Walk, EndsOnWhatTheAgentAnswers) {
 
 // Every socket a read opens is closed, answered or not (an empty datagram ends SNMPv3 waits).
 TEST(Descriptors, ManyReadsKeepTheCount) {
-  RawResponder v1("127.0.5.40", answering({fromHex(kDeviceIdAnswer)}));
+  RawResponder v1("127.0.5.40", answering({capturedAnswer("device_id")}));
   const auto scripted = scriptedAgents({answeringAgent(kEngineA, kDeviceIdValue)});
   RawResponder v3("127.0.5.41", [scripted](const Bytes& r) {
     Answers out = scripted(r);

@@ -91,7 +91,7 @@ TEST(GetRequestBuilder, WritesTheRequestOrRefusesWithoutWriting) {
 }
 
 TEST(ResponseParser, HandsOutEveryFieldAndRefusesAnOverlongCommunity) {
-  Datagram d(fromHex(kNoSuchNameAnswer));
+  Datagram d(capturedAnswer("no_such_name"));
   g_recorder.watch(d);
   int version = -1;
   char community[kCommunityCapacity] = {};
@@ -143,7 +143,7 @@ TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   for (const auto& [answer, value] :
        {std::pair{v1Response(cat({sysName(text("abc")), sysName(text("d"))})), "d"},
         {v1Response({}), ""},
-        {fromHex(kNoSuchNameAnswer), ""},
+        {capturedAnswer("no_such_name"), ""},
         {v1Response(cat({sysName(text("abc")), sysName(Bytes(kRecvBufSize, 'v'))})), nullptr}}) {
     Datagram d(answer);
     char out[kRecvBufSize];
@@ -152,9 +152,9 @@ TEST(Wrappers, RecvBufTakesTheLastValueDeviceIdOnlyThisAnswersStatusBlock) {
   }
   const Bytes trailing = v1Response(
       varbind(kDeviceIdOid, kBerOctetString, text(deviceIdWithToner(42) + "MDL:Laser;")));
-  for (const auto& [answer, decodes] : {std::pair{fromHex(kDeviceIdAnswer), true},
-                                        {fromHex(kNoSuchNameAnswer), false},
-                                        {fromHex(kLongDeviceIdAnswer), true},
+  for (const auto& [answer, decodes] : {std::pair{capturedAnswer("device_id"), true},
+                                        {capturedAnswer("no_such_name"), false},
+                                        {capturedAnswer("long_device_id"), true},
                                         {trailing, false}}) {
     Datagram d(answer);
     PRINTER_STATUS status{};

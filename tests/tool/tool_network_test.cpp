@@ -59,7 +59,7 @@ class NetworkQueue : public PrintersSuite<Printers> {};
 // An IPv6 literal loses its brackets; a name with both families gives its IPv6 address.
 TEST_F(NetworkQueue, ReportsTheLevelOfTheQueuesPrinterOverV1OrV3) {
   const std::string v6Lines = "Sendto nRet = 51, request_oid_len=51\nrecvfrom nRecv = " +
-                              std::to_string(fromHex(kDeviceIdAnswer).size()) +
+                              std::to_string(capturedAnswer("device_id").size()) +
                               "\nNetworkReadStatus response=\n";
   for (auto [name, uri, exitCode] : kQueues) {
     if (exitCode < 0) continue;
@@ -72,7 +72,7 @@ TEST_F(NetworkQueue, ReportsTheLevelOfTheQueuesPrinterOverV1OrV3) {
 
 // v1 takes the first datagram from anywhere, SNMPv3 asks where the Report came from.
 TEST_F(NetworkQueue, MisbehavingAgentsEndTheRunWithItsStatus) {
-  const Bytes v1 = fromHex(kDeviceIdAnswer);  // toner 42
+  const Bytes v1 = capturedAnswer("device_id");  // toner 42
   const struct {
     const char* what;
     RawResponder::Handler agent;
