@@ -19,7 +19,6 @@ namespace {
 enum class Reader { kV1, kV3Discovery, kV3Secured, kV3AuthOnly };
 
 const Bytes kEngine = cat({fromHex("800002a204"), text("usbink-fuzz")});
-const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
 const auto kKeys = userKeys(kEngine);
 
 using Values = std::vector<std::string>;

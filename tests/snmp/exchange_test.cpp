@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
-#include <memory>
 #include <thread>
 
 #include "snmp/captured_answers.h"
@@ -28,8 +27,6 @@ using Answers = std::vector<Bytes>;
 using Copies = std::vector<std::string>;
 constexpr std::chrono::milliseconds kMillisecond{1};
 
-const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
-const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kFwOid = fromHex("2b0601040181cd1a8676822c8271c25301020100");
 const Bytes kMcuOid = fromHex("2b0601040181cd1a8676822c8271c25301020300");
 const std::string kStatusRequest = toHex(v1Response(varbind(kDeviceIdOid, 5, {}), kPduGetRequest));
@@ -204,17 +201,16 @@ TEST(ScriptedV3Agents, NoRecordOrNoValuesGiveNothing) {
 TEST(Walk, EndsOnWhatTheAgentAnswers) {
   const Oid root = *oidFromText("1.3.6.1.2.1.43.11.1.1");
   const std::tuple<const char*, const char*, unsigned char, WalkEnd> rows[] = {
-      {"127.0.5.50", nullptr, 0, WalkEnd::kComplete},
-      {"fd00:5::9", nullptr, 0, WalkEnd::kComplete},
-      {"127.0.5.50", nullptr, 1, WalkEnd::kErrorStatus},
+      {"127.0.5.50", "", 0, WalkEnd::kComplete},
+      {"fd00:5::9", "", 0, WalkEnd::kComplete},
+      {"127.0.5.50", "", 1, WalkEnd::kErrorStatus},
       {"127.0.5.50", "127.0.5.51", 0, WalkEnd::kNoAnswer}};
   for (const auto& [address, replyFrom, errorStatus, end] : rows) {
     const RawResponder::Handler agent = [status = errorStatus](Bytes answer) {
       std::tie(answer[13], answer[20], answer[38]) = std::tuple(kPduGetResponse, status, 2);
       return Answers{answer};  // 1.3.6.1.2.1.43.11.1.2, past the subtree
     };
-    const auto responder = replyFrom ? std::make_unique<RawResponder>(address, replyFrom, agent)
-                                     : std::make_unique<RawResponder>(address, agent);
+    const RawResponder responder(address, agent, replyFrom);
     UdpPeer peer;
     ASSERT_TRUE(peer.open(address));
     CommunityRequester requester(peer, SnmpVersion::kV2c, "public",

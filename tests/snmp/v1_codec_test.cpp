@@ -16,8 +16,6 @@
 namespace usbink::test {
 namespace {
 
-const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
-const Bytes kSysNameOid = fromHex("2b06010201010500");
 const Bytes kSysObjectIdOid = fromHex("2b06010201010200");
 
 TEST(BerPrimitives, LengthsIntegersAndByteOrder) {

@@ -12,6 +12,10 @@
 
 namespace usbink::test {
 
+// The content octets of the device-ID and sysName.0 identifiers.
+inline const Bytes kDeviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
+inline const Bytes kSysNameOid = fromHex("2b06010201010500");
+
 inline Bytes tlv(unsigned char tag, const Bytes& content) {
   const std::size_t n = content.size();
   const auto high = static_cast<unsigned char>(n >> 8);

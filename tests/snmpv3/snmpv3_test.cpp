@@ -78,7 +78,7 @@ TEST(UsmPrivacy, DesCbcMatchesFips81AndStaysInItsBuffers) {
 using Area = std::array<unsigned char, 2048>;
 
 const Bytes kEngine = fromHex("800002a2040102030405");
-const char *kDeviceIdOid[] = {kOidDeviceId}, *kSysNameOid[] = {kOidSysName};
+const char *kDeviceIdOids[] = {kOidDeviceId}, *kSysNameOids[] = {kOidSysName};
 const UsmCredentials kUser = usmCredentials();
 
 std::string built(const Area& area, int length) {
@@ -99,7 +99,7 @@ Request request(const Bytes& engine, unsigned long boots, unsigned long time = 1
   Area out{};
   Request r;
   r.length = CNetIO::BuildSnmpV3RequestPacket(
-      engine.data(), int(engine.size()), boots, time, 1, kSysNameOid, nullptr, nullptr, nullptr,
+      engine.data(), int(engine.size()), boots, time, 1, kSysNameOids, nullptr, nullptr, nullptr,
       kUser.userName, auth, priv, r.authKey.data(), r.privKey.data(), out.data());
   r.message.assign(out.begin(), out.begin() + std::max(r.length, 0));
   return r;
@@ -123,7 +123,7 @@ TEST(V3Builder, DiscoverySetPduAndPrivacyParametersOnTheWire) {
   const unsigned char hi[] = {'h', 'i'}, *values[] = {hi}, types[] = {kBerOctetString};
   const char lengths[] = {2};
   EXPECT_EQ(
-      built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOid, values, lengths, types, out.data())),
+      built(out, CNetIO::BuildSnmpV3PDU(255, 1, kDeviceIdOids, values, lengths, types, out.data())),
       "a327020200ff020100020100301b30190613"
       "2b0601040181cd1a8676822c8271c25301010004026869");
   // Privacy parameters: boots, then the salt counter; the scoped PDU padded to 64 octets.
@@ -135,8 +135,8 @@ TEST(V3Builder, DiscoverySetPduAndPrivacyParametersOnTheWire) {
   for (const int scoped : {57, 64}) {  // engine IDs that make the scoped PDU this long
     Bytes engine = kEngine;
     Area plain{};
-    while (msgData(engine, nullptr, kSysNameOid, plain.data()) < scoped) engine.push_back(0x41);
-    ASSERT_EQ(msgData(engine, nullptr, kSysNameOid, plain.data()), scoped);
+    while (msgData(engine, nullptr, kSysNameOids, plain.data()) < scoped) engine.push_back(0x41);
+    ASSERT_EQ(msgData(engine, nullptr, kSysNameOids, plain.data()), scoped);
     SNMPv3RequestID = 1;
     const Bytes m = request(engine, 1).message;
     EXPECT_EQ(v3Parts(m).msgData.end - v3Parts(m).msgData.content, 64u) << scoped;
@@ -150,11 +150,11 @@ TEST(V3Builder, RefusesWhatDoesNotFitWithoutWriting) {
   Bytes longValue(120, 'v');  // longer than a one-octet length can hold
   const unsigned char *values[] = {longValue.data()}, types[] = {kBerOctetString};
   const char lengths[] = {120};
-  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, types, out.data()), -1);
-  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, nullptr, types, out.data()), -1);
-  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOid, values, lengths, nullptr, out.data()), -1);
-  EXPECT_EQ(msgData(kEngine, std::string(128, 'n').c_str(), kDeviceIdOid, out.data()), -1);
-  EXPECT_EQ(msgData(Bytes(33, 0x80), nullptr, kDeviceIdOid, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOids, values, lengths, types, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOids, values, nullptr, types, out.data()), -1);
+  EXPECT_EQ(CNetIO::BuildSnmpV3PDU(1, 1, kDeviceIdOids, values, lengths, nullptr, out.data()), -1);
+  EXPECT_EQ(msgData(kEngine, std::string(128, 'n').c_str(), kDeviceIdOids, out.data()), -1);
+  EXPECT_EQ(msgData(Bytes(33, 0x80), nullptr, kDeviceIdOids, out.data()), -1);
   EXPECT_EQ(CNetIO::BuildSnmpV3msgSecurityParameters(kEngine.data(), 10, 1, 1,
                                                      std::string(3000, 'u').c_str(), nullptr,
                                                      nullptr, 0, out.data(), nullptr),

@@ -22,9 +22,6 @@ namespace usbink::test {
 inline void checkCall(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
 }
-inline bool isRoot() {
-  return geteuid() == 0;
-}
 inline bool inPrivateNetwork() {
   struct stat own = {}, machine = {};
   stat("/proc/thread-self/ns/net", &own);

@@ -22,14 +22,11 @@ namespace usbink::test {
 using Bytes = std::vector<unsigned char>;
 
 // Any character but a hex digit is skipped.
-inline Bytes fromHex(const std::string& hex) {
+inline Bytes fromHex(std::string hex) {
+  std::erase_if(hex, [](unsigned char c) { return !std::isxdigit(c); });
   Bytes out;
-  std::string digit;
-  for (char c : hex) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
-    digit += c;
-    if (digit.size() == 2) out.push_back(std::stoi(std::exchange(digit, ""), nullptr, 16));
-  }
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -41,41 +38,27 @@ inline std::string toHex(const Bytes& bytes) {
 
 class RawResponder {
  public:
-  // Answers each request with the datagrams `handler` returns (maybe none).
+  // Answers each request with the datagrams `handler` returns (maybe none). With `replyAddress`
+  // it serves that address:161 as well, and every answer leaves from there.
   using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
-  RawResponder(const std::string& address, Handler handler)
-      : RawResponder(std::vector{address}, std::move(handler)) {}
-  // Serves `replyAddress`:161 as well, and every answer leaves from there.
-  RawResponder(const std::string& address, const std::string& replyAddress, Handler handler)
-      : RawResponder(std::vector{address, replyAddress}, std::move(handler)) {}
-  ~RawResponder() {
-    m_stop = true;
-    m_thread.join();
-    for (int fd : m_fds) close(fd);
-  }
-  std::vector<Bytes> requests() const {  // every request so far, in order
-    std::lock_guard lock(m_mutex);
-    return m_requests;
-  }
-  std::size_t requestCount() const { return requests().size(); }
-
- private:
-  RawResponder(const std::vector<std::string>& addresses, Handler handler)
+  RawResponder(const std::string& address, Handler handler, const std::string& replyAddress = "")
       : m_handler(std::move(handler)) {
-    for (const auto& address : addresses) {
+    std::vector<std::string> addresses{address};
+    if (!replyAddress.empty()) addresses.push_back(replyAddress);
+    for (const auto& at : addresses) {
       addrinfo hints{AI_NUMERICHOST, AF_UNSPEC, SOCK_DGRAM, 0, 0, nullptr, nullptr, nullptr},
           *found{};
-      const int on = 1, fd = getaddrinfo(address.c_str(), "161", &hints, &found) == 0
+      const int on = 1, fd = getaddrinfo(at.c_str(), "161", &hints, &found) == 0
                                  ? socket(found->ai_family, SOCK_DGRAM, 0)
                                  : -1;
       if (fd >= 0) m_fds.push_back(fd);
       const bool bound = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
                          bind(fd, found->ai_addr, found->ai_addrlen) == 0;
-      const std::string why = std::strerror(errno);
+      const std::string why = found ? std::strerror(errno) : "not a numeric address";
       if (found != nullptr) freeaddrinfo(found);
       if (bound) continue;
       for (int open : m_fds) close(open);
-      throw std::runtime_error("raw responder cannot bind " + address + ": " + why);
+      throw std::runtime_error("raw responder cannot bind " + at + ": " + why);
     }
     m_thread = std::thread([this] {
       std::vector<pollfd> polled;
@@ -98,6 +81,18 @@ class RawResponder {
       }
     });
   }
+  ~RawResponder() {
+    m_stop = true;
+    m_thread.join();
+    for (int fd : m_fds) close(fd);
+  }
+  std::vector<Bytes> requests() const {  // every request so far, in order
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+  }
+  std::size_t requestCount() const { return requests().size(); }
+
+ private:
   std::vector<int> m_fds;  // the last one sends every answer
   Handler m_handler;
   std::atomic<bool> m_stop{false};

@@ -1,7 +1,6 @@
 // The tool on network queues: snmpd agents and agents misbehaving mid-exchange.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,8 +27,7 @@ RawResponder::Handler agent(std::vector<Bytes> v1, std::vector<Bytes> v3) {
 }
 
 Bytes v3Answer(int toner) {
-  const Bytes deviceIdOid = fromHex("2b0601040181cd1a8676822c8271c253010100");
-  return securedAnswer(kEngine, {{deviceIdOid, 0x04, text(deviceIdWithToner(toner))}});
+  return securedAnswer(kEngine, {{kDeviceIdOid, 0x04, text(deviceIdWithToner(toner))}});
 }
 
 // Each queue and the tool's status (-1: another test's); a name ending in 6 reads over IPv6.
@@ -76,26 +74,24 @@ TEST_F(NetworkQueue, MisbehavingAgentsEndTheRunWithItsStatus) {
   const struct {
     const char* what;
     RawResponder::Handler agent;
-    const char* replyFrom;
+    const char* replyFrom;  // "": the agent's own address
     int exitCode, level;
     std::size_t requests = 0;  // checked when not 0
   } cases[] = {
-      {"Report only", agent({}, {}), nullptr, kExitFailed, 0, 5},  // 3 v1, discovery, request
-      {"v1 answers every request twice", agent({v1, v1}, {}), nullptr, 0, 42},
-      {"SNMPv3 answers twice", agent({}, {v3Answer(17), v3Answer(17)}), nullptr, 0, 17},
+      {"Report only", agent({}, {}), "", kExitFailed, 0, 5},  // 3 v1, discovery, request
+      {"v1 answers every request twice", agent({v1, v1}, {}), "", 0, 42},
+      {"SNMPv3 answers twice", agent({}, {v3Answer(17), v3Answer(17)}), "", 0, 17},
       {"v1 answers from another address", agent({v1}, {}), "127.0.3.14", 0, 42},
       {"SNMPv3 answers from another address", agent({}, {v3Answer(23)}), "127.0.3.14", 0, 23},
-      {"empty", [](const Bytes&) { return std::vector<Bytes>{Bytes{}}; }, nullptr, kExitFailed, 0},
-      {"empty SNMPv3 response", agent({}, {{}}), nullptr, kExitFailed, 0},
+      {"empty", [](const Bytes&) { return std::vector<Bytes>{Bytes{}}; }, "", kExitFailed, 0},
+      {"empty SNMPv3 response", agent({}, {{}}), "", kExitFailed, 0},
   };
   for (const auto& c : cases) {
-    const auto responder = c.replyFrom
-                               ? std::make_unique<RawResponder>("127.0.3.8", c.replyFrom, c.agent)
-                               : std::make_unique<RawResponder>("127.0.3.8", c.agent);
+    const RawResponder responder("127.0.3.8", c.agent, c.replyFrom);
     const auto r = tool("q_fault");
     EXPECT_EQ(r.exitCode, c.exitCode) << c.what;
     EXPECT_EQ(r.out, c.exitCode == 0 ? expectedReport(c.level) : "") << c.what;
-    EXPECT_TRUE(c.requests == 0 || responder->requestCount() == c.requests) << c.what;
+    EXPECT_TRUE(c.requests == 0 || responder.requestCount() == c.requests) << c.what;
   }
 }
 

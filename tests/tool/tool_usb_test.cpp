@@ -57,24 +57,23 @@ TEST(UsbTonerLevel, PrintsTheIdOfThePrinterTheUriNamesOrFailsInOneLine) {
   }
 }
 
-class UsbQueue : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    s_cups = std::make_unique<Cupsd>();
-    s_cups->addQueue("q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1");
-    s_cups->addQueue("q_usb", "usb://Acme/Laser?serial=X1");
-    s_cups->addQueue("q_usb_caps", "USB://Acme/Laser?serial=X1");
+struct UsbQueues {
+  UsbQueues() {
+    cups.addQueue("q_long", "usb://Acme/" + std::string(230, 'L') + "?serial=1");
+    cups.addQueue("q_usb", "usb://Acme/Laser?serial=X1");
+    cups.addQueue("q_usb_caps", "USB://Acme/Laser?serial=X1");
   }
-  static void TearDownTestSuite() { s_cups.reset(); }
+  Cupsd cups;
+};
 
+class UsbQueue : public PrintersSuite<UsbQueues> {
+ protected:
   // The tool with a stand-in program that records its arguments and prints `output`.
   ProcessResult standIn(const std::string& queue, const std::string& output) {
     writeFile(USBINK_STAND_IN, "#!/bin/sh\nprintf '%s\\0' \"$@\" >$D/args\ncat $D/output\n", 0755);
     writeFile(m_dir.file("output"), output);
-    return runTool(USBINK_TOOL_STANDIN, *s_cups, queue, {{"D", m_dir.path()}});
+    return runTool(USBINK_TOOL_STANDIN, s_printers->cups, queue, {{"D", m_dir.path()}});
   }
-
-  static inline std::unique_ptr<Cupsd> s_cups;
   TempDir m_dir{"usbink-tool"};
 };
 
@@ -95,15 +94,15 @@ TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
       {{USBINK_TOOL_SIM, "q_usb"}, 255, "", 57, {{"CUPS_SERVER", m_dir.file("none")}}}};
   for (const auto& c : cases) {
     auto env = c.env;  // over the scheduler's
-    env.merge(s_cups->clientEnv());
+    env.merge(s_printers->cups.clientEnv());
     const auto r =
         run(emulatorCommand({{.serial = "X1", .level = c.level}}, "", c.argv), withEnv(env));
     EXPECT_EQ(std::pair(r.exitCode, r.out + r.err), std::pair(c.exitCode, c.output))
         << testing::PrintToString(c.argv);
   }
-  kill(s_cups->pid(), SIGSTOP);  // a hung scheduler
-  const auto r = runTool(USBINK_TOOL_SIM, *s_cups, "q_usb");
-  kill(s_cups->pid(), SIGCONT);
+  kill(s_printers->cups.pid(), SIGSTOP);  // a hung scheduler
+  const auto r = tool("q_usb");
+  kill(s_printers->cups.pid(), SIGCONT);
   EXPECT_EQ(std::pair(r.exitCode, r.out + r.err), std::pair(255, std::string()));
 }
 
@@ -115,7 +114,7 @@ TEST_F(UsbQueue, GivesTheProgramQueueAndUriAsTheyAre) {
   const std::string marker = m_dir.file("pwned"), t = "touch${IFS}" + marker;
   const std::string uri = "usb://Acme/$(" + t + ")`" + t + "`?serial=\"$(" + t + ")\"";
   for (const std::string queue : {"q$(touch${IFS}pwned)", "q`touch${IFS}pwned`"}) {
-    s_cups->addQueue(queue, uri);
+    s_printers->cups.addQueue(queue, uri);
     EXPECT_EQ(standIn(queue, sts).exitCode, 0) << queue;
     EXPECT_EQ(readFile(m_dir.file("args")), queue + '\0' + uri + '\0');
   }
