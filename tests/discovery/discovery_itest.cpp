@@ -1,4 +1,5 @@
-// SNMP v1 and SNMPv3 searches from a client with two interfaces, and usbink-query discover.
+// SNMP v1 and SNMPv3 searches from a client with two interfaces, usbink-query discover, and reads
+// from the segment's snmpd and pysnmp agents.
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -12,6 +13,7 @@
 #include <tuple>
 
 #include "discovery/printers.h"
+#include "snmp/reads.h"
 #include "support/process.h"
 #include "usbink/interfaces.h"
 #include "usbink/netio.h"
@@ -46,9 +48,8 @@ const auto remembered = [] { return std::to_string(scope_id) + " " + g_ifsName; 
 TEST(InterfaceTable, LooksUpNamesExactly) {
   ifs_info* list = get_ifs_info(0, 0);
   char longest[] = "discovery-cl-15", prefix[] = "discovery-cl-1", longer[] = "discovery-cl-150";
-  for (auto [l, name] : {std::pair{list, prefix}, {list, longer}, {nullptr, longest}}) {
+  for (auto [l, name] : {std::pair{list, prefix}, {list, longer}, {nullptr, longest}})
     EXPECT_EQ(find_ifscope_id(l, name), 4) << name;
-  }
   EXPECT_EQ(find_ifname(list, 999), nullptr);
   free_ifs_info(list);
 }
@@ -178,9 +179,8 @@ TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
     EXPECT_EQ(remembered(), interfaceText(std::strchr(address, ':') ? 0 : -1));
     std::vector<Bytes> discovered, got;
     const auto all = g_printers->hostile().requests();
-    for (std::size_t i = from; i < all.size(); ++i) {
+    for (std::size_t i = from; i < all.size(); ++i)
       ((all[i][v3Parts(all[i]).flags.content] & 0x01) ? got : discovered).push_back(all[i]);
-    }
     EXPECT_EQ(got.size(), gets);
     EXPECT_EQ(discovered,
               std::vector<Bytes>(discoveries, discoveries ? discovered.at(0) : Bytes{}));
@@ -188,6 +188,25 @@ TEST(V3Discovery, EachSearchReportsOnlyPrinterAgentsOfTheTargetModels) {
   Counts untargeted;  // before InitTargetOID no agent is one of the targets
   EXPECT_TRUE(CNetIO().FindSnmpV3Agent(nullptr, "192.0.2.14", nullptr, record, &untargeted, false));
   EXPECT_TRUE(untargeted.empty());
+}
+
+// v1 and SNMPv3 over both families from snmpd (host 11) and pysnmp (host 12); IPv6 reads take
+// IPv6 addresses only.
+TEST(RealAgents, ReadStatusAndValuesFromSnmpdAndPysnmp) {
+  const AgentConfig served;  // what every agent serves
+  for (const std::string address : {"192.0.2.11", "2001:db8::11", "192.0.2.12", "2001:db8::12"}) {
+    const int v6Level = address.find(':') != std::string::npos ? kToner : -1;
+    EXPECT_EQ(level(NetworkReadStatus, address), kToner) << address;
+    EXPECT_EQ(level(NetworkReadStatusV6, address), v6Level) << address;
+    EXPECT_EQ(level(NetworkReadStatusSNMPv3, address), kToner) << address;
+    EXPECT_EQ(level(NetworkReadStatusV6SNMPv3, address), v6Level) << address;
+    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetPrinterName, address), served.sysName) << address;
+    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetFwVersion, address), served.fwVersion) << address;
+    EXPECT_EQ(v1Value(&CNetIO::TavrenNetworkGetFwMCUVersion, address), served.mcuVersion)
+        << address;
+    EXPECT_EQ(v3Values(address), (Values{0, served.sysName, served.fwVersion, served.mcuVersion}))
+        << address;
+  }
 }
 
 // No address: both families, IPv4 first, each printer once; at most two targets of 32 octets.
