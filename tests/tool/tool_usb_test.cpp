@@ -1,4 +1,5 @@
-// usbtonerlevel on emulated printers (their ioctl log shows what it did); the tool in a cupsd.
+// usbtonerlevel on emulated printers (their ioctl log shows what it did); the tool in a cupsd, and
+// under valgrind's memcheck on each of its ways (run as a CTest entry of its own).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -95,8 +96,7 @@ TEST_F(UsbQueue, ReportsWhatThePrinterGivesOrNothing) {
   for (const auto& c : cases) {
     auto env = c.env;  // over the scheduler's
     env.merge(s_printers->cups.clientEnv());
-    const auto r =
-        run(emulatorCommand({{.serial = "X1", .level = c.level}}, "", c.argv), withEnv(env));
+    const auto r = run(emulatorCommand({{.serial = "X1", .level = c.level}}, "", c.argv), {env});
     EXPECT_EQ(std::pair(r.exitCode, r.out + r.err), std::pair(c.exitCode, c.output))
         << testing::PrintToString(c.argv);
   }
@@ -136,7 +136,7 @@ TEST(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
     SCOPED_TRACE(testing::Message() << boundSeconds << " " << cancel << " " << level);
     const SnmpdAgent printer(AgentConfig{.address4 = "127.0.0.2", .toner = 57});
     Cupsd cups;
-    const auto client = [&](auto... a) { return run({a...}, withEnv(cups.clientEnv())); };
+    const auto client = [&](auto... a) { return run({a...}, {cups.clientEnv()}); };
     TempDir work;
     chmod(work.path().c_str(), 0777);
     const std::string sink = work.file("printed");
@@ -168,6 +168,28 @@ TEST(LevelsFilter, PassesTheDataAndPublishesTheLevel) {
     std::istringstream pids(readFile(work.file("pids")));
     for (std::string pid; pids >> pid;)
       EXPECT_TRUE(waitFor([&] { return readFile("/proc/" + pid + "/cmdline").empty(); })) << pid;
+  }
+}
+
+// usbink on each of its ways: its own exit status, no memory error or leak.
+TEST(Memcheck, EveryWayThroughTheToolIsClean) {
+  const SnmpdAgent v1({.address4 = "127.0.14.2"}), v3({.address4 = "127.0.14.3", .v1 = false});
+  Cupsd cups;
+  cups.addQueue("q_usb", "usb://Acme/Laser?serial=1");
+  cups.addQueue("q_v1", "socket://127.0.14.2");
+  cups.addQueue("q_v3", "socket://127.0.14.3");
+  cups.addQueue("q_no_address", "usbx://Acme/Laser");
+  for (const auto& [queue, exitCode] : std::map<std::string, int>{
+           {"q_usb", 0}, {"q_v1", 0}, {"q_v3", 0}, {"no_such_queue", 255}, {"q_no_address", 1}}) {
+    TempDir dir("usbink-memcheck");
+    const std::string log = dir.file("log"), kinds = "-leak-kinds=definite,indirect,possible";
+    const auto r =
+        run(emulatorCommand({{.serial = "1"}}, "",
+                            {"valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
+                             "--show" + kinds, "--errors-for" + kinds, "--log-file=" + log,
+                             USBINK_TOOL_SIM, queue}),
+            {cups.clientEnv(), std::chrono::minutes(2)});
+    EXPECT_EQ(std::pair(r.exitCode, readFile(log)), std::pair(exitCode, std::string())) << queue;
   }
 }
 
