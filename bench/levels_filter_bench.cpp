@@ -86,7 +86,7 @@ int bench(const std::string& usbink, int jobs, std::vector<Filter> filters) {
   }
   const std::string job = work.file("job.txt");
   writeFile(job, std::string(4096, 'x') + "\n");
-  const auto env = withEnv(cups.clientEnv());
+  const ProcessOptions env{cups.clientEnv()};
 
   // [printer][filter] -> samples; the versions take turns job by job.
   std::vector<std::vector<std::vector<double>>> first(std::size(printers)),

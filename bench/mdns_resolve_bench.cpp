@@ -38,7 +38,7 @@ void toolOnDnssdQueue(benchmark::State& state) {
   Cupsd cups;
   cups.addQueue("laser", "dnssd://Acme%20Laser._printer._tcp.local./");
   for (auto _ : state) {
-    const auto r = run({USBINK_TOOL_SIM, "laser"}, withEnv(cups.clientEnv()));
+    const auto r = run({USBINK_TOOL_SIM, "laser"}, {cups.clientEnv()});
     if (r.exitCode != 0) state.SkipWithError("no report");
   }
 }

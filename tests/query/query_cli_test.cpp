@@ -94,8 +94,7 @@ TEST(QueryCli, AnswersEachCommandAndFormatAndFailsCleanly) {
   const auto check = [&](const std::vector<Case>& cases) {
     for (const auto& c : cases) {
       SCOPED_TRACE(c.command);
-      const auto r =
-          run({"bash", "-o", "pipefail", "-c", kPipe, USBINK_QUERY, c.command}, withEnv(env));
+      const auto r = run({"bash", "-o", "pipefail", "-c", kPipe, USBINK_QUERY, c.command}, {env});
       EXPECT_EQ(r.exitCode, c.exit) << r.err;
       EXPECT_TRUE(c.out == kAny || r.out == c.out) << r.out;
       EXPECT_TRUE(c.err == kAny ||

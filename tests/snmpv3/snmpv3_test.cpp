@@ -20,9 +20,8 @@ namespace {
 
 std::string md5Hex(Bytes message, std::size_t piece = 1u << 21) {
   MD5Init();
-  for (std::size_t at = 0; at < message.size(); at += piece) {
+  for (std::size_t at = 0; at < message.size(); at += piece)
     MD5Update(message.data() + at, unsigned(std::min(piece, message.size() - at)));
-  }
   Bytes digest(16);
   MD5Final(digest.data());
   md5FreeBuffer();
@@ -35,9 +34,8 @@ TEST(Md5, MatchesTheRfc1321SuiteWhateverThePiecesOfTheUpdates) {
       {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},  // around the padding boundary
       {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"}};
   for (const auto& [message, digest] : suite) {
-    for (std::size_t piece : {1u << 21, 1u, 3u, 63u, 64u, 65u}) {
+    for (std::size_t piece : {1u << 21, 1u, 3u, 63u, 64u, 65u})
       EXPECT_EQ(md5Hex(text(message), piece), digest) << message << " piece " << piece;
-    }
   }
   MD5Init();  // the empty message
   EXPECT_STREQ(MD5FinalToString(), "D41D8CD98F00B204E9800998ECF8427E");

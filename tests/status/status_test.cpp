@@ -30,9 +30,8 @@ TEST(Base64, EncodeAndDecodeWithTheirStoppingRulesAndRoundTrip) {
   const std::tuple<std::string, unsigned long, int, std::string> cases[] = {
       {"abc", 5, 1, "YWJj"}, {"abc", 4, 0, "####"}, {"a", 5, 1, "YQ=="},
       {"ab", 5, 1, "YWI="},  {"", 1, 1, ""},        {"", 0, 0, ""}};
-  for (const auto& [bytes, capacity, result, text] : cases) {
+  for (const auto& [bytes, capacity, result, text] : cases)
     EXPECT_EQ(encode(bytes, capacity), std::pair(result, text)) << bytes << " in " << capacity;
-  }
   for (int n = 0; n < 200; ++n) {  // every symbol and length, both ways
     std::string bytes;
     for (int i = 0; i < n; ++i) bytes += char((i * 37 + n) & 0xFF);
@@ -44,9 +43,8 @@ TEST(Base64, EncodeAndDecodeWithTheirStoppingRulesAndRoundTrip) {
       {"YQ==YWJj", 64, 1, "a"},   {"YWJjY=Jj", 64, 3, "abc"},  {"YWJj====", 64, 3, "abc"},
       {"YWJjA===", 64, 3, "abc"}, {"YWJj", 3, 3, "abc"},       {"YWJj", 2, -1, ""},
       {block, 108, 108, zeros},   {block + "AA", 108, -1, ""}, {block + "A", 108, 108, zeros}};
-  for (const auto& [text, capacity, result, bytes] : decodes) {
+  for (const auto& [text, capacity, result, bytes] : decodes)
     EXPECT_EQ(decode(text, capacity), std::pair(result, bytes)) << text.substr(0, 12);
-  }
 }
 
 TEST(DeviceId, DecodesTheBlockAfterTheFirstKeyOnlyWhenItIsWholeAndLast) {

@@ -21,9 +21,6 @@ struct ProcessOptions {
   std::map<std::string, std::string> env;  // set on top of ours
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
-inline ProcessOptions withEnv(std::map<std::string, std::string> env) {
-  return {std::move(env)};
-}
 
 // Runs `argv`, no shell, input empty, until its output ends (descendants too) or time runs out.
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options = {});

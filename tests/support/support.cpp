@@ -62,9 +62,8 @@ std::size_t count(const std::string& text, const std::string& what) {
 }
 
 void waitForLog(const std::string& log, const std::string& line, std::size_t times = 1) {
-  if (!waitFor([&] { return count(readFile(log), line) >= times; })) {
+  if (!waitFor([&] { return count(readFile(log), line) >= times; }))
     throw std::runtime_error("no \"" + line + "\" in " + log + ":\n" + readFile(log));
-  }
 }
 
 Child start(const std::vector<std::string>& argv, const std::string& log,
