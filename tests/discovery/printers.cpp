@@ -18,7 +18,7 @@ std::string engineId(int host) {  // enterprise (15: net-snmp's), format 03 (MAC
 
 std::vector<Bytes> answerHostile(const Bytes& request) {
   // The library's requests have a length of one octet or of two (81 LL).
-  const int version = request[request[1] == 0x81 ? 5 : 4];
+  const int version = request.at(request.at(1) == 0x81 ? 5 : 4);
   const Bytes engine = fromHex(engineId(kHostile));
   const auto genErr = [engine](const Bytes&) {
     AgentAnswer a = securedAgentAnswer(

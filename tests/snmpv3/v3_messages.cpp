@@ -81,9 +81,10 @@ RawResponder::Handler scriptedAgents(std::vector<ScriptedAgent> agents) {
   return [agents](const Bytes& request) {
     std::vector<Bytes> out;
     const V3Parts p = v3Parts(request);
-    const Bytes engine(&request[p.usm.at(0).content], &request[0] + p.usm.at(0).end);
+    const Element& e = p.usm.at(0);
+    const Bytes engine(request.begin() + long(e.content), request.begin() + long(e.end));
     for (const auto& agent : agents) {
-      if ((request[p.flags.content] & 0x01) == 0) {  // a discovery: usmStatsUnknownEngineIDs.0
+      if ((request.at(p.flags.content) & 0x01) == 0) {  // a discovery: usmStatsUnknownEngineIDs.0
         out.push_back(agentAnswer({.engineId = agent.engineId,
                                    .pduTag = kPduReport,
                                    .varBinds = {{fromHex("2b060106030f01010400"), 0x41, {1}}}}));

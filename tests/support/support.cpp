@@ -97,7 +97,11 @@ constexpr const char* kAvahiLauncher =
 ProcessResult run(const std::vector<std::string>& argv, const ProcessOptions& options) {
   int out[2];
   const int err = memfd_create("stderr", MFD_CLOEXEC);
-  if (err < 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (err < 0) throw std::runtime_error("memfd_create failed");
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(err);
+    throw std::runtime_error("pipe failed");
+  }
   const auto deadline = Clock::now() + options.timeout;
   const pid_t pid = spawn(argv, options.env, out[1], err);
   close(out[1]);

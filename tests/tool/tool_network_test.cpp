@@ -21,7 +21,7 @@ const Bytes kEngine = fromHex("800002a204fa0117");
 RawResponder::Handler agent(std::vector<Bytes> v1, std::vector<Bytes> v3) {
   auto scripted = scriptedAgents({{kEngine, [v3](const Bytes&) { return v3; }}});
   return [=](const Bytes& request) {
-    const std::size_t header = request[1] < 0x80 ? 2 : 2 + (request[1] & 0x7F);
+    const std::size_t header = request.at(1) < 0x80 ? 2 : 2 + (request.at(1) & 0x7F);
     return request.at(header + 2) == 0 ? v1 : scripted(request);  // the version: v1 or not
   };
 }
